@@ -1,0 +1,17 @@
+#pragma once
+
+#include <filesystem>
+
+// The platform's shared-library loader, as FrameSender needs it: the camera
+// library is looked for beside the executable first, then by bare name.
+namespace camera_library {
+
+// "softcam.dll" on Windows, "libvidloomcam.so" elsewhere.
+const char *FileName();
+// Directory of the running executable; empty if it cannot be told.
+std::filesystem::path ExecutableDir();
+void *Open(const std::filesystem::path &path);
+void *Symbol(void *library, const char *name);
+void Close(void *library);
+
+} // namespace camera_library

@@ -1,0 +1,106 @@
+#pragma once
+
+#include "frame_fitter.h"
+#include "manual_reset_event.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+class VideoDecoder;
+
+// The camera library's C API, bound at run time.
+extern "C" {
+typedef void *(*scCreateCameraFn)(int width, int height, float framerate);
+typedef void (*scDeleteCameraFn)(void *camera);
+typedef bool (*scSendFrameFn)(void *camera, const void *imageBits);
+typedef bool (*scWaitForConnectionFn)(void *camera, float timeout);
+typedef bool (*scIsConnectedFn)(void *camera);
+}
+
+// Owns the virtual camera and the worker thread that feeds it: frames come
+// from a VideoDecoder or repeat one still image, are handed to onFrame at the
+// source size, fitted to the camera size, mirrored and sent. The camera's
+// send call paces the worker; the worker never sleeps of its own accord.
+// Every operation is called on the owner's thread; the owner polls the
+// atomic status fields.
+class FrameSender {
+public:
+    FrameSender();
+    ~FrameSender();
+    FrameSender(const FrameSender &) = delete;
+    FrameSender &operator=(const FrameSender &) = delete;
+
+    bool LoadDll();
+    void UnloadDll();
+    bool InitCamera(int width, int height, float fps);
+    void ShutdownCamera();
+
+    void StartVideo(VideoDecoder *decoder, bool loop);
+    void StartImage(const unsigned char *pixels, int width, int height);
+    void Pause();
+    void Resume();
+    void Stop();
+    void SeekTo(double seconds);
+    bool IsConnected() const;
+
+    void *camera = nullptr;
+    int cameraWidth = 640;
+    int cameraHeight = 480;
+
+    void *dll = nullptr;
+    scCreateCameraFn createCameraFn = nullptr;
+    scDeleteCameraFn deleteCameraFn = nullptr;
+    scSendFrameFn sendFrameFn = nullptr;
+    scWaitForConnectionFn waitForConnectionFn = nullptr;
+    scIsConnectedFn isConnectedFn = nullptr;
+
+    VideoDecoder *decoder = nullptr;
+    std::vector<uint8_t> imageData;
+    int imageWidth = 0;
+    int imageHeight = 0;
+    bool videoMode = false;
+
+    EventGroup events;
+    ManualResetEvent stopEvent{events, false};
+    ManualResetEvent resumeEvent{events, true};
+
+    std::atomic<bool> running{false};
+    std::atomic<bool> paused{false};
+    std::atomic<bool> loop{true};
+    bool mirror = true;
+    std::atomic<bool> stretch{false};
+    std::atomic<double> currentFps{0.0};
+    std::atomic<double> position{0.0};
+    std::atomic<double> duration{0.0};
+
+    std::vector<uint8_t> scaledFrame;
+    std::vector<uint8_t> mirroredFrame;
+
+    std::function<void(const unsigned char *pixels, int width, int height)> onFrame;
+    std::function<void()> onFinished;
+
+private:
+    void Run();
+    void startWorker();
+    void deleteCamera();
+    // A worker that overran Stop's wait is parked here; whatever touches the
+    // camera, the decoder or the buffers next waits for it first, so two
+    // workers never run side by side.
+    void joinStraggler();
+    bool readVideoFrame(std::vector<uint8_t> &buffer);
+
+    std::thread workerThread;
+    std::thread straggler;
+    // The worker's "finished" flag, so Stop can wait with a time-out.
+    std::mutex exitMutex;
+    std::condition_variable exited;
+    bool workerDone = true;
+    // SeekTo runs on the owner's thread while the worker reads: the decoder
+    // is not thread-safe, so both go through this lock.
+    std::mutex decoderMutex;
+    FrameFitter fitter;
+};
