@@ -1,0 +1,143 @@
+#include "camera_registration.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+std::string readFile(const fs::path &path)
+{
+    std::ifstream in(path);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// Polls for something another process does; generous, never a measurement.
+template <typename Condition>
+bool eventually(Condition condition)
+{
+    for (int i = 0; i < 1000; ++i) {
+        if (condition())
+            return true;
+        std::this_thread::sleep_for(10ms);
+    }
+    return false;
+}
+
+class CameraRegistrationTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string pattern = (fs::temp_directory_path() / "vidloom-reg-XXXXXX").string();
+        dir = mkdtemp(pattern.data());
+        sysfs = dir / "sys";
+        camera_registration::SetSysfsRootForTesting(sysfs);
+    }
+    void TearDown() override
+    {
+        camera_registration::ResetForTesting();
+        fs::remove_all(dir);
+    }
+
+    void addDevice(const std::string &node, const std::string &label)
+    {
+        fs::create_directories(sysfs / "class/video4linux" / node);
+        std::ofstream(sysfs / "class/video4linux" / node / "name") << label << "\n";
+    }
+
+    // A stand-in for the helper: records its arguments, then runs body.
+    fs::path writeHelper(const std::string &body, fs::perms perms = fs::perms::owner_all)
+    {
+        const fs::path script = dir / "helper.sh";
+        std::ofstream(script) << "#!/bin/sh\nprintf '%s\\n' \"$#\" \"$@\" > '" << (dir / "args").string() << "'\n"
+                              << body << "\n";
+        fs::permissions(script, perms);
+        camera_registration::SetHelperPathForTesting(script);
+        return script;
+    }
+
+    std::string device() const { return (sysfs / "class/video4linux/video3").string(); }
+
+    fs::path dir;
+    fs::path sysfs;
+};
+
+TEST_F(CameraRegistrationTest, RegisteredOnlyWhileADeviceIsLabelledVidloom)
+{
+    EXPECT_FALSE(camera_registration::IsRegistered()) << "no video4linux class at all";
+    addDevice("video0", "Integrated Camera");
+    addDevice("video1", "Vidloom Other");
+    EXPECT_FALSE(camera_registration::IsRegistered());
+    addDevice("video7", "Vidloom");
+    EXPECT_TRUE(camera_registration::IsRegistered());
+}
+
+TEST_F(CameraRegistrationTest, RegisterRunsTheHelperWithOneFixedWord)
+{
+    writeHelper("mkdir -p '" + device() + "' && echo Vidloom > '" + device() + "/name'");
+    EXPECT_TRUE(camera_registration::RunTool(false));
+    EXPECT_EQ(readFile(dir / "args"), "1\nregister\n");
+    EXPECT_TRUE(camera_registration::IsRegistered());
+
+    writeHelper("rm -r '" + device() + "'");
+    EXPECT_TRUE(camera_registration::RunTool(true));
+    EXPECT_EQ(readFile(dir / "args"), "1\nunregister\n");
+    EXPECT_FALSE(camera_registration::IsRegistered());
+}
+
+TEST_F(CameraRegistrationTest, NonZeroExitFailsWhateverTheHelperChanged)
+{
+    writeHelper("mkdir -p '" + device() + "' && echo Vidloom > '" + device() + "/name'; exit 1");
+    EXPECT_FALSE(camera_registration::RunTool(false));
+    EXPECT_TRUE(camera_registration::IsRegistered()) << "the state comes from sysfs, not the exit code";
+
+    writeHelper("kill -9 $$");
+    EXPECT_FALSE(camera_registration::RunTool(true));
+}
+
+TEST_F(CameraRegistrationTest, MissingOrUnrunnableHelperStartsNothing)
+{
+    camera_registration::SetHelperPathForTesting(dir / "no-such-helper");
+    EXPECT_FALSE(camera_registration::RunTool(false));
+
+    writeHelper("touch '" + (dir / "ran").string() + "'", fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_FALSE(camera_registration::RunTool(false));
+    EXPECT_FALSE(fs::exists(dir / "args"));
+    EXPECT_FALSE(fs::exists(dir / "ran"));
+
+    camera_registration::SetHelperPathForTesting(dir);
+    EXPECT_FALSE(camera_registration::RunTool(false)) << "a directory is no helper";
+}
+
+TEST_F(CameraRegistrationTest, HangingHelperFailsIsLeftRunningAndIsReapedLater)
+{
+    const fs::path pidFile = dir / "pid";
+    writeHelper("echo $$ > '" + pidFile.string() + ".tmp' && mv '" + pidFile.string() + ".tmp' '" +
+                pidFile.string() + "'; exec sleep 600");
+    camera_registration::SetTimeoutForTesting(200ms);
+    EXPECT_FALSE(camera_registration::RunTool(false));
+
+    ASSERT_TRUE(eventually([&] { return fs::exists(pidFile); }));
+    const pid_t pid = std::stoi(readFile(pidFile));
+    ASSERT_GT(pid, 1);
+    EXPECT_EQ(kill(pid, 0), 0) << "the helper must not be killed";
+
+    // Once it ends, the late child is reaped: a zombie would keep its /proc
+    // entry.
+    ASSERT_EQ(kill(pid, SIGKILL), 0);
+    EXPECT_TRUE(eventually([&] { return !fs::exists("/proc/" + std::to_string(pid)); }));
+}
+
+} // namespace
