@@ -3,6 +3,7 @@
 #include "vidloom_device.h"
 
 #include <cerrno>
+#include <csignal>
 #include <future>
 #include <memory>
 #include <spawn.h>
@@ -73,10 +74,21 @@ pid_t start(const std::vector<std::string> &args)
     for (const std::string &arg : args)
         argv.push_back(const_cast<char *>(arg.c_str()));
     argv.push_back(nullptr);
+    // The child starts with no signals blocked and default SIGPIPE, whatever
+    // this thread had.
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    sigset_t none, pipe;
+    sigemptyset(&none);
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    posix_spawnattr_setsigmask(&attr, &none);
+    posix_spawnattr_setsigdefault(&attr, &pipe);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
     pid_t pid = -1;
-    if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
-        return -1;
-    return pid;
+    const int failed = posix_spawn(&pid, argv[0], nullptr, &attr, argv.data(), environ);
+    posix_spawnattr_destroy(&attr);
+    return failed ? -1 : pid;
 }
 
 // Blocks until the child ends; its exit code, or -1 when it did not exit
