@@ -1,0 +1,65 @@
+// The C face of the camera library, as the app binds it with dlopen.
+#include "vidloomcam.h"
+
+#include "virtual_camera.h"
+
+#include <mutex>
+
+namespace {
+
+// One camera at a time: two writers would fight over the one device.
+std::mutex cameraMutex;
+VirtualCamera *liveCamera = nullptr;
+
+VirtualCamera *asCamera(void *camera)
+{
+    return static_cast<VirtualCamera *>(camera);
+}
+
+} // namespace
+
+extern "C" {
+
+void *scCreateCamera(int width, int height, float framerate)
+{
+    if (!VirtualCamera::ValidSize(width, height) || !VirtualCamera::ValidRate(framerate))
+        return nullptr;
+    std::lock_guard lock(cameraMutex);
+    if (liveCamera)
+        return nullptr;
+    auto *camera = new VirtualCamera(width, height, framerate);
+    if (!camera->Valid()) {
+        delete camera;
+        return nullptr;
+    }
+    liveCamera = camera;
+    return camera;
+}
+
+void scDeleteCamera(void *camera)
+{
+    if (!camera)
+        return;
+    std::lock_guard lock(cameraMutex);
+    if (camera != liveCamera)
+        return;
+    delete liveCamera;
+    liveCamera = nullptr;
+}
+
+bool scSendFrame(void *camera, const void *imageBits)
+{
+    return camera && asCamera(camera)->SendFrame(imageBits);
+}
+
+bool scWaitForConnection(void *camera, float timeoutSeconds)
+{
+    return camera && asCamera(camera)->WaitForConnection(timeoutSeconds);
+}
+
+bool scIsConnected(void *camera)
+{
+    return camera && asCamera(camera)->IsConnected();
+}
+
+} // extern "C"

@@ -1,0 +1,48 @@
+/* libvidloomcam: Vidloom's virtual camera on Linux.
+ *
+ * Frames go to the v4l2loopback device labelled "Vidloom" as YUYV 4:2:2
+ * (BT.601, limited range), which is what webcam clients accept. The device
+ * may be missing when a camera is created, or come and go while it lives:
+ * the camera attaches whenever the device is there and keeps pacing either
+ * way. One camera exists at a time. */
+#ifndef VIDLOOMCAM_H
+#define VIDLOOMCAM_H
+
+#include <stdbool.h>
+
+#if defined(__GNUC__)
+#define VIDLOOMCAM_API __attribute__((visibility("default")))
+#else
+#define VIDLOOMCAM_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* A camera of width x height pixels at framerate frames per second, or null
+ * if the size is unusable (width must be even; both sides 64 to 7680), the
+ * rate is not above 0 and at most 1000, or a camera already exists. */
+VIDLOOMCAM_API void *scCreateCamera(int width, int height, float framerate);
+
+/* Closes the device and frees the camera; null is ignored. */
+VIDLOOMCAM_API void scDeleteCamera(void *camera);
+
+/* Sends one frame of width x height x 3 bytes, blue, green, red per pixel,
+ * top row first. Returns when the next frame is due, so the caller may send
+ * back to back. True if the frame reached the device. */
+VIDLOOMCAM_API bool scSendFrame(void *camera, const void *imageBits);
+
+/* Waits until another program reads the camera, at most timeoutSeconds
+ * (0 or less: without limit). True if one does. Readers can only come once
+ * frames are being sent. */
+VIDLOOMCAM_API bool scWaitForConnection(void *camera, float timeoutSeconds);
+
+/* True while another program reads the camera. Cheap enough to poll. */
+VIDLOOMCAM_API bool scIsConnected(void *camera);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* VIDLOOMCAM_H */
