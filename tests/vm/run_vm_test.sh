@@ -1,0 +1,95 @@
+#!/bin/bash
+# End-to-end test of the camera on a real v4l2loopback device. This
+# machine's kernel may not load modules, so a QEMU VM boots the Debian
+# kernel with a tiny busybox initramfs, mounts the host's root read-only over
+# 9p and chroots into it; there the host's own binaries (helper, driver,
+# ffmpeg, v4l2-ctl) run against a real /dev/videoN (see in_vm_test.sh).
+#
+#   run_vm_test.sh [build dir]     (default: build)
+# Exits 0 on success or when no VM can be started (with a SKIP message).
+set -euo pipefail
+repo=$(cd "$(dirname "$0")/../.." && pwd)
+build=$(cd "${1:-$repo/build}" && pwd)
+skip() { echo "SKIP vm test: $*"; exit 0; }
+
+# The VM's own needs; not in scripts/install-deps.sh, so nobody else pays.
+packages=(qemu-system-x86 linux-image-amd64 linux-headers-amd64 v4l2loopback-dkms busybox-static v4l-utils)
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    [ "$(id -u)" -eq 0 ] || skip "needs root to install ${missing[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    { apt-get update -q && apt-get install -y -q --no-install-recommends "${missing[@]}"; } ||
+        skip "could not install ${missing[*]}"
+fi
+[ -x "$build/bin/vidloom_vm_driver" ] && [ -e "$build/bin/libvidloomcam.so" ] ||
+    { echo "FAIL vm test: build vidloom_vm_driver and vidloomcam in $build first"; exit 1; }
+
+# A kernel for which dkms built the module.
+kver=
+for k in /lib/modules/*/updates/dkms/v4l2loopback.ko; do
+    [ -e "$k" ] || continue
+    v=$(basename "$(dirname "$(dirname "$(dirname "$k")")")")
+    [ -e "/boot/vmlinuz-$v" ] && kver=$v
+done
+[ -n "$kver" ] || skip "no kernel with a v4l2loopback module in /lib/modules"
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+results=$build/vm-results
+rm -rf "$results" && mkdir -p "$results"
+
+# initramfs: busybox, the modules that reach the host's root, and an init
+# that chroots into it and runs the test.
+root=$work/initramfs
+mkdir -p "$root"/{bin,proc,sys,dev,host,modules}
+cp /bin/busybox "$root/bin/busybox"
+: > "$root/modules/order"
+for m in virtio_pci 9pnet_virtio 9p; do
+    modprobe -S "$kver" --show-depends "$m" | awk '$1 == "insmod" {print $2}'
+done | awk '!seen[$0]++' | while read -r ko; do
+    cp "$ko" "$root/modules/"
+    basename "$ko" >> "$root/modules/order"
+done
+cat > "$root/init" <<INIT
+#!/bin/busybox sh
+/bin/busybox --install -s /bin
+mount -t proc proc /proc
+mount -t sysfs sys /sys
+mount -t devtmpfs dev /dev
+for m in \$(cat /modules/order); do insmod /modules/\$m; done
+echo "vidloom-vm: init up"
+opts=trans=virtio,version=9p2000.L,msize=512000
+mount -t 9p -o \$opts,ro hostroot /host
+mount -t 9p -o \$opts results /host$results
+mount -t proc proc /host/proc
+mount -t sysfs sys /host/sys
+mount -t devtmpfs dev /host/dev
+for d in /tmp /run /etc/modprobe.d /etc/modules-load.d; do mount -t tmpfs tmpfs /host\$d; done
+chroot /host /bin/bash $repo/tests/vm/in_vm_test.sh $build $results > /host$results/console.txt 2>&1
+sync
+poweroff -f
+INIT
+chmod +x "$root/init"
+(cd "$root" && find . | cpio -o -H newc --quiet | gzip -1) > "$work/initramfs.gz"
+
+echo "== booting Debian kernel $kver in QEMU (software emulation)"
+began=$(date +%s)
+timeout 900 qemu-system-x86_64 -accel tcg,thread=multi -cpu max -smp 2 -m 2048 \
+    -kernel "/boot/vmlinuz-$kver" -initrd "$work/initramfs.gz" \
+    -append "console=ttyS0 quiet panic=-1" -nographic -no-reboot -nic none \
+    -virtfs local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap \
+    -virtfs "local,path=$results,mount_tag=results,security_model=none,multidevs=remap" \
+    > "$results/qemu.txt" 2>&1 || true
+echo "== VM finished in $(($(date +%s) - began)) s"
+
+if ! grep -q "vidloom-vm: init up" "$results/qemu.txt"; then
+    tail -20 "$results/qemu.txt"
+    skip "QEMU could not boot the VM here"
+fi
+cat "$results/console.txt" 2>/dev/null || true
+verdict=$(cat "$results/result.txt" 2>/dev/null || echo "FAIL: no result from the VM")
+echo "vm test: $verdict"
+[ "$verdict" = PASS ]
