@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <unistd.h>
 
 namespace test_media {
@@ -43,12 +44,44 @@ std::filesystem::path Generate(const std::string &name, const std::string &args)
     const std::filesystem::path path = Dir() / name;
     if (std::filesystem::exists(path))
         return path;
-    if (!Ffmpeg(args + " '" + path.string() + "'")) {
+    if (!Ffmpeg(args + " " + Quote(path))) {
         std::error_code ec;
         std::filesystem::remove(path, ec);
         return {};
     }
     return path;
+}
+
+std::filesystem::path GeneratePiped(const std::string &name, const std::string &args,
+                                    const std::string &muxer)
+{
+    const std::filesystem::path path = Dir() / name;
+    if (std::filesystem::exists(path))
+        return path;
+    if (!Ffmpeg(args + " -f " + muxer + " - > " + Quote(path))) {
+        std::error_code ec;
+        std::filesystem::remove(path, ec);
+        return {};
+    }
+    return path;
+}
+
+std::string ReadFile(const std::filesystem::path &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string Quote(const std::filesystem::path &path)
+{
+    std::string quoted = "'";
+    for (char c : path.string()) {
+        if (c == '\'')
+            quoted += "'\\''";
+        else
+            quoted += c;
+    }
+    return quoted + "'";
 }
 
 std::filesystem::path WriteFile(const std::string &name, const std::string &bytes)

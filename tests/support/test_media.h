@@ -17,7 +17,19 @@ bool Ffmpeg(const std::string &args);
 // if it does not exist yet; empty path when ffmpeg fails.
 std::filesystem::path Generate(const std::string &name, const std::string &args);
 
+// Like Generate, but ffmpeg writes "-f <muxer>" to a pipe that the shell
+// sends into the file, so the muxer cannot go back to write an index or a
+// duration (a file "with no duration").
+std::filesystem::path GeneratePiped(const std::string &name, const std::string &args,
+                                    const std::string &muxer);
+
 // Writes raw bytes to Dir()/name (for empty, truncated or mislabelled files).
 std::filesystem::path WriteFile(const std::string &name, const std::string &bytes);
+
+// The whole content of a file; empty when it cannot be read.
+std::string ReadFile(const std::filesystem::path &path);
+
+// Quotes a path for the shell command line Ffmpeg builds.
+std::string Quote(const std::filesystem::path &path);
 
 } // namespace test_media
