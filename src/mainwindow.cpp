@@ -621,10 +621,10 @@ void MainWindow::onTimerTick()
 
 void MainWindow::loadSettings()
 {
+    // A damaged geometry gets the first-start size rather than whatever
+    // the window happened to have.
     const QByteArray geometry = settings->value("windowGeometry").toByteArray();
-    if (!geometry.isEmpty())
-        restoreGeometry(geometry);
-    else
+    if (geometry.isEmpty() || !restoreGeometry(geometry))
         resize(780, 600);
 
     const QString resolution = settings->value("resolution", kDefaultResolution).toString();

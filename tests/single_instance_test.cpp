@@ -1,0 +1,99 @@
+// One Vidloom per user: the real executable started twice, and the
+// activation request reaching a running instance's window.
+#include "instance_activation.h"
+
+#include <QLockFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QWidget>
+#include <QtTest>
+
+class SingleInstanceTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        QCoreApplication::setApplicationName("Vidloom");
+        QVERIFY(dirs.isValid());
+        QDir(dirs.path()).mkpath("config");
+        QDir(dirs.path()).mkpath("runtime");
+        QFile::setPermissions(runtimeDir(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        // Both this test and the programs it starts use these folders only.
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(dirs.path() + "/config"));
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtimeDir()));
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+
+    void lockLivesInTheUsersRuntimeDir()
+    {
+        QCOMPARE(InstanceActivation::lockFilePath(), runtimeDir() + "/vidloom.lock");
+    }
+
+    // This process plays the running instance; the real program is the
+    // second start.
+    void secondStartBringsTheWindowForward()
+    {
+        QLockFile lock(InstanceActivation::lockFilePath());
+        QVERIFY(lock.tryLock(0));
+        QWidget window;
+        window.setWindowState(Qt::WindowMaximized | Qt::WindowMinimized);
+        InstanceActivation activation(&window);
+        QVERIFY(!window.isVisible());
+
+        QProcess second;
+        second.start(VIDLOOM_APP, {"/some/file.mp4"});
+        // The second start waits for the answer; keep ours coming.
+        QTRY_VERIFY_WITH_TIMEOUT(second.state() == QProcess::NotRunning, 20000);
+        QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(second.exitCode(), 0);
+
+        QTRY_VERIFY_WITH_TIMEOUT(window.isVisible(), 10000);
+        QVERIFY(!(window.windowState() & Qt::WindowMinimized));
+        QVERIFY(window.windowState() & Qt::WindowMaximized);
+    }
+
+    void onlyOneInstanceRuns()
+    {
+        QProcess first;
+        first.start(VIDLOOM_APP);
+        QVERIFY(first.waitForStarted());
+        QTRY_COMPARE_WITH_TIMEOUT(lockOwner(), first.processId(), 20000);
+
+        QProcess second;
+        second.start(VIDLOOM_APP);
+        QVERIFY(second.waitForFinished(20000));
+        QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(second.exitCode(), 0);
+        QCOMPARE(first.state(), QProcess::Running);
+        QCOMPARE(lockOwner(), first.processId());
+
+        // Once the first has gone, the next start is a first instance again.
+        first.kill();
+        QVERIFY(first.waitForFinished(20000));
+        QProcess third;
+        third.start(VIDLOOM_APP);
+        QVERIFY(third.waitForStarted());
+        QTRY_COMPARE_WITH_TIMEOUT(lockOwner(), third.processId(), 20000);
+        QCOMPARE(third.state(), QProcess::Running);
+        third.kill();
+        QVERIFY(third.waitForFinished(20000));
+    }
+
+private:
+    QString runtimeDir() const { return dirs.path() + "/runtime"; }
+
+    // The process id that the lock file names; 0 when there is none.
+    static qint64 lockOwner()
+    {
+        QFile file(InstanceActivation::lockFilePath());
+        if (!file.open(QIODevice::ReadOnly))
+            return 0;
+        return file.readLine().trimmed().toLongLong();
+    }
+
+    QTemporaryDir dirs;
+};
+
+QTEST_MAIN(SingleInstanceTest)
+#include "single_instance_test.moc"
