@@ -7,5 +7,5 @@ bash "$root/scripts/install-deps.sh"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVIDLOOM_TSAN=ON -DVIDLOOM_BUILD_BENCH=OFF
 cmake --build "$build" --parallel "$(nproc)" --target tsan_tests
 export QT_QPA_PLATFORM=offscreen
-export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 ${TSAN_OPTIONS:-}"
+export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$root/tests/tsan.supp ${TSAN_OPTIONS:-}"
 ctest --test-dir "$build" --output-on-failure -L tsan

@@ -1,12 +1,15 @@
 #include "frame_sender.h"
 #include "recording_camera_control.h"
 #include "reference_frame.h"
+#include "test_media.h"
+#include "video_decoder.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
 #include <mutex>
+#include <random>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -227,4 +230,158 @@ TEST_F(FrameSenderTest, WorkerThatOverrunsStopNeverRunsBesideTheNextOne)
     ASSERT_TRUE(sendMore(20));
     sender.Stop();
     EXPECT_EQ(overlap, 0);
+}
+
+namespace {
+
+constexpr int kClipFrames = 24;
+
+// A short clip whose frames all differ, and every frame as the decoder
+// delivers it, so the test knows what the camera must receive.
+struct Clip {
+    std::filesystem::path path;
+    int width = 0, height = 0;
+    std::vector<std::vector<uint8_t>> frames;
+};
+
+const Clip &clip()
+{
+    static const Clip c = [] {
+        Clip clip;
+        clip.path = test_media::Generate(
+            "sender_clip.mp4", "-f lavfi -i testsrc2=size=96x64:rate=24 -frames:v " +
+                                   std::to_string(kClipFrames) + " -c:v libx264 -pix_fmt yuv420p");
+        VideoDecoder decoder;
+        if (clip.path.empty() || !decoder.Open(clip.path))
+            return clip;
+        clip.width = int(decoder.width);
+        clip.height = int(decoder.height);
+        std::vector<uint8_t> frame;
+        while (decoder.ReadFrame(frame))
+            clip.frames.push_back(frame);
+        return clip;
+    }();
+    return c;
+}
+
+std::vector<uint8_t> expectedOnCamera(int index, int camW, int camH)
+{
+    const Clip &c = clip();
+    return reference_frame::CameraFrame(c.frames[size_t(index) % c.frames.size()].data(), c.width,
+                                        c.height, camW, camH, false);
+}
+
+class FrameSenderVideoTest : public FrameSenderTest {
+protected:
+    void SetUp() override
+    {
+        FrameSenderTest::SetUp();
+        ASSERT_EQ(clip().frames.size(), size_t(kClipFrames)) << "could not make the test clip";
+        ASSERT_TRUE(decoder.Open(clip().path));
+        ASSERT_TRUE(sender.InitCamera(80, 80, 30.0f));
+        camera.setPacing(false);
+        sender.onFinished = [this] { ++finished; };
+    }
+
+    VideoDecoder decoder;
+    FrameSender sender;
+    std::atomic<int> finished{0};
+};
+
+} // namespace
+
+TEST_F(FrameSenderVideoTest, LoopingVideoRestartsWithoutAGapAcrossPauses)
+{
+    const int total = kClipFrames * 2 + 10;
+    camera.captureFrames(total);
+    sender.StartVideo(&decoder, true);
+    ASSERT_TRUE(camera.waitForFrames(7));
+    sender.Pause();
+    std::this_thread::sleep_for(50ms);
+    sender.Resume();
+    ASSERT_TRUE(camera.waitForFrames(total));
+    sender.Stop();
+
+    ASSERT_EQ(camera.capturedCount(), total);
+    for (int i = 0; i < total; ++i)
+        ASSERT_EQ(camera.frame(i), expectedOnCamera(i, 80, 80)) << "frame " << i;
+    EXPECT_EQ(finished, 0);
+    EXPECT_EQ(sender.duration.load(), decoder.duration);
+}
+
+TEST_F(FrameSenderVideoTest, VideoWithoutLoopEndsOnceByItself)
+{
+    std::mutex seenMutex;
+    std::vector<std::pair<int, int>> seenSizes;
+    sender.onFrame = [&](const unsigned char *, int w, int h) {
+        std::lock_guard lock(seenMutex);
+        seenSizes.emplace_back(w, h);
+    };
+    sender.StartVideo(&decoder, false);
+    for (int i = 0; i < 500 && sender.running; ++i)
+        std::this_thread::sleep_for(10ms);
+    ASSERT_FALSE(sender.running) << "the stream should end by itself";
+    sender.Stop(); // returns at once: nothing is running any more
+    EXPECT_EQ(finished, 1);
+    EXPECT_EQ(camera.frameCount(), kClipFrames) << "every frame is sent exactly once";
+    EXPECT_EQ(camera.frame(), expectedOnCamera(kClipFrames - 1, 80, 80));
+    {
+        std::lock_guard lock(seenMutex);
+        ASSERT_EQ(seenSizes.size(), size_t(kClipFrames));
+        EXPECT_EQ(seenSizes.front(), std::make_pair(clip().width, clip().height));
+    }
+    EXPECT_GT(sender.position.load(), 0.9);
+
+    // The finished worker's thread is reclaimed by the next start.
+    decoder.SeekToStart();
+    sender.StartVideo(&decoder, false);
+    ASSERT_TRUE(camera.waitForFrames(kClipFrames + 3));
+    sender.Stop();
+}
+
+TEST_F(FrameSenderVideoTest, SwitchingFromImageToVideoDropsTheImage)
+{
+    const auto image = reference_frame::Pattern(64, 48);
+    sender.StartImage(image.data(), 64, 48);
+    ASSERT_TRUE(sendMore(2));
+    sender.StartVideo(&decoder, true);
+    EXPECT_TRUE(sender.imageData.empty());
+    EXPECT_TRUE(sender.videoMode);
+    camera.captureFrames(3);
+    ASSERT_TRUE(sendMore(3));
+    sender.Stop();
+    EXPECT_EQ(camera.frame(0), expectedOnCamera(0, 80, 80));
+    EXPECT_EQ(finished, 0);
+
+    sender.SeekTo(0.5); // video mode with the worker stopped: reaches the decoder
+    EXPECT_EQ(decoder.position, 0.5);
+    sender.StartImage(image.data(), 64, 48);
+    sender.SeekTo(0.1); // image mode: ignored
+    EXPECT_EQ(decoder.position, 0.5);
+    sender.Stop();
+}
+
+TEST_F(FrameSenderVideoTest, SeeksFromTheOwnerThreadWhileTheWorkerReads)
+{
+    // Runs under ThreadSanitizer in CI: seeking and reading share the decoder.
+    sender.StartVideo(&decoder, true);
+    std::mt19937 random(7);
+    std::uniform_real_distribution<double> target(-0.2, 1.2);
+    for (int i = 0; i < 300; ++i) {
+        sender.SeekTo(target(random));
+        if (i % 50 == 0) {
+            ASSERT_TRUE(sendMore(1));
+        }
+        if (i % 60 == 0) {
+            sender.Pause();
+            sender.SeekTo(0.5);
+            sender.Resume();
+        }
+    }
+    sender.SeekTo(0.0);
+    ASSERT_TRUE(sendMore(5));
+    sender.Stop();
+    EXPECT_EQ(finished, 0);
+    EXPECT_GE(sender.position.load(), 0.0);
+    EXPECT_LE(sender.position.load(), decoder.duration);
 }
