@@ -10,6 +10,7 @@ packages=(
   libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
   ffmpeg
   libgtest-dev libgmock-dev libbenchmark-dev
+  xvfb fonts-dejavu-core
 )
 
 missing=()

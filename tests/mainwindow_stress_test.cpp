@@ -1,0 +1,107 @@
+// Thousands of rapid, random user actions against a running stream, with
+// the camera unpaced so the worker races the UI thread as hard as it can.
+// Built for ThreadSanitizer too; the window must end consistent and usable.
+#include "mainwindow_test_support.h"
+#include "recording_camera_control.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QPushButton>
+#include <QSlider>
+
+#include <random>
+
+class MainWindowStressTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        setApplicationIdentity();
+        QVERIFY(env.ok());
+        QVERIFY(camera.ok());
+        env.clearSettings();
+        env.setRegistered(true);
+    }
+
+    void randomSequences()
+    {
+        const QString files[] = {
+            mediaFile("short.mp4", "-f lavfi -i testsrc=size=160x120:rate=30 -t 1 -c:v mpeg4"),
+            mediaFile("still.png", "-f lavfi -i testsrc=size=200x150 -frames:v 1"),
+        };
+        camera.setPacing(false);
+        MainWindow window;
+        window.show();
+        auto *slider = part<QSlider>(&window, "seekSlider");
+        auto *play = part<QPushButton>(&window, "playButton");
+        auto *stop = part<QPushButton>(&window, "stopButton");
+        auto *combo = part<QComboBox>(&window, "resolutionCombo");
+        auto *loop = part<QCheckBox>(&window, "loopCheck");
+        auto *stretch = part<QCheckBox>(&window, "stretchCheck");
+        combo->setEditText("320x240");
+        load(window, files[0]);
+        invoke(window, "onPlayPause");
+
+        std::mt19937 random(6061); // fixed, so a failure can be replayed
+        for (int sequence = 0; sequence < 2000; ++sequence) {
+            const int steps = 1 + int(random() % 3);
+            for (int step = 0; step < steps; ++step) {
+                switch (random() % 8) {
+                case 0:
+                case 1:
+                    invoke(window, "onPlayPause");
+                    break;
+                case 2:
+                    invoke(window, "onStop");
+                    break;
+                case 3:
+                    slider->setSliderDown(true);
+                    slider->setValue(int(random() % 1001));
+                    slider->setSliderDown(false);
+                    break;
+                case 4:
+                    load(window, files[random() % 2]);
+                    break;
+                case 5:
+                    loop->toggle();
+                    break;
+                case 6:
+                    stretch->toggle();
+                    break;
+                case 7:
+                    invoke(window, "onTimerTick");
+                    break;
+                }
+            }
+            QCoreApplication::processEvents();
+
+            // What the UI thread sets in one go must agree at all times.
+            QCOMPARE(stop->isEnabled(), !combo->isEnabled());
+            if (play->text() == " Pause")
+                QVERIFY(stop->isEnabled());
+            if (!stop->isEnabled())
+                QVERIFY(!camera.cameraLive());
+        }
+
+        invoke(window, "onStop");
+        QCOMPARE(statusText(window), QString("Stopped."));
+        QCOMPARE(play->text(), QString(" Play"));
+        QVERIFY(!camera.cameraLive());
+
+        // Still fully usable afterwards.
+        loop->setChecked(true);
+        const qint64 sent = camera.frameCount();
+        invoke(window, "onPlayPause");
+        QCOMPARE(statusText(window), QString("Streaming..."));
+        QVERIFY(camera.waitForFrames(sent + 10));
+        invoke(window, "onStop");
+    }
+
+private:
+    WindowTestEnvironment env;
+    RecordingCamera camera;
+};
+
+QTEST_MAIN(MainWindowStressTest)
+#include "mainwindow_stress_test.moc"

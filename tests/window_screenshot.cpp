@@ -1,0 +1,45 @@
+// Takes a picture of the real window while it streams a test video into
+// the recording camera, with a client connected. Run by
+// scripts/screenshot.sh under Xvfb; not a test.
+#include "mainwindow_test_support.h"
+#include "recording_camera_control.h"
+
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QLabel>
+#include <QSettings>
+
+#include <cstdio>
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    setApplicationIdentity();
+    const QString output = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString("vidloom.png");
+
+    WindowTestEnvironment env;
+    RecordingCamera camera;
+    if (!env.ok() || !camera.ok()) {
+        std::fprintf(stderr, "the recording camera library must lie beside this program\n");
+        return 1;
+    }
+    env.setRegistered(true);
+    camera.setConnected(true);
+    const QString clip = mediaFile("vidloom-demo.mp4",
+                                   "-f lavfi -i testsrc2=size=1280x720:rate=30 -t 60 -c:v mpeg4 -q:v 3");
+    QSettings(MainWindow::settingsFilePath(), QSettings::IniFormat).setValue("lastFile", clip);
+
+    MainWindow window;
+    window.show();
+    invoke(window, "onPlayPause");
+    // Long enough for a measured frame rate and a moved slider.
+    QDeadlineTimer settle(4000);
+    while (!settle.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+
+    std::printf("status: %s | %s\n", qPrintable(statusText(window)),
+                qPrintable(part<QLabel>(&window, "connectionLabel")->text()));
+    const bool saved = window.grab().save(output);
+    invoke(window, "onStop");
+    return saved ? 0 : 1;
+}
