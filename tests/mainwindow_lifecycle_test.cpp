@@ -15,11 +15,6 @@
 
 namespace {
 
-QString image()
-{
-    return mediaFile("still.png", "-f lavfi -i testsrc=size=200x150 -frames:v 1");
-}
-
 void writeSettings(const QVariantMap &values)
 {
     QSettings settings(MainWindow::settingsFilePath(), QSettings::IniFormat);
@@ -121,7 +116,7 @@ private slots:
 
     void optionsSurviveARestart()
     {
-        const QString file = image();
+        const QString file = testImage();
         {
             MainWindow window;
             window.show();
@@ -171,7 +166,7 @@ private slots:
         QCOMPARE(window.size(), QSize(780, 600));
         QCOMPARE(part<QComboBox>(&window, "resolutionCombo")->currentText(), QString("1280x720"));
         QCOMPARE(part<QLabel>(&window, "fileLabel")->text(), QString("No file selected"));
-        load(window, image());
+        load(window, testImage());
         QCOMPARE(statusText(window), QString("Image loaded. Press Play to stream."));
     }
 
@@ -191,7 +186,7 @@ private slots:
     {
         MainWindow window;
         window.show();
-        load(window, image());
+        load(window, testImage());
         invoke(window, "onPlayPause");
         QVERIFY(camera.waitForFrames(2));
 
@@ -207,7 +202,7 @@ private slots:
         MainWindow window;
         window.show();
         part<QAction>(&window, "minimizeToTrayAction")->setChecked(false);
-        load(window, image());
+        load(window, testImage());
         invoke(window, "onPlayPause");
         QVERIFY(camera.waitForFrames(2));
 
@@ -220,7 +215,7 @@ private slots:
     {
         MainWindow window;
         window.show();
-        load(window, image());
+        load(window, testImage());
         invoke(window, "onPlayPause");
         QVERIFY(camera.waitForFrames(2));
         // Minimise-to-tray is on, and still Quit quits.
@@ -233,7 +228,7 @@ private slots:
     void trayQuitEndsTheApplicationFromHiding()
     {
         MainWindow window;
-        load(window, image());
+        load(window, testImage());
         invoke(window, "onPlayPause");
         QVERIFY(camera.waitForFrames(2));
         QVERIFY(eventLoopEndsAfter(trayQuit(window)));

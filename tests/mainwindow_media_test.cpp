@@ -6,24 +6,6 @@
 #include <QSlider>
 #include <QSettings>
 
-namespace {
-
-QString video() // 2 s at 30 fps, a moving test pattern
-{
-    return mediaFile("clip.mp4", "-f lavfi -i testsrc=size=320x240:rate=30 -t 2 -c:v mpeg4");
-}
-
-QString longVideo() // 125.4 s, tiny, so the duration text is "2:05"
-{
-    return mediaFile("long.mkv", "-f lavfi -i color=c=blue:size=64x48:rate=5 -t 125.4 -c:v mpeg4");
-}
-
-QString image()
-{
-    return mediaFile("still.png", "-f lavfi -i testsrc=size=200x150 -frames:v 1");
-}
-
-} // namespace
 
 class MainWindowMediaTest : public QObject {
     Q_OBJECT
@@ -56,7 +38,7 @@ private slots:
         const QImage firstFrame = previewImage(window);
         QVERIFY(firstFrame != blank);
 
-        load(window, image());
+        load(window, testImage());
         QVERIFY(!slider->isEnabled());
         QCOMPARE(slider->value(), 0);
         QCOMPARE(time->text(), QString("Image"));
@@ -64,7 +46,7 @@ private slots:
         QCOMPARE(fileLabel->text(), QString("still.png"));
         QVERIFY(previewImage(window) != firstFrame);
 
-        load(window, video());
+        load(window, testVideo());
         QVERIFY(slider->isEnabled());
         QCOMPARE(time->text(), QString("0:00 / 0:02"));
     }
@@ -72,7 +54,7 @@ private slots:
     void lastFileIsWrittenAtOnce()
     {
         MainWindow window;
-        const QString path = image();
+        const QString path = testImage();
         load(window, path);
         // On disk as soon as the event loop has had a turn, not at exit.
         QTRY_VERIFY_WITH_TIMEOUT(env.settingsOnDisk().contains("lastFile="), 10000);
@@ -88,10 +70,10 @@ private slots:
         QTest::addColumn<QString>("status");
         const QString videoText = "Video loaded. Press Play to stream.";
         const QString imageText = "Image loaded. Press Play to stream.";
-        QFile png(image());
+        QFile png(testImage());
         QVERIFY(png.open(QIODevice::ReadOnly));
         const QByteArray pngBytes = png.readAll();
-        QFile mp4(video());
+        QFile mp4(testVideo());
         QVERIFY(mp4.open(QIODevice::ReadOnly));
         const QByteArray mp4Bytes = mp4.readAll();
 
@@ -145,21 +127,11 @@ private slots:
                                            : QString("Image loaded. Press Play to stream."));
     }
 
-    void upperCaseVideoIsPreviewed()
-    {
-        MainWindow window;
-        QFile::remove(mediaDir() + "/UPPER.MP4");
-        QVERIFY(QFile::copy(video(), mediaDir() + "/UPPER.MP4"));
-        load(window, mediaDir() + "/UPPER.MP4");
-        QVERIFY(part<QSlider>(&window, "seekSlider")->isEnabled());
-        QCOMPARE(part<QLabel>(&window, "timeLabel")->text(), QString("0:00 / 0:02"));
-    }
-
     void drops()
     {
         MainWindow window;
-        const QString first = image();
-        const QString second = video();
+        const QString first = testImage();
+        const QString second = testVideo();
 
         // Three files: the first is taken, the rest ignored.
         QVERIFY(drop(window, urls({QUrl::fromLocalFile(first), QUrl::fromLocalFile(second),
@@ -201,7 +173,7 @@ private slots:
     }
 
 private:
-    static QString mediaDir() { return QFileInfo(image()).absolutePath(); }
+    static QString mediaDir() { return QFileInfo(testImage()).absolutePath(); }
     static QString missingPath() { return mediaDir() + "/no-such-file.png"; }
     WindowTestEnvironment env;
 };

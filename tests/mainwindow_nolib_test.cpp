@@ -22,8 +22,7 @@ private slots:
         window.show();
         QCOMPARE(statusText(window), QString("libvidloomcam.so not found. Place it next to vidloom"));
 
-        const QString still = mediaFile("still.png", "-f lavfi -i testsrc=size=200x150 -frames:v 1");
-        load(window, still);
+        load(window, testImage());
         QCOMPARE(part<QLabel>(&window, "timeLabel")->text(), QString("Image"));
 
         invoke(window, "onPlayPause");

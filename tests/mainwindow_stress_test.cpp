@@ -28,7 +28,7 @@ private slots:
     {
         const QString files[] = {
             mediaFile("short.mp4", "-f lavfi -i testsrc=size=160x120:rate=30 -t 1 -c:v mpeg4"),
-            mediaFile("still.png", "-f lavfi -i testsrc=size=200x150 -frames:v 1"),
+            testImage(),
         };
         camera.setPacing(false);
         MainWindow window;

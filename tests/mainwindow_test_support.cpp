@@ -110,6 +110,21 @@ QString mediaFile(const char *name, const char *ffmpegArgs)
     return QString::fromStdString(path.string());
 }
 
+QString testVideo()
+{
+    return mediaFile("clip.mp4", "-f lavfi -i testsrc=size=320x240:rate=30 -t 2 -c:v mpeg4");
+}
+
+QString longVideo()
+{
+    return mediaFile("long.mkv", "-f lavfi -i testsrc=size=64x48:rate=10 -t 125.4 -c:v mpeg4");
+}
+
+QString testImage()
+{
+    return mediaFile("still.png", "-f lavfi -i testsrc=size=200x150 -frames:v 1");
+}
+
 QString writeFile(const char *name, const QByteArray &bytes)
 {
     return QString::fromStdString(test_media::WriteFile(name, bytes.toStdString()).string());

@@ -55,6 +55,12 @@ void invoke(MainWindow &window, const char *slot);
 QImage previewImage(MainWindow &window);
 // A file made at test time with ffmpeg (see test_media).
 QString mediaFile(const char *name, const char *ffmpegArgs);
+// 2 s at 30 fps of a moving pattern, 320x240: first and last frame differ.
+QString testVideo();
+// 125.4 s, so its duration reads "2:05".
+QString longVideo();
+// A 200x150 picture.
+QString testImage();
 QString writeFile(const char *name, const QByteArray &bytes);
 
 // The size of the camera the recording camera library last created.
