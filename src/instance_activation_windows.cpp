@@ -3,6 +3,9 @@
 #include <QDir>
 #include <QWidget>
 
+#ifndef NOMINMAX
+#define NOMINMAX // keep std::min and std::max usable
+#endif
 #include <windows.h>
 
 // Every process that registers this name gets the same message id.

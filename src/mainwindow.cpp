@@ -37,6 +37,9 @@
 #include <filesystem>
 
 #ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX // keep std::min and std::max usable
+#endif
 #include <windows.h>
 
 // Registered under the same name by every instance; a later start
