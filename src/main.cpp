@@ -1,6 +1,10 @@
 #include "instance_activation.h"
 #include "mainwindow.h"
 
+#ifndef _WIN32
+#include "quit_signals.h"
+#endif
+
 #include <QApplication>
 #include <QIcon>
 #include <QLockFile>
@@ -51,6 +55,10 @@ int main(int argc, char **argv)
 
     auto window = std::make_unique<MainWindow>();
     InstanceActivation activation(window.get());
+#ifndef _WIN32
+    // A polite kill (logout, service manager, Ctrl+C) quits like File > Quit.
+    QuitSignals quitSignals(window.get(), "onQuit");
+#endif
     window->show();
     const int result = QApplication::exec();
 

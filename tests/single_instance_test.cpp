@@ -68,9 +68,13 @@ private slots:
         QCOMPARE(first.state(), QProcess::Running);
         QCOMPARE(lockOwner(), first.processId());
 
-        // Once the first has gone, the next start is a first instance again.
-        first.kill();
+        // A polite kill (SIGTERM) quits like File > Quit: normal exit, lock
+        // file gone. The next start is a first instance again.
+        first.terminate();
         QVERIFY(first.waitForFinished(20000));
+        QCOMPARE(first.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(first.exitCode(), 0);
+        QVERIFY(!QFile::exists(InstanceActivation::lockFilePath()));
         QProcess third;
         third.start(VIDLOOM_APP);
         QVERIFY(third.waitForStarted());
