@@ -17,6 +17,9 @@ bool Ffmpeg(const std::string &args);
 // if it does not exist yet; empty path when ffmpeg fails.
 std::filesystem::path Generate(const std::string &name, const std::string &args);
 
+// GeneratePiped, ReadFile and Quote serve the ffmpeg-backed tests and live in
+// test_media.cpp only.
+
 // Like Generate, but ffmpeg writes "-f <muxer>" to a pipe that the shell
 // sends into the file, so the muxer cannot go back to write an index or a
 // duration (a file "with no duration").
