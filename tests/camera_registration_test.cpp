@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
@@ -18,9 +17,8 @@ namespace {
 
 std::string readFile(const fs::path &path)
 {
-    std::ifstream in(path);
     std::stringstream s;
-    s << in.rdbuf();
+    s << std::ifstream(path).rdbuf();
     return s.str();
 }
 
@@ -28,23 +26,14 @@ std::string readFile(const fs::path &path)
 template <typename Condition>
 bool eventually(Condition condition)
 {
-    for (int i = 0; i < 1000; ++i) {
-        if (condition())
-            return true;
+    for (int i = 0; i < 1000 && !condition(); ++i)
         std::this_thread::sleep_for(10ms);
-    }
-    return false;
+    return condition();
 }
 
 class CameraRegistrationTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        std::string pattern = (fs::temp_directory_path() / "vidloom-reg-XXXXXX").string();
-        dir = mkdtemp(pattern.data());
-        sysfs = dir / "sys";
-        camera_registration::SetSysfsRootForTesting(sysfs);
-    }
+    void SetUp() override { camera_registration::SetSysfsRootForTesting(dir / "sys"); }
     void TearDown() override
     {
         camera_registration::ResetForTesting();
@@ -53,25 +42,26 @@ protected:
 
     void addDevice(const std::string &node, const std::string &label)
     {
-        fs::create_directories(sysfs / "class/video4linux" / node);
-        std::ofstream(sysfs / "class/video4linux" / node / "name") << label << "\n";
+        fs::create_directories(dir / "sys/class/video4linux" / node);
+        std::ofstream(dir / "sys/class/video4linux" / node / "name") << label << "\n";
     }
 
     // A stand-in for the helper: records its arguments, then runs body.
-    fs::path writeHelper(const std::string &body, fs::perms perms = fs::perms::owner_all)
+    void writeHelper(const std::string &body, fs::perms perms = fs::perms::owner_all)
     {
         const fs::path script = dir / "helper.sh";
         std::ofstream(script) << "#!/bin/sh\nprintf '%s\\n' \"$#\" \"$@\" > '" << (dir / "args").string() << "'\n"
                               << body << "\n";
         fs::permissions(script, perms);
         camera_registration::SetHelperPathForTesting(script);
-        return script;
     }
 
-    std::string device() const { return (sysfs / "class/video4linux/video3").string(); }
-
-    fs::path dir;
-    fs::path sysfs;
+    const fs::path dir = [] {
+        std::string pattern = (fs::temp_directory_path() / "vidloom-reg-XXXXXX").string();
+        return fs::path(mkdtemp(pattern.data()));
+    }();
+    const std::string device = (dir / "sys/class/video4linux/video3").string();
+    const std::string makeDevice = "mkdir -p '" + device + "' && echo Vidloom > '" + device + "/name'";
 };
 
 TEST_F(CameraRegistrationTest, RegisteredOnlyWhileADeviceIsLabelledVidloom)
@@ -84,25 +74,21 @@ TEST_F(CameraRegistrationTest, RegisteredOnlyWhileADeviceIsLabelledVidloom)
     EXPECT_TRUE(camera_registration::IsRegistered());
 }
 
-TEST_F(CameraRegistrationTest, RegisterRunsTheHelperWithOneFixedWord)
+TEST_F(CameraRegistrationTest, RunsTheHelperWithOneFixedWordAndTrustsOnlyExitZero)
 {
-    writeHelper("mkdir -p '" + device() + "' && echo Vidloom > '" + device() + "/name'");
+    writeHelper(makeDevice);
     EXPECT_TRUE(camera_registration::RunTool(false));
     EXPECT_EQ(readFile(dir / "args"), "1\nregister\n");
     EXPECT_TRUE(camera_registration::IsRegistered());
 
-    writeHelper("rm -r '" + device() + "'");
+    writeHelper("rm -r '" + device + "'");
     EXPECT_TRUE(camera_registration::RunTool(true));
     EXPECT_EQ(readFile(dir / "args"), "1\nunregister\n");
     EXPECT_FALSE(camera_registration::IsRegistered());
-}
 
-TEST_F(CameraRegistrationTest, NonZeroExitFailsWhateverTheHelperChanged)
-{
-    writeHelper("mkdir -p '" + device() + "' && echo Vidloom > '" + device() + "/name'; exit 1");
+    writeHelper(makeDevice + "; exit 1");
     EXPECT_FALSE(camera_registration::RunTool(false));
     EXPECT_TRUE(camera_registration::IsRegistered()) << "the state comes from sysfs, not the exit code";
-
     writeHelper("kill -9 $$");
     EXPECT_FALSE(camera_registration::RunTool(true));
 }
@@ -111,21 +97,18 @@ TEST_F(CameraRegistrationTest, MissingOrUnrunnableHelperStartsNothing)
 {
     camera_registration::SetHelperPathForTesting(dir / "no-such-helper");
     EXPECT_FALSE(camera_registration::RunTool(false));
-
+    camera_registration::SetHelperPathForTesting(dir);
+    EXPECT_FALSE(camera_registration::RunTool(false)) << "a directory is no helper";
     writeHelper("touch '" + (dir / "ran").string() + "'", fs::perms::owner_read | fs::perms::owner_write);
     EXPECT_FALSE(camera_registration::RunTool(false));
     EXPECT_FALSE(fs::exists(dir / "args"));
     EXPECT_FALSE(fs::exists(dir / "ran"));
-
-    camera_registration::SetHelperPathForTesting(dir);
-    EXPECT_FALSE(camera_registration::RunTool(false)) << "a directory is no helper";
 }
 
 TEST_F(CameraRegistrationTest, HangingHelperFailsIsLeftRunningAndIsReapedLater)
 {
-    const fs::path pidFile = dir / "pid";
-    writeHelper("echo $$ > '" + pidFile.string() + ".tmp' && mv '" + pidFile.string() + ".tmp' '" +
-                pidFile.string() + "'; exec sleep 600");
+    const std::string pidFile = (dir / "pid").string();
+    writeHelper("echo $$ > '" + pidFile + ".tmp' && mv '" + pidFile + ".tmp' '" + pidFile + "'; exec sleep 600");
     camera_registration::SetTimeoutForTesting(200ms);
     EXPECT_FALSE(camera_registration::RunTool(false));
 
@@ -133,9 +116,7 @@ TEST_F(CameraRegistrationTest, HangingHelperFailsIsLeftRunningAndIsReapedLater)
     const pid_t pid = std::stoi(readFile(pidFile));
     ASSERT_GT(pid, 1);
     EXPECT_EQ(kill(pid, 0), 0) << "the helper must not be killed";
-
-    // Once it ends, the late child is reaped: a zombie would keep its /proc
-    // entry.
+    // A zombie would keep its /proc entry.
     ASSERT_EQ(kill(pid, SIGKILL), 0);
     EXPECT_TRUE(eventually([&] { return !fs::exists("/proc/" + std::to_string(pid)); }));
 }

@@ -1,5 +1,5 @@
 // The seek slider jumps to the clicked value and follows a drag; the signal
-// sequence matters because the window starts and finishes a seek on
+// order matters because the window starts and finishes a seek on
 // sliderPressed/sliderReleased.
 #include "clickableslider.h"
 
@@ -18,11 +18,6 @@ private:
         QStyleOptionSlider option;
         option.initFrom(slider);
         option.orientation = Qt::Horizontal;
-        option.minimum = slider->minimum();
-        option.maximum = slider->maximum();
-        option.sliderPosition = slider->sliderPosition();
-        option.sliderValue = slider->value();
-        option.subControls = QStyle::SC_SliderGroove | QStyle::SC_SliderHandle;
         return slider->style()->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderGroove, slider);
     }
     int halfHandle() const { return slider->style()->pixelMetric(QStyle::PM_SliderLength, nullptr, slider) / 2; }
@@ -30,17 +25,17 @@ private:
     // Where the handle's centre sits for a value: clicking there selects it.
     QPoint pointFor(double fraction) const
     {
-        const int span = groove().width() - 2 * halfHandle();
-        return at(groove().x() + halfHandle() + qRound(fraction * span));
+        return at(groove().x() + halfHandle() + qRound(fraction * (groove().width() - 2 * halfHandle())));
     }
     int count(const QString &what) const { return log.filter(QRegularExpression("^" + what + "$")).size(); }
+    void click(QPoint where, Qt::MouseButton button = Qt::LeftButton) { QTest::mouseClick(slider, button, {}, where); }
+    bool near(int value) const { return qAbs(slider->value() - value) <= 5; }
 
 private slots:
     void init()
     {
         slider = new ClickableSlider(Qt::Horizontal);
         slider->setRange(0, 1000);
-        slider->setTracking(true);
         slider->resize(400, 24);
         slider->show();
         QVERIFY(QTest::qWaitForWindowExposed(slider));
@@ -51,58 +46,41 @@ private slots:
         connect(slider, &QSlider::valueChanged, this, [this](int v) { log << QString("changed %1").arg(v); });
     }
 
-    void cleanup()
-    {
-        delete slider;
-        slider = nullptr;
-    }
+    void cleanup() { delete slider; }
 
     void leftClickJumpsWithSignalsInOrder()
     {
         QTest::mousePress(slider, Qt::LeftButton, {}, pointFor(0.5));
         const int v = slider->value();
-        QVERIFY2(qAbs(v - 500) <= 5, qPrintable(QString::number(v)));
+        QVERIFY2(near(500), qPrintable(QString::number(v)));
         QVERIFY(slider->isSliderDown());
-        const QString moved = QString("moved %1").arg(v), changed = QString("changed %1").arg(v);
-        QCOMPARE(log, (QStringList{"pressed", moved, changed, moved}));
-
+        const QString moved = QString("moved %1").arg(v);
+        QCOMPARE(log, (QStringList{"pressed", moved, QString("changed %1").arg(v), moved}));
         QTest::mouseRelease(slider, Qt::LeftButton, {}, pointFor(0.5));
-        QCOMPARE(log, (QStringList{"pressed", moved, changed, moved, "released", "released"}));
+        QCOMPARE(log.mid(4), (QStringList{"released", "released"}));
         QVERIFY(!slider->isSliderDown());
-        QCOMPARE(slider->value(), v);
-    }
 
-    void clickOnCurrentValueChangesNothing()
-    {
-        QTest::mouseClick(slider, Qt::LeftButton, {}, pointFor(0.25));
-        const int v = slider->value();
+        // On the current value: no change, but still a press and a move.
         log.clear();
-        QTest::mousePress(slider, Qt::LeftButton, {}, pointFor(0.25));
-        QCOMPARE(log, (QStringList{"pressed", QString("moved %1").arg(v)}));
-        QTest::mouseRelease(slider, Qt::LeftButton, {}, pointFor(0.25));
-        QCOMPARE(count("released"), 2);
+        QTest::mousePress(slider, Qt::LeftButton, {}, pointFor(0.5));
+        QCOMPARE(log, (QStringList{"pressed", moved}));
+        QTest::mouseRelease(slider, Qt::LeftButton, {}, pointFor(0.5));
         QCOMPARE(slider->value(), v);
     }
 
     void valuesAreClampedAndIncreaseLeftToRight()
     {
-        slider->setValue(500);
-        QTest::mouseClick(slider, Qt::LeftButton, {}, at(0));
-        QCOMPARE(slider->value(), 0);
-        slider->setValue(500);
-        QTest::mouseClick(slider, Qt::LeftButton, {}, at(groove().x() + halfHandle()));
-        QCOMPARE(slider->value(), 0); // the handle cannot go further left
-        QTest::mouseClick(slider, Qt::LeftButton, {}, at(slider->width() - 1));
-        QCOMPARE(slider->value(), 1000);
-        slider->setValue(500);
-        QTest::mouseClick(slider, Qt::LeftButton, {}, at(groove().right() + 1 - halfHandle()));
-        QCOMPARE(slider->value(), 1000);
-
+        for (auto [x, expected] : {std::pair{0, 0}, {groove().x() + halfHandle(), 0}, {slider->width() - 1, 1000},
+                                   {groove().right() + 1 - halfHandle(), 1000}}) {
+            slider->setValue(500);
+            click(at(x));
+            QCOMPARE(slider->value(), expected);
+        }
         int previous = -1;
         for (double f = 0.1; f < 0.95; f += 0.1) {
-            QTest::mouseClick(slider, Qt::LeftButton, {}, pointFor(f));
+            click(pointFor(f));
             QVERIFY(slider->value() > previous);
-            QVERIFY2(qAbs(slider->value() - qRound(f * 1000)) <= 5, qPrintable(QString::number(slider->value())));
+            QVERIFY2(near(qRound(f * 1000)), qPrintable(QString::number(slider->value())));
             previous = slider->value();
         }
     }
@@ -111,14 +89,13 @@ private slots:
     {
         QTest::mousePress(slider, Qt::LeftButton, {}, pointFor(0.5));
         QTest::mouseMove(slider, pointFor(0.75));
-        QVERIFY(qAbs(slider->value() - 750) <= 5);
+        QVERIFY(near(750));
         QTest::mouseMove(slider, at(-200));
         QCOMPARE(slider->value(), 0);
         QTest::mouseMove(slider, at(slider->width() + 300));
         QCOMPARE(slider->value(), 1000);
         QCOMPARE(count("pressed"), 1);
         QCOMPARE(log.last(), "moved 1000");
-
         QTest::mouseRelease(slider, Qt::LeftButton, {}, at(slider->width() + 300));
         QCOMPARE(count("released"), 2);
         QVERIFY(!slider->isSliderDown());
@@ -136,8 +113,8 @@ private slots:
     {
         slider->setValue(300);
         log.clear();
-        QTest::mouseClick(slider, Qt::RightButton, {}, pointFor(0.9));
-        QTest::mouseClick(slider, Qt::MiddleButton, {}, pointFor(0.1));
+        click(pointFor(0.9), Qt::RightButton);
+        click(pointFor(0.1), Qt::MiddleButton);
         QCOMPARE(slider->value(), 300);
         QVERIFY(log.isEmpty());
 
@@ -153,37 +130,23 @@ private slots:
     void doubleClickActsAsTwoClicks()
     {
         // What a real double click delivers: press, release, double-click, release.
-        QTest::mousePress(slider, Qt::LeftButton, {}, pointFor(0.6));
-        QTest::mouseRelease(slider, Qt::LeftButton, {}, pointFor(0.6));
+        click(pointFor(0.6));
         QTest::mouseDClick(slider, Qt::LeftButton, {}, pointFor(0.6));
         QTest::mouseRelease(slider, Qt::LeftButton, {}, pointFor(0.6));
         QCOMPARE(count("pressed"), 2);
         QCOMPARE(count("released"), 4);
         QCOMPARE(count("changed .*"), 1);
-        QVERIFY(qAbs(slider->value() - 600) <= 5);
+        QVERIFY(near(600));
     }
 
     void disabledSliderIgnoresTheMouse()
     {
         slider->setEnabled(false);
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("not accepted"));
-        QTest::mousePress(slider, Qt::LeftButton, {}, pointFor(0.8));
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("not accepted"));
-        QTest::mouseRelease(slider, Qt::LeftButton, {}, pointFor(0.8));
+        click(pointFor(0.8));
         QCOMPARE(slider->value(), 0);
         QVERIFY(log.isEmpty());
-    }
-
-    void keyboardKeepsTheStandardBehaviour()
-    {
-        slider->setFocus();
-        QTest::keyClick(slider, Qt::Key_Right);
-        QCOMPARE(slider->value(), 1);
-        QTest::keyClick(slider, Qt::Key_End);
-        QCOMPARE(slider->value(), 1000);
-        QCOMPARE(count("pressed"), 0);
-        QCOMPARE(count("released"), 0);
-        QCOMPARE(count("changed .*"), 2);
     }
 };
 

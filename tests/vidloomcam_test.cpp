@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <csignal>
@@ -42,15 +43,22 @@ Yuv bt601(int r, int g, int b)
             128.0 + 224.0 * (r - y) / (1.402 * 255.0)};
 }
 
-std::vector<uint8_t> solidBgr(int w, int h, int r, int g, int b)
+// A BGR24 frame; rgb(x, y) gives each pixel's colour.
+std::vector<uint8_t> bgrFrame(int w, int h, const std::function<std::array<int, 3>(int, int)> &rgb)
 {
     std::vector<uint8_t> frame(size_t(w) * h * 3);
-    for (size_t i = 0; i < frame.size(); i += 3) {
-        frame[i] = uint8_t(b);
-        frame[i + 1] = uint8_t(g);
-        frame[i + 2] = uint8_t(r);
-    }
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const auto [r, g, b] = rgb(x, y);
+            uint8_t *p = &frame[(size_t(y) * w + x) * 3];
+            p[0] = uint8_t(b), p[1] = uint8_t(g), p[2] = uint8_t(r);
+        }
     return frame;
+}
+
+std::vector<uint8_t> solidBgr(int w, int h, int r, int g, int b)
+{
+    return bgrFrame(w, h, [=](int, int) { return std::array{r, g, b}; });
 }
 
 std::vector<uint8_t> toYuyv(const std::vector<uint8_t> &bgr, int w, int h)
@@ -62,104 +70,54 @@ std::vector<uint8_t> toYuyv(const std::vector<uint8_t> &bgr, int w, int h)
     return out;
 }
 
-// YUYV: Y0 Cb Y1 Cr per pixel pair.
-double lumaAt(const std::vector<uint8_t> &yuyv, int w, int x, int y)
+// YUYV: Y0 Cb Y1 Cr per pixel pair. Each value within one code of the
+// correctly rounded one.
+testing::AssertionResult matches(const std::vector<uint8_t> &yuyv, int w, int x, int y, const Yuv &want,
+                                 bool lumaOnly = false)
 {
-    return yuyv[(size_t(y) * w + x) * 2];
+    const size_t pair = (size_t(y) * w + (x & ~1)) * 2;
+    const double got[3] = {double(yuyv[(size_t(y) * w + x) * 2]), double(yuyv[pair + 1]), double(yuyv[pair + 3])};
+    const double exact[3] = {want.y, want.cb, want.cr};
+    for (int i = 0; i < (lumaOnly ? 1 : 3); ++i)
+        if (std::abs(got[i] - std::round(exact[i])) > 1.0)
+            return testing::AssertionFailure() << "at " << x << "," << y << " component " << i << " is " << got[i]
+                                               << ", wanted " << exact[i];
+    return testing::AssertionSuccess();
 }
-double cbAt(const std::vector<uint8_t> &yuyv, int w, int x, int y)
-{
-    return yuyv[(size_t(y) * w + (x & ~1)) * 2 + 1];
-}
-double crAt(const std::vector<uint8_t> &yuyv, int w, int x, int y)
-{
-    return yuyv[(size_t(y) * w + (x & ~1)) * 2 + 3];
-}
-
-// Within one code value of the correctly rounded result.
-testing::AssertionResult withinOneCode(double actual, double exact)
-{
-    if (std::abs(actual - std::round(exact)) <= 1.0)
-        return testing::AssertionSuccess();
-    return testing::AssertionFailure() << actual << " is not within one of " << exact;
-}
-
-struct Colour {
-    const char *name;
-    int r, g, b;
-};
 
 TEST(YuyvConversion, SolidColoursMatchBt601LimitedRange)
 {
-    const Colour colours[] = {{"black", 0, 0, 0},     {"white", 255, 255, 255}, {"red", 255, 0, 0},
-                              {"green", 0, 255, 0},   {"blue", 0, 0, 255},      {"grey", 128, 128, 128},
-                              {"orange", 255, 128, 0}};
-    const int w = 64, h = 64;
-    for (const Colour &c : colours) {
-        SCOPED_TRACE(c.name);
-        const auto yuyv = toYuyv(solidBgr(w, h, c.r, c.g, c.b), w, h);
-        const Yuv want = bt601(c.r, c.g, c.b);
-        for (int y = 0; y < h; y += 9) {
-            for (int x = 0; x < w; x += 7) {
-                ASSERT_TRUE(withinOneCode(lumaAt(yuyv, w, x, y), want.y)) << x << "," << y;
-                ASSERT_TRUE(withinOneCode(cbAt(yuyv, w, x, y), want.cb)) << x << "," << y;
-                ASSERT_TRUE(withinOneCode(crAt(yuyv, w, x, y), want.cr)) << x << "," << y;
-            }
-        }
+    const int colours[][3] = {{0, 0, 0},   {255, 255, 255}, {255, 0, 0},  {0, 255, 0},
+                              {0, 0, 255}, {128, 128, 128}, {255, 128, 0}};
+    for (const auto &c : colours) {
+        const auto yuyv = toYuyv(solidBgr(64, 64, c[0], c[1], c[2]), 64, 64);
+        for (int y = 0; y < 64; y += 9)
+            for (int x = 0; x < 64; x += 7)
+                ASSERT_TRUE(matches(yuyv, 64, x, y, bt601(c[0], c[1], c[2]))) << c[0] << "," << c[1] << "," << c[2];
     }
-}
-
-TEST(YuyvConversion, RangeEndsAreLimited)
-{
-    const auto black = toYuyv(solidBgr(64, 64, 0, 0, 0), 64, 64);
-    const auto white = toYuyv(solidBgr(64, 64, 255, 255, 255), 64, 64);
-    EXPECT_EQ(black[0], 16);
-    EXPECT_EQ(white[0], 235);
-    EXPECT_EQ(black[1], 128);
-    EXPECT_EQ(white[3], 128);
 }
 
 TEST(YuyvConversion, GradientsFollowTheFormulas)
 {
     // Luma is per pixel, so a horizontal ramp checks it pixel by pixel;
-    // chroma is shared by pixel pairs, so a vertical ramp (uniform rows)
-    // checks it without depending on the subsampling filter.
+    // chroma is shared by pixel pairs, so a vertical ramp checks it without
+    // depending on the subsampling filter.
     const int w = 256, h = 64;
-    std::vector<uint8_t> across(size_t(w) * h * 3), down(size_t(w) * h * 3);
-    for (int y = 0; y < h; ++y) {
-        for (int x = 0; x < w; ++x) {
-            uint8_t *a = &across[(size_t(y) * w + x) * 3];
-            a[0] = uint8_t(255 - x), a[1] = uint8_t(x / 2), a[2] = uint8_t(x);
-            uint8_t *d = &down[(size_t(y) * w + x) * 3];
-            d[0] = uint8_t(y * 4), d[1] = uint8_t(255 - y * 4), d[2] = uint8_t(128 + y);
-        }
-    }
-    const auto yuyvAcross = toYuyv(across, w, h);
+    const auto across = toYuyv(bgrFrame(w, h, [](int x, int) { return std::array{x, x / 2, 255 - x}; }), w, h);
     for (int x = 0; x < w; ++x)
-        ASSERT_TRUE(withinOneCode(lumaAt(yuyvAcross, w, x, 10), bt601(x, x / 2, 255 - x).y)) << "x " << x;
-    const auto yuyvDown = toYuyv(down, w, h);
-    for (int y = 0; y < h; ++y) {
-        const Yuv want = bt601(128 + y, 255 - y * 4, y * 4);
-        ASSERT_TRUE(withinOneCode(lumaAt(yuyvDown, w, 100, y), want.y)) << "y " << y;
-        ASSERT_TRUE(withinOneCode(cbAt(yuyvDown, w, 100, y), want.cb)) << "y " << y;
-        ASSERT_TRUE(withinOneCode(crAt(yuyvDown, w, 100, y), want.cr)) << "y " << y;
-    }
+        ASSERT_TRUE(matches(across, w, x, 10, bt601(x, x / 2, 255 - x), true));
+    const auto down = toYuyv(bgrFrame(w, h, [](int, int y) { return std::array{128 + y, 255 - y * 4, y * 4}; }), w, h);
+    for (int y = 0; y < h; ++y)
+        ASSERT_TRUE(matches(down, w, 100, y, bt601(128 + y, 255 - y * 4, y * 4)));
 }
 
 TEST(YuyvConversion, TwoHalvesStayApartAtTheEdge)
 {
-    // Red left, blue right, meeting between two pixel pairs: no chroma may
-    // bleed across, or a split picture gets a coloured seam.
-    const int w = 64, h = 64;
-    std::vector<uint8_t> frame = solidBgr(w, h, 255, 0, 0);
-    for (int y = 0; y < h; ++y)
-        for (int x = w / 2; x < w; ++x)
-            frame[(size_t(y) * w + x) * 3] = 255, frame[(size_t(y) * w + x) * 3 + 2] = 0;
-    const auto yuyv = toYuyv(frame, w, h);
-    EXPECT_TRUE(withinOneCode(crAt(yuyv, w, w / 2 - 2, 5), bt601(255, 0, 0).cr));
-    EXPECT_TRUE(withinOneCode(cbAt(yuyv, w, w / 2, 5), bt601(0, 0, 255).cb));
-    EXPECT_TRUE(withinOneCode(lumaAt(yuyv, w, w / 2 - 1, 5), bt601(255, 0, 0).y));
-    EXPECT_TRUE(withinOneCode(lumaAt(yuyv, w, w / 2, 5), bt601(0, 0, 255).y));
+    // Red meets blue between two pixel pairs: chroma bleeding across would
+    // draw a coloured seam.
+    const auto yuyv = toYuyv(bgrFrame(64, 64, [](int x, int) { return x < 32 ? std::array{255, 0, 0} : std::array{0, 0, 255}; }), 64, 64);
+    EXPECT_TRUE(matches(yuyv, 64, 31, 5, bt601(255, 0, 0)));
+    EXPECT_TRUE(matches(yuyv, 64, 32, 5, bt601(0, 0, 255)));
 }
 
 // ---- pacing ----
@@ -185,20 +143,11 @@ testing::AssertionResult takesAbout(double seconds, double tolerance, const std:
     return testing::AssertionFailure() << "took " << took << " s, wanted " << seconds << " s";
 }
 
-TEST(FramePacing, ThirtyFramesPerSecondOverThreeSeconds)
+TEST(FramePacing, HoldsTheRateAndMakesUpAShortHiccup)
 {
     EXPECT_TRUE(takesAbout(3.0, 0.03, [] {
         FramePacer pacer(30.0);
-        for (int i = 0; i < 90; ++i)
-            pacer.WaitForNextFrame();
-    }));
-}
-
-TEST(FramePacing, ShortHiccupIsMadeUpWithoutShiftingTheSchedule)
-{
-    EXPECT_TRUE(takesAbout(1.0, 0.02, [] {
-        FramePacer pacer(30.0);
-        for (int i = 0; i < 30; ++i) {
+        for (int i = 0; i < 90; ++i) {
             if (i == 10)
                 std::this_thread::sleep_for(30ms); // late by less than a frame
             pacer.WaitForNextFrame();
@@ -212,13 +161,10 @@ TEST(FramePacing, StallResynchronisesInsteadOfBursting)
     for (int i = 0; i < 5; ++i)
         pacer.WaitForNextFrame();
     std::this_thread::sleep_for(400ms); // twelve frames missed
-
     auto late = std::chrono::steady_clock::now();
     pacer.WaitForNextFrame();
     EXPECT_LT(secondsSince(late), 0.02) << "the late frame itself goes at once";
-
-    // Catching up would return at once for the missed frames; a new
-    // schedule spaces them a frame apart.
+    // Catching up would return at once for the missed frames.
     const auto after = std::chrono::steady_clock::now();
     for (int i = 0; i < 6; ++i)
         pacer.WaitForNextFrame();
@@ -229,65 +175,53 @@ TEST(FramePacing, StallResynchronisesInsteadOfBursting)
 
 class FakeDeviceTree {
 public:
-    FakeDeviceTree()
-        : root(fs::temp_directory_path() / ("vidloomcam-test-" + std::to_string(getpid()) + "-" +
-                                            std::to_string(counter++)))
-    {
-        fs::create_directories(sysfs() / "class" / "video4linux");
-        fs::create_directories(dev());
-    }
+    FakeDeviceTree() { fs::create_directories(v4l()), fs::create_directories(dev()); }
     ~FakeDeviceTree() { fs::remove_all(root); }
 
     fs::path sysfs() const { return root / "sys"; }
     fs::path dev() const { return root / "dev"; }
+    fs::path v4l() const { return sysfs() / "class" / "video4linux"; }
 
     // A video4linux entry with the given label, and a plain file as its node.
     fs::path AddDevice(int number, const std::string &label)
     {
         const std::string node = "video" + std::to_string(number);
-        fs::create_directories(sysfs() / "class" / "video4linux" / node);
-        std::ofstream(sysfs() / "class" / "video4linux" / node / "name") << label << "\n";
+        fs::create_directories(v4l() / node);
+        std::ofstream(v4l() / node / "name") << label << "\n";
         std::ofstream(dev() / node).flush();
         return dev() / node;
     }
-    void RemoveDevice(int number)
-    {
-        fs::remove_all(sysfs() / "class" / "video4linux" / ("video" + std::to_string(number)));
-    }
-
+    void RemoveDevice(int number) { fs::remove_all(v4l() / ("video" + std::to_string(number))); }
+    fs::path Find() const { return vidloom_device::Find(sysfs(), dev()); }
     CameraEnvironment Environment() const { return {sysfs(), dev(), false}; }
 
 private:
     static inline int counter = 0;
-    fs::path root;
+    fs::path root = fs::temp_directory_path() /
+                    ("vidloomcam-test-" + std::to_string(getpid()) + "-" + std::to_string(counter++));
 };
 
 TEST(DeviceDiscovery, FindsTheLowestVidloomNodeOnly)
 {
     FakeDeviceTree tree;
-    EXPECT_EQ(vidloom_device::Find(tree.sysfs(), tree.dev()), fs::path());
+    EXPECT_EQ(tree.Find(), fs::path());
+    EXPECT_EQ(vidloom_device::Find(tree.sysfs() / "missing", tree.dev()), fs::path());
     tree.AddDevice(0, "Integrated Camera");
     tree.AddDevice(12, "Vidloom");
     tree.AddDevice(3, "Vidloom Extra");
-    EXPECT_EQ(vidloom_device::Find(tree.sysfs(), tree.dev()), tree.dev() / "video12");
+    fs::create_directories(tree.v4l() / "v4l-subdev0");
+    std::ofstream(tree.v4l() / "v4l-subdev0" / "name") << "Vidloom\n";
+    fs::create_directories(tree.v4l() / "video1"); // no name at all
+    EXPECT_EQ(tree.Find(), tree.dev() / "video12");
     tree.AddDevice(4, "Vidloom");
-    EXPECT_EQ(vidloom_device::Find(tree.sysfs(), tree.dev()), tree.dev() / "video4");
-}
-
-TEST(DeviceDiscovery, IgnoresOtherEntries)
-{
-    FakeDeviceTree tree;
-    fs::create_directories(tree.sysfs() / "class" / "video4linux" / "v4l-subdev0");
-    std::ofstream(tree.sysfs() / "class" / "video4linux" / "v4l-subdev0" / "name") << "Vidloom\n";
-    fs::create_directories(tree.sysfs() / "class" / "video4linux" / "video1");
-    EXPECT_EQ(vidloom_device::Find(tree.sysfs(), tree.dev()), fs::path());
-    EXPECT_EQ(vidloom_device::Find(tree.sysfs() / "missing", tree.dev()), fs::path());
+    EXPECT_EQ(tree.Find(), tree.dev() / "video4");
 }
 
 // ---- attaching and detaching ----
 
 constexpr int kW = 64, kH = 64;
 constexpr size_t kYuyvBytes = size_t(kW) * kH * 2;
+const std::vector<uint8_t> kFrame = solidBgr(kW, kH, 0, 255, 0);
 
 uintmax_t fileSize(const fs::path &path)
 {
@@ -298,13 +232,10 @@ uintmax_t fileSize(const fs::path &path)
 
 // Sends frames until the condition holds or about five seconds pass (the
 // camera looks for its device once a second).
-bool sendUntil(VirtualCamera &camera, const std::vector<uint8_t> &frame, const std::function<bool()> &done)
+bool sendUntil(VirtualCamera &camera, const std::function<bool()> &done)
 {
-    for (int i = 0; i < 500; ++i) {
-        if (done())
-            return true;
-        camera.SendFrame(frame.data());
-    }
+    for (int i = 0; i < 500 && !done(); ++i)
+        camera.SendFrame(kFrame.data());
     return done();
 }
 
@@ -320,7 +251,6 @@ TEST(CameraDevice, WritesYuyvFramesToTheDeviceFoundAtCreation)
     for (int i = 0; i < 3; ++i)
         EXPECT_TRUE(camera.SendFrame(red.data()));
     ASSERT_EQ(fileSize(node), 3 * kYuyvBytes);
-
     std::ifstream in(node, std::ios::binary);
     std::vector<uint8_t> written(3 * kYuyvBytes);
     in.read(reinterpret_cast<char *>(written.data()), std::streamsize(written.size()));
@@ -332,24 +262,23 @@ TEST(CameraDevice, AttachesWhenTheDeviceAppearsAndFollowsItAway)
 {
     FakeDeviceTree tree;
     VirtualCamera camera(kW, kH, 100.0f, tree.Environment());
-    const auto frame = solidBgr(kW, kH, 0, 255, 0);
     EXPECT_FALSE(camera.Attached());
-    EXPECT_FALSE(camera.SendFrame(frame.data()));
+    EXPECT_FALSE(camera.SendFrame(kFrame.data()));
 
     const fs::path node = tree.AddDevice(0, "Vidloom");
-    ASSERT_TRUE(sendUntil(camera, frame, [&] { return camera.Attached(); }));
-    EXPECT_TRUE(camera.SendFrame(frame.data()));
+    ASSERT_TRUE(sendUntil(camera, [&] { return camera.Attached(); }));
+    EXPECT_TRUE(camera.SendFrame(kFrame.data()));
     EXPECT_GT(fileSize(node), 0u);
 
     tree.RemoveDevice(0);
-    ASSERT_TRUE(sendUntil(camera, frame, [&] { return !camera.Attached(); }));
+    ASSERT_TRUE(sendUntil(camera, [&] { return !camera.Attached(); }));
     const uintmax_t sizeAfter = fileSize(node);
-    EXPECT_FALSE(camera.SendFrame(frame.data()));
+    EXPECT_FALSE(camera.SendFrame(kFrame.data()));
     EXPECT_EQ(fileSize(node), sizeAfter);
 
     // Registered again under another number, as after a module reload.
     const fs::path again = tree.AddDevice(5, "Vidloom");
-    ASSERT_TRUE(sendUntil(camera, frame, [&] { return camera.Attached(); }));
+    ASSERT_TRUE(sendUntil(camera, [&] { return camera.Attached(); }));
     EXPECT_EQ(camera.Device(), again);
 }
 
@@ -357,51 +286,30 @@ TEST(CameraDevice, LooksForTheDeviceAtMostOnceASecond)
 {
     FakeDeviceTree tree;
     VirtualCamera camera(kW, kH, 1000.0f, tree.Environment());
-    const auto frame = solidBgr(kW, kH, 0, 0, 0);
-    camera.SendFrame(frame.data());
+    camera.SendFrame(kFrame.data());
     tree.AddDevice(0, "Vidloom");
-    // Right after a look, a burst of frames must not look again.
     for (int i = 0; i < 20; ++i)
-        camera.SendFrame(frame.data());
+        camera.SendFrame(kFrame.data());
     EXPECT_FALSE(camera.Attached());
 }
 
-TEST(CameraDevice, FailedWriteDetachesAndRetries)
+TEST(CameraDevice, MissingNodeOrFailedWriteDetachesAndRetries)
 {
     FakeDeviceTree tree;
-    tree.AddDevice(1, "Vidloom");
-    fs::remove(tree.dev() / "video1");
-    fs::create_symlink("/dev/full", tree.dev() / "video1"); // every write fails
+    const fs::path node = tree.AddDevice(1, "Vidloom");
+    fs::remove(node);
+    EXPECT_FALSE(VirtualCamera(kW, kH, 100.0f, tree.Environment()).Attached());
+
+    fs::create_symlink("/dev/full", node); // every write fails
     VirtualCamera camera(kW, kH, 100.0f, tree.Environment());
     ASSERT_TRUE(camera.Attached());
-    const auto frame = solidBgr(kW, kH, 0, 0, 0);
-    EXPECT_FALSE(camera.SendFrame(frame.data()));
+    EXPECT_FALSE(camera.SendFrame(kFrame.data()));
     EXPECT_FALSE(camera.Attached());
 
-    fs::remove(tree.dev() / "video1");
-    std::ofstream(tree.dev() / "video1").flush();
-    ASSERT_TRUE(sendUntil(camera, frame, [&] { return camera.Attached(); }));
-    EXPECT_TRUE(camera.SendFrame(frame.data()));
-}
-
-TEST(CameraDevice, MissingNodeIsNotAttached)
-{
-    FakeDeviceTree tree;
-    tree.AddDevice(1, "Vidloom");
-    fs::remove(tree.dev() / "video1");
-    VirtualCamera camera(kW, kH, 100.0f, tree.Environment());
-    EXPECT_FALSE(camera.Attached());
-}
-
-TEST(CameraDevice, PacesWithoutADevice)
-{
-    FakeDeviceTree tree;
-    VirtualCamera camera(kW, kH, 30.0f, tree.Environment());
-    const auto frame = solidBgr(kW, kH, 0, 0, 0);
-    const auto start = std::chrono::steady_clock::now();
-    for (int i = 0; i < 15; ++i)
-        camera.SendFrame(frame.data());
-    EXPECT_GE(secondsSince(start), 15 / 30.0 - 0.002);
+    fs::remove(node);
+    std::ofstream(node).flush();
+    ASSERT_TRUE(sendUntil(camera, [&] { return camera.Attached(); }));
+    EXPECT_TRUE(camera.SendFrame(kFrame.data()));
 }
 
 // ---- readers ----
@@ -423,10 +331,8 @@ public:
     ~Holder() { Release(); }
     void Release()
     {
-        if (pid <= 0)
-            return;
-        kill(pid, SIGKILL);
-        waitpid(pid, nullptr, 0);
+        if (pid > 0)
+            kill(pid, SIGKILL), waitpid(pid, nullptr, 0);
         pid = -1;
     }
     bool Started() const { return pid > 0; }
@@ -437,19 +343,16 @@ private:
 
 bool eventually(const std::function<bool()> &condition)
 {
-    for (int i = 0; i < 100; ++i) {
-        if (condition())
-            return true;
+    for (int i = 0; i < 100 && !condition(); ++i)
         std::this_thread::sleep_for(50ms);
-    }
-    return false;
+    return condition();
 }
 
-TEST(CameraReaders, AnotherProcessHoldingTheDeviceIsAReader)
+TEST(CameraReaders, AnotherProcessHoldingTheDeviceIsAReaderUntilItOrTheDeviceGoes)
 {
     FakeDeviceTree tree;
     const fs::path node = tree.AddDevice(0, "Vidloom");
-    VirtualCamera camera(kW, kH, 30.0f, tree.Environment());
+    VirtualCamera camera(kW, kH, 100.0f, tree.Environment());
     ASSERT_TRUE(camera.Attached());
     // The camera's own descriptor does not count.
     std::this_thread::sleep_for(2 * ReaderWatch::kInterval);
@@ -460,21 +363,13 @@ TEST(CameraReaders, AnotherProcessHoldingTheDeviceIsAReader)
     ASSERT_TRUE(reader.Started());
     EXPECT_TRUE(camera.WaitForConnection(10.0f));
     EXPECT_TRUE(camera.IsConnected());
-
     reader.Release();
     EXPECT_TRUE(eventually([&] { return !camera.IsConnected(); }));
-}
 
-TEST(CameraReaders, DetachingEndsTheConnection)
-{
-    FakeDeviceTree tree;
-    const fs::path node = tree.AddDevice(0, "Vidloom");
-    VirtualCamera camera(kW, kH, 100.0f, tree.Environment());
-    Holder reader(node);
+    Holder another(node);
     ASSERT_TRUE(camera.WaitForConnection(10.0f));
     tree.RemoveDevice(0);
-    const auto frame = solidBgr(kW, kH, 0, 0, 0);
-    ASSERT_TRUE(sendUntil(camera, frame, [&] { return !camera.Attached(); }));
+    ASSERT_TRUE(sendUntil(camera, [&] { return !camera.Attached(); }));
     EXPECT_FALSE(camera.IsConnected());
 }
 
@@ -496,9 +391,8 @@ TEST(CameraApi, RefusesUnusableSizesAndRates)
     const int bad[][2] = {{0, 480}, {641, 480}, {62, 480}, {640, 63}, {7682, 480}, {640, 7681}, {-640, 480}};
     for (const auto &size : bad)
         EXPECT_EQ(scCreateCamera(size[0], size[1], 30.0f), nullptr) << size[0] << "x" << size[1];
-    EXPECT_EQ(scCreateCamera(640, 480, 0.0f), nullptr);
-    EXPECT_EQ(scCreateCamera(640, 480, -30.0f), nullptr);
-    EXPECT_EQ(scCreateCamera(640, 480, NAN), nullptr);
+    for (float rate : {0.0f, -30.0f, 1001.0f, NAN})
+        EXPECT_EQ(scCreateCamera(640, 480, rate), nullptr) << rate;
 }
 
 TEST(CameraApi, OneCameraAtATime)
@@ -512,25 +406,22 @@ TEST(CameraApi, OneCameraAtATime)
     scDeleteCamera(next);
 }
 
-TEST(CameraApi, NullCameraIsHarmless)
+TEST(CameraApi, PacesWithoutADeviceOrReader)
 {
     scDeleteCamera(nullptr);
     EXPECT_FALSE(scSendFrame(nullptr, nullptr));
     EXPECT_FALSE(scIsConnected(nullptr));
     EXPECT_FALSE(scWaitForConnection(nullptr, 0.1f));
-}
-
-TEST(CameraApi, StreamsWithoutADeviceAndNoReader)
-{
     if (!vidloom_device::Find().empty())
         GTEST_SKIP() << "a real Vidloom device is present";
+
     void *camera = scCreateCamera(640, 480, 30.0f);
     ASSERT_NE(camera, nullptr);
     const auto frame = solidBgr(640, 480, 10, 20, 30);
     const auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < 6; ++i)
         EXPECT_FALSE(scSendFrame(camera, frame.data()));
-    EXPECT_GE(secondsSince(start), 6 / 30.0 - 0.002);
+    EXPECT_GE(secondsSince(start), 6 / 30.0 - 0.002) << "the sender is held to the rate all the same";
     EXPECT_FALSE(scSendFrame(camera, nullptr));
     EXPECT_FALSE(scIsConnected(camera));
     EXPECT_FALSE(scWaitForConnection(camera, 0.2f));
