@@ -113,14 +113,13 @@ private slots:
 
     void needsInitializeOnceAndKeepsItAfterRelease()
     {
-        const QString file = saveBytes("life.png", encode(blocks(32, 16), "png"));
+        const std::string file = saveBytes("life.png", encode(blocks(32, 16), "png")).toStdString();
         ImageLoader fresh;
-        QVERIFY(!fresh.LoadImageW(file.toStdString()));
-        QVERIFY(fresh.Initialize() && fresh.Initialize());
-        QVERIFY(fresh.LoadImageW(file.toStdString()));
+        QVERIFY(!fresh.LoadImageW(file));
+        QVERIFY(fresh.Initialize() && fresh.Initialize() && fresh.LoadImageW(file));
         fresh.Release();
         QVERIFY(fresh.pixels.empty() && fresh.width == 0 && fresh.height == 0);
-        QVERIFY(fresh.LoadImageW(file.toStdString()));
+        QVERIFY(fresh.LoadImageW(file));
     }
 
     // Tolerance 0: every pixel exact; otherwise the centre of each 16x16 block.
