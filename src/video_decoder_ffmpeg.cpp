@@ -44,12 +44,14 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <mutex>
 #include <system_error>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/display.h>
+#include <libavutil/log.h>
 #include <libavutil/pixdesc.h>
 #include <libswscale/swscale.h>
 }
@@ -72,21 +74,6 @@ size_t PaddedPitch(int w)
 }
 // Extra bytes after the last padded row.
 constexpr size_t kScratchTail = 4096;
-
-// libavcodec's frame threads hand frames over through atomics inside the
-// (uninstrumented) library, which ThreadSanitizer cannot see; its builds
-// decode on the calling thread so it reports only what it can check.
-#if defined(__SANITIZE_THREAD__)
-constexpr int kCodecThreads = 1;
-#elif defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-constexpr int kCodecThreads = 1;
-#else
-constexpr int kCodecThreads = 0;
-#endif
-#else
-constexpr int kCodecThreads = 0;
-#endif
 
 // Demuxers of self-contained video files. Playlists and other formats that
 // name further files (hls, dash, concat, image sequences, ...) are not
@@ -637,6 +624,10 @@ void VideoDecoder::Close()
 
 bool VideoDecoder::Open(const std::filesystem::path &path)
 {
+    // FFmpeg prints its own diagnostics to stderr ("moov atom not found"
+    // for every bad file); Vidloom reports failures as results instead.
+    static std::once_flag quiet;
+    std::call_once(quiet, [] { av_log_set_level(AV_LOG_QUIET); });
     Close();
     std::error_code ec;
     if (path.empty() || !std::filesystem::is_regular_file(path, ec))
@@ -697,7 +688,7 @@ bool VideoDecoder::Open(const std::filesystem::path &path)
     s->codec->pkt_timebase = st->time_base;
     // Frame and slice threads, one per core (0 = automatic): 1.5 to 1.8
     // times the single-thread rate for H.264 on two cores.
-    s->codec->thread_count = kCodecThreads;
+    s->codec->thread_count = 0; // as many as the machine has
     s->codec->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
     if (avcodec_open2(s->codec, decoder, nullptr) < 0)
         return fail();
