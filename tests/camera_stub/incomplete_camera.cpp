@@ -1,5 +1,9 @@
 // A camera library that lacks scSendFrame: it must be refused as a whole.
+#ifdef _WIN32
+#define EXPORT extern "C" __declspec(dllexport)
+#else
 #define EXPORT extern "C" __attribute__((visibility("default")))
+#endif
 
 static int dummy;
 

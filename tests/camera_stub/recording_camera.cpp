@@ -10,7 +10,11 @@
 #include <thread>
 #include <vector>
 
+#ifdef _WIN32
+#define EXPORT extern "C" __declspec(dllexport)
+#else
 #define EXPORT extern "C" __attribute__((visibility("default")))
+#endif
 
 namespace {
 

@@ -1,0 +1,46 @@
+// Registration end to end: regsvr32 started elevated on the test camera
+// library beside this program, whose registration entry points write and
+// remove the camera's class key. The program runs from a folder with a
+// space in its name, so the library path must reach the tool quoted.
+#include "camera_registration.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+namespace {
+
+constexpr wchar_t kClassKey[] = L"CLSID\\{AEF3B972-5FA5-4647-9571-358EB472BC9E}";
+
+class CameraRegistrationTest : public ::testing::Test {
+protected:
+    // A run that failed half way may have left the key behind.
+    void SetUp() override { RegDeleteTreeW(HKEY_CLASSES_ROOT, kClassKey); }
+    void TearDown() override { RegDeleteTreeW(HKEY_CLASSES_ROOT, kClassKey); }
+};
+
+} // namespace
+
+TEST_F(CameraRegistrationTest, RegistersAndUnregistersThroughTheTool)
+{
+    EXPECT_FALSE(camera_registration::IsRegistered());
+
+    ASSERT_TRUE(camera_registration::RunTool(false));
+    EXPECT_TRUE(camera_registration::IsRegistered());
+    EXPECT_TRUE(camera_registration::RunTool(false)) << "registering twice is harmless";
+    EXPECT_TRUE(camera_registration::IsRegistered());
+
+    ASSERT_TRUE(camera_registration::RunTool(true));
+    EXPECT_FALSE(camera_registration::IsRegistered());
+}
+
+TEST_F(CameraRegistrationTest, KeyWrittenByAnyoneCountsAsRegistered)
+{
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, kClassKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    RegCloseKey(key);
+    EXPECT_TRUE(camera_registration::IsRegistered());
+    ASSERT_EQ(RegDeleteTreeW(HKEY_CLASSES_ROOT, kClassKey), ERROR_SUCCESS);
+    EXPECT_FALSE(camera_registration::IsRegistered());
+}
