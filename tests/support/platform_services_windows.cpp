@@ -1,29 +1,23 @@
-// Starts COM (single-threaded apartment, as on the app's user-interface
-// thread) and Media Foundation around all tests of a program, the way the
-// app's entry does around its event loop. Linked as a source file into each
-// test program that needs it, so its registration is never dropped.
+// The entry of the Windows test programs that use COM or Media Foundation:
+// both are started around all tests, the way the app's entry starts them
+// around its event loop (COM single-threaded, as on the user-interface
+// thread). Replaces GoogleTest's own main.
 #include <gtest/gtest.h>
 
 #include <mfapi.h>
 #include <objbase.h>
 
-namespace {
+#include <cstdio>
 
-class PlatformServices : public ::testing::Environment {
-public:
-    void SetUp() override
-    {
-        ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
-        ASSERT_TRUE(SUCCEEDED(MFStartup(MF_VERSION, MFSTARTUP_FULL)));
+int main(int argc, char **argv)
+{
+    ::testing::InitGoogleTest(&argc, argv);
+    if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) || FAILED(MFStartup(MF_VERSION, MFSTARTUP_FULL))) {
+        std::fprintf(stderr, "COM or Media Foundation did not start\n");
+        return 1;
     }
-    void TearDown() override
-    {
-        MFShutdown();
-        CoUninitialize();
-    }
-};
-
-[[maybe_unused]] ::testing::Environment *const registered =
-    ::testing::AddGlobalTestEnvironment(new PlatformServices);
-
-} // namespace
+    const int result = RUN_ALL_TESTS();
+    MFShutdown();
+    CoUninitialize();
+    return result;
+}
