@@ -89,13 +89,6 @@ bool ImageLoader::Initialize()
     return true;
 }
 
-void ImageLoader::Release()
-{
-    pixels.clear();
-    width = 0;
-    height = 0;
-}
-
 bool ImageLoader::LoadImageW(const std::filesystem::path &path, unsigned int targetWidth,
                              unsigned int targetHeight)
 {

@@ -1,9 +1,8 @@
 #include "test_media.h"
 
-#include <cstdlib>
 #include <fstream>
 #include <iterator>
-#include <unistd.h>
+#include <random>
 
 namespace test_media {
 
@@ -13,9 +12,14 @@ struct TempDir {
     std::filesystem::path path;
     TempDir()
     {
-        std::string pattern = (std::filesystem::temp_directory_path() / "vidloom-test-XXXXXX").string();
-        if (mkdtemp(pattern.data()))
-            path = pattern;
+        std::random_device random;
+        const auto base = std::filesystem::temp_directory_path();
+        for (int attempt = 0; attempt < 100 && path.empty(); ++attempt) {
+            const auto candidate = base / ("vidloom-test-" + std::to_string(random()));
+            std::error_code ec;
+            if (std::filesystem::create_directory(candidate, ec))
+                path = candidate;
+        }
     }
     ~TempDir()
     {
@@ -31,39 +35,6 @@ std::filesystem::path Dir()
 {
     static TempDir dir;
     return dir.path;
-}
-
-bool Ffmpeg(const std::string &args)
-{
-    const std::string command = "ffmpeg -nostdin -hide_banner -v error -y " + args + " </dev/null";
-    return std::system(command.c_str()) == 0;
-}
-
-std::filesystem::path Generate(const std::string &name, const std::string &args)
-{
-    const std::filesystem::path path = Dir() / name;
-    if (std::filesystem::exists(path))
-        return path;
-    if (!Ffmpeg(args + " " + Quote(path))) {
-        std::error_code ec;
-        std::filesystem::remove(path, ec);
-        return {};
-    }
-    return path;
-}
-
-std::filesystem::path GeneratePiped(const std::string &name, const std::string &args,
-                                    const std::string &muxer)
-{
-    const std::filesystem::path path = Dir() / name;
-    if (std::filesystem::exists(path))
-        return path;
-    if (!Ffmpeg(args + " -f " + muxer + " - > " + Quote(path))) {
-        std::error_code ec;
-        std::filesystem::remove(path, ec);
-        return {};
-    }
-    return path;
 }
 
 std::string ReadFile(const std::filesystem::path &path)

@@ -6,41 +6,7 @@
 
 #include "camera_library.h"
 
-#include <windows.h>
-
-#include <fstream>
-
 namespace test_media {
-
-namespace {
-
-struct TempDir {
-    std::filesystem::path path;
-    TempDir()
-    {
-        const auto base = std::filesystem::temp_directory_path();
-        for (unsigned attempt = 0; attempt < 100 && path.empty(); ++attempt) {
-            const auto candidate = base / ("vidloom-test-" + std::to_string(GetCurrentProcessId()) + "-"
-                                           + std::to_string(GetTickCount() + attempt));
-            if (CreateDirectoryW(candidate.c_str(), nullptr))
-                path = candidate;
-        }
-    }
-    ~TempDir()
-    {
-        std::error_code ec;
-        if (!path.empty())
-            std::filesystem::remove_all(path, ec);
-    }
-};
-
-} // namespace
-
-std::filesystem::path Dir()
-{
-    static TempDir dir;
-    return dir.path;
-}
 
 bool Ffmpeg(const std::string &)
 {
@@ -52,13 +18,6 @@ std::filesystem::path Generate(const std::string &name, const std::string &)
     const std::filesystem::path path = camera_library::ExecutableDir() / "media" / name;
     std::error_code ec;
     return std::filesystem::is_regular_file(path, ec) ? path : std::filesystem::path();
-}
-
-std::filesystem::path WriteFile(const std::string &name, const std::string &bytes)
-{
-    const std::filesystem::path path = Dir() / name;
-    std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    return path;
 }
 
 } // namespace test_media

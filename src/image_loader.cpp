@@ -1,0 +1,11 @@
+#include "image_loader.h"
+
+// The platform-independent part; decoding lives in image_loader_qt.cpp or
+// image_loader_wic.cpp.
+
+void ImageLoader::Release()
+{
+    pixels.clear();
+    width = 0;
+    height = 0;
+}
