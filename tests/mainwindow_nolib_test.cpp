@@ -1,38 +1,25 @@
-// The window started from a folder without the camera library: it says
-// where the library belongs and stays usable.
+// Started from a folder without the camera library, the window says where
+// the library belongs and stays usable.
 #include "mainwindow_test_support.h"
-
-#include <QLabel>
 
 class MainWindowNoLibraryTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase()
-    {
-        setApplicationIdentity();
-        QVERIFY(env.ok());
-        env.clearSettings();
-        env.setRegistered(true);
-    }
-
     void missingLibraryIsReportedAndTheWindowWorks()
     {
+        WindowTestEnvironment env;
+        QVERIFY(env.ok());
+        env.reset();
         MainWindow window;
-        window.show();
         QCOMPARE(statusText(window), QString("libvidloomcam.so not found. Place it next to vidloom"));
-
         load(window, testImage());
-        QCOMPARE(part<QLabel>(&window, "timeLabel")->text(), QString("Image"));
-
+        QCOMPARE(labelText(window, "timeLabel"), QString("Image"));
         invoke(window, "onPlayPause");
         QCOMPARE(statusText(window), QString("Failed to create virtual camera."));
         invoke(window, "onStop");
         QCOMPARE(statusText(window), QString("Stopped."));
     }
-
-private:
-    WindowTestEnvironment env;
 };
 
 QTEST_MAIN(MainWindowNoLibraryTest)

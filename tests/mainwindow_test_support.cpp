@@ -5,21 +5,19 @@
 #include "previewwidget.h"
 #include "test_media.h"
 
-#include <QFile>
-#include <QLabel>
+#include <QMenu>
 
 #include <fstream>
-#include <memory>
 
 WindowTestEnvironment::WindowTestEnvironment()
 {
+    setApplicationIdentity();
     const QString base = root.path();
     QDir(base).mkpath("config");
     QDir(base).mkpath("runtime");
     QFile::setPermissions(base + "/runtime", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(base + "/config"));
     qputenv("XDG_RUNTIME_DIR", QFile::encodeName(base + "/runtime"));
-
     sysfs = std::filesystem::path(base.toStdString()) / "sys";
     std::filesystem::create_directories(sysfs / "class" / "video4linux");
     camera_registration::SetSysfsRootForTesting(sysfs);
@@ -33,14 +31,22 @@ WindowTestEnvironment::~WindowTestEnvironment()
     camera_registration::ResetForTesting();
 }
 
+void WindowTestEnvironment::reset()
+{
+    QFile::remove(MainWindow::settingsFilePath());
+    setRegistered(true);
+    setHelper(Helper::Succeeds);
+    if (camera.ok())
+        camera.reset();
+}
+
 void WindowTestEnvironment::setRegistered(bool registered)
 {
     const std::filesystem::path device = sysfs / "class" / "video4linux" / "video7";
+    std::filesystem::remove_all(device);
     if (registered) {
         std::filesystem::create_directories(device);
         std::ofstream(device / "name") << "Vidloom\n";
-    } else {
-        std::filesystem::remove_all(device);
     }
 }
 
@@ -49,29 +55,14 @@ void WindowTestEnvironment::setHelper(Helper behaviour)
     const std::string device = (sysfs / "class" / "video4linux" / "video7").string();
     std::ofstream script(helperScript, std::ios::trunc);
     script << "#!/bin/sh\n";
-    switch (behaviour) {
-    case Helper::Fails:
+    if (behaviour == Helper::Fails)
         script << "exit 1\n";
-        break;
-    case Helper::Hangs:
-        // Finishes its work, but far too late.
-        script << "sleep 13\n";
-        [[fallthrough]];
-    case Helper::Succeeds:
-        script << "if [ \"$1\" = register ]; then\n"
-               << "  mkdir -p '" << device << "' && echo Vidloom > '" << device << "/name'\n"
-               << "else\n"
-               << "  rm -rf '" << device << "'\n"
-               << "fi\n";
-        break;
-    }
+    if (behaviour == Helper::Hangs)
+        script << "sleep 13\n"; // does its work, but far too late
+    script << "if [ \"$1\" = register ]; then mkdir -p '" << device << "' && echo Vidloom > '" << device
+           << "/name'; else rm -rf '" << device << "'; fi\n";
     script.close();
     std::filesystem::permissions(helperScript, std::filesystem::perms::owner_all);
-}
-
-void WindowTestEnvironment::clearSettings()
-{
-    QFile::remove(MainWindow::settingsFilePath());
 }
 
 QByteArray WindowTestEnvironment::settingsOnDisk() const
@@ -80,15 +71,25 @@ QByteArray WindowTestEnvironment::settingsOnDisk() const
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+bool WindowTestEnvironment::stream(MainWindow &window, const QString &path)
+{
+    load(window, path);
+    invoke(window, "onPlayPause");
+    return camera.waitForFrames(2);
+}
+
 void setApplicationIdentity()
 {
     QCoreApplication::setApplicationName("Vidloom");
     QCoreApplication::setApplicationVersion("1.0");
 }
 
-QString statusText(MainWindow &window)
+void writeSettingsFile(const QByteArray &contents)
 {
-    return part<QLabel>(&window, "statusLabel")->text();
+    QFile file(MainWindow::settingsFilePath());
+    QDir().mkpath(QFileInfo(file).absolutePath());
+    if (!file.open(QIODevice::WriteOnly) || file.write(contents) != contents.size())
+        qFatal("cannot write the settings file");
 }
 
 void invoke(MainWindow &window, const char *slot)
@@ -97,63 +98,18 @@ void invoke(MainWindow &window, const char *slot)
         qFatal("no slot %s", slot);
 }
 
+QAction *trayAction(MainWindow &window, const QString &text)
+{
+    for (QAction *action : part<QMenu>(&window, "trayMenu")->actions()) {
+        if (action->text() == text)
+            return action;
+    }
+    return nullptr;
+}
+
 QImage previewImage(MainWindow &window)
 {
     return part<PreviewWidget>(&window, "preview")->grab().toImage();
-}
-
-QString mediaFile(const char *name, const char *ffmpegArgs)
-{
-    const std::filesystem::path path = test_media::Generate(name, ffmpegArgs);
-    if (path.empty())
-        qFatal("ffmpeg could not make %s", name);
-    return QString::fromStdString(path.string());
-}
-
-QString testVideo()
-{
-    return mediaFile("clip.mp4", "-f lavfi -i testsrc=size=320x240:rate=30 -t 2 -c:v mpeg4");
-}
-
-QString longVideo()
-{
-    return mediaFile("long.mkv", "-f lavfi -i testsrc=size=64x48:rate=10 -t 125.4 -c:v mpeg4");
-}
-
-QString testImage()
-{
-    return mediaFile("still.png", "-f lavfi -i testsrc=size=200x150 -frames:v 1");
-}
-
-QString writeFile(const char *name, const QByteArray &bytes)
-{
-    return QString::fromStdString(test_media::WriteFile(name, bytes.toStdString()).string());
-}
-
-bool drop(MainWindow &window, QMimeData *data)
-{
-    const std::unique_ptr<QMimeData> owned(data);
-    const QPoint at(50, 50);
-    QDragEnterEvent enter(at, Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(&window, &enter);
-    if (!enter.isAccepted())
-        return false;
-    QDropEvent dropped(at, Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(&window, &dropped);
-    return true;
-}
-
-QMimeData *urls(const QList<QUrl> &list)
-{
-    auto *data = new QMimeData;
-    data->setUrls(list);
-    return data;
-}
-
-void load(MainWindow &window, const QString &path)
-{
-    if (!drop(window, urls({QUrl::fromLocalFile(path)})))
-        QFAIL("the window refused a dropped file");
 }
 
 QSize recordedCameraSize()
@@ -165,4 +121,39 @@ QSize recordedCameraSize()
         cameraSize(&width, &height);
     camera_library::Close(library);
     return QSize(width, height);
+}
+
+QString mediaFile(const char *name, const char *ffmpegArgs)
+{
+    const std::filesystem::path path = test_media::Generate(name, ffmpegArgs);
+    if (path.empty())
+        qFatal("ffmpeg could not make %s", name);
+    return QString::fromStdString(path.string());
+}
+
+QString writeFile(const char *name, const QByteArray &bytes)
+{
+    return QString::fromStdString(test_media::WriteFile(name, bytes.toStdString()).string());
+}
+
+bool drop(MainWindow &window, const QList<QUrl> &urls, const QString &text)
+{
+    QMimeData data;
+    if (text.isEmpty())
+        data.setUrls(urls);
+    else
+        data.setText(text);
+    QDragEnterEvent enter(QPoint(50, 50), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&window, &enter);
+    if (!enter.isAccepted())
+        return false;
+    QDropEvent dropped(QPoint(50, 50), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&window, &dropped);
+    return true;
+}
+
+void load(MainWindow &window, const QString &path)
+{
+    if (!drop(window, {QUrl::fromLocalFile(path)}))
+        QFAIL("the window refused a dropped file");
 }

@@ -1,18 +1,19 @@
 #pragma once
 
 #include "mainwindow.h"
+#include "recording_camera_control.h"
 
+#include <QLabel>
 #include <QMimeData>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <filesystem>
 
-// What the window tests share: the user's config and runtime folders moved
-// to a private temporary folder (so no test sees or touches the real user's
-// settings or lock), a fake sysfs whose Vidloom device the registration
-// check looks for, and a fake registration helper that creates or removes
-// that device the way the real one loads or unloads v4l2loopback.
+// What the window tests share: the app's identity, the user's config and
+// runtime folders in a private temporary folder, a fake sysfs whose Vidloom
+// device the registration check looks for, a fake registration helper that
+// creates or removes that device, and the recording camera's controls.
 class WindowTestEnvironment {
 public:
     enum class Helper { Succeeds, Fails, Hangs };
@@ -21,12 +22,16 @@ public:
     ~WindowTestEnvironment();
 
     bool ok() const { return root.isValid(); }
+    // Before each test: no settings file, registered, a working helper,
+    // nothing recorded.
+    void reset();
     void setRegistered(bool registered);
     void setHelper(Helper behaviour);
-    // Removes the settings file, for a first start.
-    void clearSettings();
-    // The settings file as it is on disk now.
     QByteArray settingsOnDisk() const;
+    // Loads a file and plays it; true once the camera has had frames.
+    bool stream(MainWindow &window, const QString &path);
+
+    RecordingCamera camera;
 
 private:
     QTemporaryDir root;
@@ -37,8 +42,7 @@ private:
 // Sets the identity the app sets in main(); the settings path depends on it.
 void setApplicationIdentity();
 
-// A child widget or object of the window, by object name; fails the test
-// when it is missing.
+// A child of the window by object name; aborts when it is missing.
 template <class T>
 T *part(QObject *window, const char *name)
 {
@@ -48,27 +52,27 @@ T *part(QObject *window, const char *name)
     return child;
 }
 
-QString statusText(MainWindow &window);
+inline QString labelText(MainWindow &window, const char *name) { return part<QLabel>(&window, name)->text(); }
+inline QString statusText(MainWindow &window) { return labelText(window, "statusLabel"); }
+void writeSettingsFile(const QByteArray &contents);
 // Calls a private slot by name, as the shortcut and the worker do.
 void invoke(MainWindow &window, const char *slot);
-// The preview as painted.
+// The tray menu entry with that text; null when there is none.
+QAction *trayAction(MainWindow &window, const QString &text);
 QImage previewImage(MainWindow &window);
-// A file made at test time with ffmpeg (see test_media).
-QString mediaFile(const char *name, const char *ffmpegArgs);
-// 2 s at 30 fps of a moving pattern, 320x240: first and last frame differ.
-QString testVideo();
-// 125.4 s, so its duration reads "2:05".
-QString longVideo();
-// A 200x150 picture.
-QString testImage();
-QString writeFile(const char *name, const QByteArray &bytes);
-
-// The size of the camera the recording camera library last created.
 QSize recordedCameraSize();
 
-// Drags data (taking it over) onto the window and drops it there; returns
-// whether the window accepted the drag.
-bool drop(MainWindow &window, QMimeData *data);
-QMimeData *urls(const QList<QUrl> &list);
+// Files made at test time with ffmpeg (see test_media).
+QString mediaFile(const char *name, const char *ffmpegArgs);
+QString writeFile(const char *name, const QByteArray &bytes);
+// 2 s at 30 fps, 320x240; first and last frame differ.
+inline QString testVideo() { return mediaFile("clip.mp4", "-f lavfi -i testsrc=size=320x240:rate=30 -t 2 -c:v mpeg4"); }
+// 125.4 s, so its duration reads "2:05".
+inline QString longVideo() { return mediaFile("long.mkv", "-f lavfi -i testsrc=size=64x48:rate=10 -t 125.4 -c:v mpeg4"); }
+inline QString testImage() { return mediaFile("still.png", "-f lavfi -i testsrc=size=200x150 -frames:v 1"); }
+
+// Drags these links onto the window and drops them; false when the window
+// refuses the drag.
+bool drop(MainWindow &window, const QList<QUrl> &urls, const QString &text = {});
 // Loads a file the way a user drops it on the window.
 void load(MainWindow &window, const QString &path);
