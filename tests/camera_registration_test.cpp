@@ -76,33 +76,32 @@ TEST_F(CameraRegistrationTest, RegisteredOnlyWhileADeviceIsLabelledVidloom)
 
 TEST_F(CameraRegistrationTest, RunsTheHelperWithOneFixedWordAndTrustsOnlyExitZero)
 {
-    writeHelper(makeDevice);
-    EXPECT_TRUE(camera_registration::RunTool(false));
-    EXPECT_EQ(readFile(dir / "args"), "1\nregister\n");
-    EXPECT_TRUE(camera_registration::IsRegistered());
-
-    writeHelper("rm -r '" + device + "'");
-    EXPECT_TRUE(camera_registration::RunTool(true));
-    EXPECT_EQ(readFile(dir / "args"), "1\nunregister\n");
-    EXPECT_FALSE(camera_registration::IsRegistered());
-
-    writeHelper(makeDevice + "; exit 1");
-    EXPECT_FALSE(camera_registration::RunTool(false));
-    EXPECT_TRUE(camera_registration::IsRegistered()) << "the state comes from sysfs, not the exit code";
-    writeHelper("kill -9 $$");
-    EXPECT_FALSE(camera_registration::RunTool(true));
+    // The state comes from sysfs, not from the exit code.
+    const struct {
+        std::string body;
+        bool unregister, succeeds, registered;
+    } rows[] = {
+        {makeDevice, false, true, true},
+        {"rm -r '" + device + "'", true, true, false},
+        {makeDevice + "; exit 1", false, false, true},
+        {"kill -9 $$", true, false, true},
+    };
+    for (const auto &row : rows) {
+        writeHelper(row.body);
+        EXPECT_EQ(camera_registration::RunTool(row.unregister), row.succeeds) << row.body;
+        EXPECT_EQ(readFile(dir / "args"), row.unregister ? "1\nunregister\n" : "1\nregister\n");
+        EXPECT_EQ(camera_registration::IsRegistered(), row.registered) << row.body;
+    }
 }
 
 TEST_F(CameraRegistrationTest, MissingOrUnrunnableHelperStartsNothing)
 {
-    camera_registration::SetHelperPathForTesting(dir / "no-such-helper");
-    EXPECT_FALSE(camera_registration::RunTool(false));
-    camera_registration::SetHelperPathForTesting(dir);
-    EXPECT_FALSE(camera_registration::RunTool(false)) << "a directory is no helper";
     writeHelper("touch '" + (dir / "ran").string() + "'", fs::perms::owner_read | fs::perms::owner_write);
-    EXPECT_FALSE(camera_registration::RunTool(false));
-    EXPECT_FALSE(fs::exists(dir / "args"));
-    EXPECT_FALSE(fs::exists(dir / "ran"));
+    for (const fs::path &helper : {dir / "no-such-helper", dir, dir / "helper.sh"}) {
+        camera_registration::SetHelperPathForTesting(helper);
+        EXPECT_FALSE(camera_registration::RunTool(false)) << helper;
+    }
+    EXPECT_FALSE(fs::exists(dir / "args") || fs::exists(dir / "ran"));
 }
 
 TEST_F(CameraRegistrationTest, HangingHelperFailsIsLeftRunningAndIsReapedLater)
