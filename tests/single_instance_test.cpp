@@ -8,26 +8,33 @@
 #include <QWidget>
 #include <QtTest>
 
+// The process id the lock file names; 0 when there is none.
+static qint64 lockOwner()
+{
+    QFile file(InstanceActivation::lockFilePath());
+    return file.open(QIODevice::ReadOnly) ? file.readLine().trimmed().toLongLong() : 0;
+}
+
 class SingleInstanceTest : public QObject {
     Q_OBJECT
 
 private slots:
+    // This test and the programs it starts use these folders only.
     void initTestCase()
     {
         QCoreApplication::setApplicationName("Vidloom");
         QVERIFY(dirs.isValid());
-        QDir(dirs.path()).mkpath("config");
-        QDir(dirs.path()).mkpath("runtime");
-        QFile::setPermissions(runtimeDir(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        // Both this test and the programs it starts use these folders only.
+        const QString runtime = dirs.path() + "/runtime";
+        QVERIFY(QDir(dirs.path()).mkpath("config") && QDir(dirs.path()).mkpath("runtime"));
+        QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(dirs.path() + "/config"));
-        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtimeDir()));
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime));
         qputenv("QT_QPA_PLATFORM", "offscreen");
-        QCOMPARE(InstanceActivation::lockFilePath(), runtimeDir() + "/vidloom.lock");
+        QCOMPARE(InstanceActivation::lockFilePath(), runtime + "/vidloom.lock");
     }
 
     // This process plays the running instance; the real program is the
-    // second start.
+    // second start, and waits for our answer while the event loop turns.
     void secondStartBringsTheWindowForward()
     {
         QLockFile lock(InstanceActivation::lockFilePath());
@@ -37,7 +44,6 @@ private slots:
         InstanceActivation activation(&window);
         QProcess second;
         second.start(VIDLOOM_APP, {"/some/file.mp4"});
-        // It waits for our answer: keep the event loop turning.
         QTRY_VERIFY_WITH_TIMEOUT(second.state() == QProcess::NotRunning, 20000);
         QCOMPARE(second.exitStatus(), QProcess::NormalExit);
         QCOMPARE(second.exitCode(), 0);
@@ -46,12 +52,13 @@ private slots:
         QVERIFY(window.windowState() & Qt::WindowMaximized);
     }
 
+    // SIGTERM quits like File > Quit: normal exit, lock gone, and the next
+    // start is a first instance again.
     void onlyOneInstanceRuns()
     {
-        QProcess first;
+        QProcess first, second, third;
         first.start(VIDLOOM_APP);
         QTRY_COMPARE_WITH_TIMEOUT(lockOwner(), first.processId(), 20000);
-        QProcess second;
         second.start(VIDLOOM_APP);
         QVERIFY(second.waitForFinished(20000));
         QCOMPARE(second.exitStatus(), QProcess::NormalExit);
@@ -59,14 +66,11 @@ private slots:
         QCOMPARE(first.state(), QProcess::Running);
         QCOMPARE(lockOwner(), first.processId());
 
-        // SIGTERM quits like File > Quit: normal exit, lock gone, and the
-        // next start is a first instance again.
         first.terminate();
         QVERIFY(first.waitForFinished(20000));
         QCOMPARE(first.exitStatus(), QProcess::NormalExit);
         QCOMPARE(first.exitCode(), 0);
         QVERIFY(!QFile::exists(InstanceActivation::lockFilePath()));
-        QProcess third;
         third.start(VIDLOOM_APP);
         QTRY_COMPARE_WITH_TIMEOUT(lockOwner(), third.processId(), 20000);
         QCOMPARE(third.state(), QProcess::Running);
@@ -75,15 +79,6 @@ private slots:
     }
 
 private:
-    QString runtimeDir() const { return dirs.path() + "/runtime"; }
-
-    // The process id the lock file names; 0 when there is none.
-    static qint64 lockOwner()
-    {
-        QFile file(InstanceActivation::lockFilePath());
-        return file.open(QIODevice::ReadOnly) ? file.readLine().trimmed().toLongLong() : 0;
-    }
-
     QTemporaryDir dirs;
 };
 
