@@ -147,72 +147,59 @@ TEST_F(HelperTest, FilesAreReplacedNotWrittenThrough)
     EXPECT_EQ(etcFiles(), kOurFiles) << "no temporary file left";
 }
 
-TEST_F(HelperTest, RegisterLeavesAnotherProgramsModuleAlone)
+enum Setup { None = 0, Registered = 1, Loaded = 2, Other = 4, Ours = 8, NoLoad = 16, NoDevice = 32, NoUnload = 64, NoEtc = 128 };
+
+// Each row starts from a root holding only a real camera, which no row may touch.
+TEST_F(HelperTest, OutcomesAsData)
 {
-    fs::create_directories(root / "sys/module/v4l2loopback");
-    EXPECT_EQ(run({"register"}), camera_helper::kOtherProgramsDevices) << "loaded with no devices at all";
-    addDevice("video9", "Other Loopback");
-    EXPECT_EQ(run({"register"}), camera_helper::kOtherProgramsDevices);
-    EXPECT_TRUE(said("another program"));
-    EXPECT_TRUE(calls.empty());
-    EXPECT_TRUE(etcFiles().empty());
-
-    // Already serving a Vidloom device beside others: registered as it is.
-    addDevice("video2", "Vidloom");
-    EXPECT_EQ(run({"register"}), camera_helper::kSuccess);
-    EXPECT_TRUE(calls.empty());
-}
-
-TEST_F(HelperTest, FailuresToLoadOrWriteLeaveNoFiles)
-{
-    loads = false;
-    EXPECT_EQ(run({"register"}), camera_helper::kModuleFailed);
-    EXPECT_TRUE(said("Secure Boot"));
-    EXPECT_TRUE(etcFiles().empty());
-
-    loads = true;
-    makesDevice = false;
-    EXPECT_EQ(run({"register"}), camera_helper::kModuleFailed);
-    EXPECT_TRUE(said("no device labelled"));
-    EXPECT_TRUE(etcFiles().empty());
-
-    calls.clear();
-    fs::remove_all(root / "sys/module");
-    fs::remove_all(root / "etc");
-    fs::create_directories(root / "etc");
-    std::ofstream(root / "etc/modprobe.d") << "not a directory\n";
-    EXPECT_EQ(run({"register"}), camera_helper::kFileFailed);
-    EXPECT_TRUE(said("could not write /etc/modprobe.d/vidloom.conf"));
-    EXPECT_TRUE(calls.empty()) << "nothing loaded without its configuration";
-}
-
-TEST_F(HelperTest, UnregisterRemovesFilesAndUnloadsOnlyOurOwnModule)
-{
-    addDevice("video0", "Integrated Camera", /*loopback=*/false);
-    ASSERT_EQ(run({"register"}), camera_helper::kSuccess);
-    EXPECT_EQ(run({"unregister"}), camera_helper::kSuccess) << err.str();
-    EXPECT_EQ(calls.back(), kUnload) << "a real camera is not v4l2loopback's";
-    EXPECT_TRUE(etcFiles().empty());
-    EXPECT_TRUE(fs::exists(root / "sys/class/video4linux/video0"));
-
-    const size_t before = calls.size();
-    EXPECT_EQ(run({"unregister"}), camera_helper::kSuccess);
-    EXPECT_EQ(calls.size(), before) << "nothing loaded, nothing to unload";
-}
-
-TEST_F(HelperTest, UnregisterKeepsAModuleThatServesOthers)
-{
-    ASSERT_EQ(run({"register"}), camera_helper::kSuccess);
-    addDevice("video5", "Other Loopback");
-    EXPECT_EQ(run({"unregister"}), camera_helper::kOtherProgramsDevices);
-    EXPECT_TRUE(said("stays loaded"));
-    EXPECT_EQ(calls, std::vector<Args>{kLoad});
-    EXPECT_TRUE(etcFiles().empty()) << "our files go anyway";
-
-    fs::remove_all(root / "sys/class/video4linux/video5");
-    unloads = false;
-    EXPECT_EQ(run({"unregister"}), camera_helper::kModuleFailed);
-    EXPECT_TRUE(said("still using"));
+    using namespace camera_helper;
+    const struct {
+        int setup;
+        std::string word;
+        int code;
+        std::string message;
+        std::vector<Args> calls;
+        Args files;
+    } rows[] = {
+        {Loaded, "register", kOtherProgramsDevices, "another program", {}, {}},
+        {Loaded | Other, "register", kOtherProgramsDevices, "another program", {}, {}},
+        {Loaded | Other | Ours, "register", kSuccess, "", {}, kOurFiles},
+        {NoLoad, "register", kModuleFailed, "Secure Boot", {kLoad}, {}},
+        {NoDevice, "register", kModuleFailed, "no device labelled", {kLoad}, {}},
+        {NoEtc, "register", kFileFailed, "could not write /etc/modprobe.d/vidloom.conf", {}, {"etc/modprobe.d"}},
+        {Registered, "unregister", kSuccess, "", {kUnload}, {}},
+        {None, "unregister", kSuccess, "", {}, {}},
+        {Registered | Other, "unregister", kOtherProgramsDevices, "stays loaded", {}, {}},
+        {Registered | NoUnload, "unregister", kModuleFailed, "still using", {kUnload}, {}},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.setup);
+        fs::remove_all(root / "sys");
+        fs::remove_all(root / "etc");
+        addDevice("video0", "Integrated Camera", /*loopback=*/false);
+        loads = !(row.setup & NoLoad);
+        makesDevice = !(row.setup & NoDevice);
+        unloads = !(row.setup & NoUnload);
+        if (row.setup & Registered) {
+            ASSERT_EQ(run({"register"}), kSuccess) << err.str();
+        }
+        if (row.setup & Loaded)
+            fs::create_directories(root / "sys/module/v4l2loopback");
+        if (row.setup & Other)
+            addDevice("video9", "Other Loopback");
+        if (row.setup & Ours)
+            addDevice("video2", "Vidloom");
+        if (row.setup & NoEtc) {
+            fs::create_directories(root / "etc");
+            std::ofstream(root / "etc/modprobe.d") << "not a directory\n";
+        }
+        calls.clear();
+        EXPECT_EQ(run({row.word}), row.code) << err.str();
+        EXPECT_TRUE(said(row.message)) << err.str();
+        EXPECT_EQ(calls, row.calls);
+        EXPECT_EQ(etcFiles(), row.files);
+        EXPECT_TRUE(fs::exists(root / "sys/class/video4linux/video0"));
+    }
 }
 
 } // namespace
