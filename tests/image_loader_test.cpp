@@ -84,6 +84,48 @@ QByteArray be32(uint32_t v)
 }
 
 // A PNG that is only a signature and a well-formed header claiming w x h.
+// An uncompressed RGB TIFF with one directory per page (Qt writes single
+// pages only).
+QByteArray multiPageTiff(const QList<QImage> &pages)
+{
+    QByteArray out("II*\0\0\0\0\0", 8); // first directory offset patched below
+    auto le = [&out](uint32_t v, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            out += char((v >> (8 * i)) & 0xff);
+    };
+    qsizetype linkAt = 4;
+    for (const QImage &page : pages) {
+        const uint32_t dataAt = uint32_t(out.size());
+        for (int y = 0; y < page.height(); ++y)
+            for (int x = 0; x < page.width(); ++x)
+                for (int shift : {16, 8, 0})
+                    out += char((page.pixel(x, y) >> shift) & 0xff);
+        const uint32_t bitsAt = uint32_t(out.size());
+        le(0x00080008, 4);
+        le(8, 2);
+        qToLittleEndian(uint32_t(out.size()), out.data() + linkAt);
+        // tag, type (3 short, 4 long), count, value
+        const uint32_t entries[][4] = {
+            {256, 4, 1, uint32_t(page.width())}, {257, 4, 1, uint32_t(page.height())},
+            {258, 3, 3, bitsAt}, {259, 3, 1, 1}, {262, 3, 1, 2}, {273, 4, 1, dataAt},
+            {277, 3, 1, 3}, {278, 4, 1, uint32_t(page.height())},
+            {279, 4, 1, uint32_t(page.width() * page.height() * 3)}, {284, 3, 1, 1},
+        };
+        le(uint32_t(std::size(entries)), 2);
+        for (const auto &e : entries) {
+            le(e[0], 2);
+            le(e[1], 2);
+            le(e[2], 4);
+            le(e[3], e[1] == 3 && e[2] == 1 ? 2 : 4);
+            if (e[1] == 3 && e[2] == 1)
+                le(0, 2);
+        }
+        linkAt = out.size();
+        le(0, 4);
+    }
+    return out;
+}
+
 QByteArray pngHeaderOnly(uint32_t w, uint32_t h)
 {
     const QByteArray ihdr = QByteArray("IHDR") + be32(w) + be32(h) + QByteArray("\x08\x02\x00\x00\x00", 5);
@@ -136,8 +178,13 @@ private slots:
                 ramp.setPixel(x, y, qRgb(x * 6, y * 19, (x * 7 + y * 3) % 256));
         QTest::newRow("png") << saveBytes("exact.png", encode(ramp, "png")) << ramp << 0;
         QTest::newRow("bmp") << saveBytes("exact.bmp", encode(ramp, "bmp")) << ramp << 0;
-        if (QImageReader::supportedImageFormats().contains("tiff"))
+        if (QImageReader::supportedImageFormats().contains("tiff")) {
             QTest::newRow("tiff") << saveBytes("exact.tif", encode(ramp, "tiff")) << ramp << 0;
+            QImage second(3, 2, QImage::Format_RGB32);
+            second.fill(qRgb(250, 250, 0));
+            QTest::newRow("first page of a tiff") << saveBytes("pages.tif", multiPageTiff({ramp, second}))
+                                                 << ramp << 0;
+        }
         QTest::newRow("unicode name") << saveBytes(QString::fromUtf8("bild-\u00fc\u00df.png"), encode(ramp, "png"))
                                       << ramp << 0;
 
