@@ -51,6 +51,14 @@ private slots:
                                 "&?[&About Vidloom()|] ")
                             .arg(QKeySequence(QKeySequence::Open).toString(), QKeySequence(QKeySequence::Quit).toString()));
         QVERIFY(part<QAction>(&window, "minimizeToTrayAction")->isChecked());
+        auto *combo = part<QComboBox>(&window, "resolutionCombo");
+        QStringList items;
+        for (int i = 0; i < combo->count(); ++i)
+            items << combo->itemText(i);
+        QCOMPARE(items, QStringList({"640x480", "1280x720", "1920x1080", "3840x2160"}));
+        QCOMPARE(combo->currentIndex(), 1);
+        QVERIFY(part<QCheckBox>(&window, "loopCheck")->isChecked());
+        QVERIFY(!part<QCheckBox>(&window, "stretchCheck")->isChecked());
     }
 
     // The outcome text comes from the helper's exit code, the buttons and
