@@ -111,6 +111,8 @@ void FrameSender::StartVideo(VideoDecoder *videoDecoder, bool loopVideo)
 {
     Stop();
     joinStraggler();
+    if (!videoDecoder)
+        return;
     decoder = videoDecoder;
     videoMode = true;
     loop = loopVideo;
