@@ -44,7 +44,7 @@ rm -rf "$results" && mkdir -p "$results"
 # initramfs: busybox, the modules that reach the host's root, and an init
 # that chroots into it and runs the test.
 root=$work/initramfs
-mkdir -p "$root"/{bin,proc,sys,dev,host,modules}
+mkdir -p "$root"/{bin,proc,sys,dev,host,hostro,modules}
 cp /bin/busybox "$root/bin/busybox"
 : > "$root/modules/order"
 for m in virtio_pci 9pnet_virtio 9p; do
@@ -63,11 +63,16 @@ for m in \$(cat /modules/order); do insmod /modules/\$m; done
 echo "vidloom-vm: init up"
 opts=trans=virtio,version=9p2000.L,msize=512000
 mount -t 9p -o \$opts,ro hostroot /host
-mount -t 9p -o \$opts results /host$results
+mount -o bind /host /hostro
 mount -t proc proc /host/proc
 mount -t sysfs sys /host/sys
 mount -t devtmpfs dev /host/dev
 for d in /tmp /run /etc/modprobe.d /etc/modules-load.d; do mount -t tmpfs tmpfs /host\$d; done
+# A checkout under /tmp or /run (a CI clone) is hidden by those: put it back.
+for p in $repo $build; do
+    case \$p in /tmp/*|/run/*) mkdir -p /host\$p && mount -o bind /hostro\$p /host\$p ;; esac
+done
+mount -t 9p -o \$opts results /host$results
 chroot /host /bin/bash $repo/tests/vm/in_vm_test.sh $build $results > /host$results/console.txt 2>&1
 sync
 poweroff -f
