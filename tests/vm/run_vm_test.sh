@@ -95,6 +95,8 @@ if ! grep -q "vidloom-vm: init up" "$results/qemu.txt"; then
     skip "QEMU could not boot the VM here"
 fi
 cat "$results/console.txt" 2>/dev/null || true
+# What the readers measured: rate, colours of the two halves, connection.
+grep -E '^(ffmpeg read|reader saw|connection changes|disconnected)' "$results/log.txt" 2>/dev/null || true
 verdict=$(cat "$results/result.txt" 2>/dev/null || echo "FAIL: no result from the VM")
 echo "vm test: $verdict"
 [ "$verdict" = PASS ]
