@@ -281,9 +281,15 @@ bool FrameSender::readTimedFrame(std::vector<uint8_t> &buffer)
         return true;
     }
     const double due = clockStart + double(++ticks) / cameraFps;
+    bool advanced = false;
     for (;;) {
         if (!haveAhead) {
             if (!decoder->ReadFrame(aheadFrame)) {
+                // The last frame lasts until the file's end, if it says.
+                const double end = decoder->duration;
+                if (advanced && end > 0.0 && due < end - 1e-6)
+                    break; // the next read fails again and ends the stream
+
                 if (!loop)
                     return false;
                 // Around again: the clock restarts on the first frame.
@@ -300,6 +306,7 @@ bool FrameSender::readTimedFrame(std::vector<uint8_t> &buffer)
             break;
         buffer.swap(aheadFrame);
         haveAhead = false;
+        advanced = true;
         position = aheadTime;
         duration = decoder->duration;
     }

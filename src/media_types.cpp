@@ -48,7 +48,9 @@ const QStringList &videoSuffixes()
         // images (Qt reads them) or not video at all.
         const QSet<QString> skipped = {"image2", "tty", "srt", "ass", "webvtt", "lrc", "sami", "microdvd", "jacosub"};
         const QStringList images = imageSuffixes();
-        QSet<QString> found = {"mp4", "avi", "wmv", "mkv", "mov"};
+        // Containers whose demuxers find them by content, not by name.
+        QSet<QString> found = {"mp4", "avi", "wmv", "mkv", "mov", "webm", "m4v", "mpg", "mpeg", "ts", "m2ts", "mts",
+                               "flv", "ogv", "ogg", "3gp", "3g2", "vob", "mxf"};
         void *opaque = nullptr;
         while (const AVInputFormat *format = av_demuxer_iterate(&opaque)) {
             const QString name = QString::fromLatin1(format->name);
