@@ -14,8 +14,19 @@
 #include <unistd.h>
 #else
 #include <io.h>
+#include <windows.h>
 #define isatty _isatty
 #define fileno _fileno
+
+// Ctrl+C and closing the console arrive on a thread of their own; the stop
+// is queued to the stream's thread like the signals on Linux.
+static HeadlessStream *consoleStream = nullptr;
+static BOOL WINAPI onConsoleControl(DWORD)
+{
+    if (consoleStream)
+        QMetaObject::invokeMethod(consoleStream, "stop", Qt::QueuedConnection);
+    return TRUE;
+}
 #endif
 
 HeadlessStream::HeadlessStream(const LaunchOptions &o, FILE *f)
@@ -64,6 +75,7 @@ int HeadlessStream::start()
         print("Failed to create virtual camera.", true);
         return kExitCameraFailed;
     }
+    fileDuration = decoder.duration;
     sender.onFinished = [this] { QMetaObject::invokeMethod(this, "onFinished", Qt::QueuedConnection); };
     if (video)
         sender.StartVideo(&decoder, options.loop);
@@ -79,12 +91,19 @@ int HeadlessStream::run()
         return failed;
 #ifndef _WIN32
     QuitSignals quitSignals(this, "stop");
+#else
+    consoleStream = this;
+    SetConsoleCtrlHandler(onConsoleControl, TRUE);
 #endif
     timer = new QTimer(this);
     connect(timer, &QTimer::timeout, this, &HeadlessStream::onTick);
     timer->start(terminal ? 200 : 1000);
     onTick();
     const int result = QCoreApplication::exec();
+#ifdef _WIN32
+    SetConsoleCtrlHandler(onConsoleControl, FALSE);
+    consoleStream = nullptr;
+#endif
     sender.Stop();
     sender.ShutdownCamera();
     print(statusLine() + "  " + ending, true);
@@ -106,7 +125,7 @@ void HeadlessStream::onFinished()
 
 QString HeadlessStream::statusLine() const
 {
-    const QString time = video ? QString("%1 / %2").arg(formatTime(sender.position), formatTime(sender.duration))
+    const QString time = video ? QString("%1 / %2").arg(formatTime(sender.position), formatTime(fileDuration))
                                : QString("Image");
     return QString("%1  |  %2  |  %3 fps  |  %4x%5  |  %6")
         .arg(sender.running ? "Playing" : "Stopped", time)

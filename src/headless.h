@@ -45,6 +45,7 @@ private:
     ImageLoader loader;
     FrameSender sender;
     bool video = false;
+    double fileDuration = 0.0;
     QTimer *timer = nullptr;
     QString shownLine;
     QString ending = "Stopped.";

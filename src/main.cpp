@@ -15,6 +15,7 @@
 #include <memory>
 
 #ifdef _WIN32
+#include <windows.h>
 #include <objbase.h>
 #include <mfapi.h>
 
