@@ -111,8 +111,14 @@ int main(int argc, char **argv)
     QGuiApplication::setWindowIcon(QIcon(":/icons/vidloom.svg"));
 
     const QString lockPath = InstanceActivation::lockFilePath();
-    auto lock = std::make_unique<QLockFile>(lockPath.isEmpty() ? QString() : lockPath);
-    if (lockPath.isEmpty() || !lock->tryLock(100)) {
+    if (lockPath.isEmpty()) {
+        std::fprintf(stderr, "vidloom: no private folder for the instance lock (check $XDG_RUNTIME_DIR).\n");
+        app.reset();
+        stopPlatformServices();
+        return kExitInstanceBusy;
+    }
+    auto lock = std::make_unique<QLockFile>(lockPath);
+    if (!lock->tryLock(100)) {
         // Another instance runs: hand the request over and leave without a
         // window.
         const auto answer = InstanceActivation::activateRunningInstance({options.file, options.play});

@@ -408,6 +408,8 @@ void MainWindow::start(const LaunchOptions &options)
         show();
     else if (!QSystemTrayIcon::isSystemTrayAvailable())
         showMinimized();
+    else
+        inTray = true;
 }
 
 bool MainWindow::openRequested(const QString &file, bool play)
@@ -533,7 +535,7 @@ void MainWindow::dropEvent(QDropEvent *event)
 void MainWindow::report(const QString &text)
 {
     statusLabel->setText(text);
-    if (trayIcon && (!isVisible() || isMinimized())) {
+    if (trayIcon && inTray && !isVisible()) {
         trayIcon->setProperty("lastMessage", text);
         trayIcon->showMessage("Vidloom", text, QSystemTrayIcon::Warning);
     }
@@ -872,9 +874,10 @@ void MainWindow::onTrayActivated(QSystemTrayIcon::ActivationReason reason)
     // A single click toggles; a double click (which some trays announce
     // as a click first) always ends with the window shown.
     if (reason == QSystemTrayIcon::Trigger) {
-        if (isVisible() && !isMinimized())
+        if (isVisible() && !isMinimized()) {
             hide();
-        else
+            inTray = true;
+        } else
             showFromTray();
     } else if (reason == QSystemTrayIcon::DoubleClick) {
         showFromTray();
@@ -895,6 +898,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
         // bar instead.
         if (QSystemTrayIcon::isSystemTrayAvailable()) {
             hide();
+            inTray = true;
             // Said once: a window that vanished while the camera still runs
             // would otherwise look like a crash or a hang.
             if (!settings->value("trayNoticeShown", false).toBool()) {

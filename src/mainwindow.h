@@ -127,6 +127,9 @@ private:
     QMenu *trayMenu = nullptr;
     QAction *trayPlayAction = nullptr;
     bool quitting = false;
+    // Hidden to the tray by the user (or started there): failures of tray
+    // actions are then told in a notification.
+    bool inTray = false;
     QSettings *settings = nullptr;
     QAction *minimizeToTrayAction = nullptr;
     QAction *mirrorAction = nullptr;
