@@ -28,7 +28,6 @@
 #include <QRegularExpression>
 #include <QRegularExpressionValidator>
 #include <QSettings>
-#include <QShortcut>
 #include <QStandardPaths>
 #include <QStatusBar>
 #include <QTimer>

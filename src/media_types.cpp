@@ -44,25 +44,26 @@ const QStringList &imageSuffixes()
 const QStringList &videoSuffixes()
 {
     static const QStringList list = [] {
-        // Still-image and text demuxers are left out: those files are
-        // images (Qt reads them) or not video at all.
-        const QSet<QString> skipped = {"image2", "tty", "srt", "ass", "webvtt", "lrc", "sami", "microdvd", "jacosub"};
-        const QStringList images = imageSuffixes();
-        // Containers whose demuxers find them by content, not by name.
-        QSet<QString> found = {"mp4", "avi", "wmv", "mkv", "mov", "webm", "m4v", "mpg", "mpeg", "ts", "m2ts", "mts",
-                               "flv", "ogv", "ogg", "3gp", "3g2", "vob", "mxf"};
+        // Video containers, of which those that this FFmpeg build names
+        // among its demuxers' extensions count; the MPEG family and WebM
+        // and Ogg are found by content and have no extension of their own
+        // there.
+        const QStringList containers = {"3g2", "3gp", "asf", "avi", "divx", "dv", "f4v", "flv", "h264", "hevc", "ivf",
+                                        "m2ts", "m2v", "m4v", "mj2", "mjpg", "mk3d", "mkv", "mov", "mp4", "mpeg",
+                                        "mpg", "mts", "mxf", "nut", "ogm", "ogv", "qt", "rm", "rmvb", "ts", "vob",
+                                        "webm", "wmv", "wtv", "y4m"};
+        QSet<QString> known = {"mp4", "avi", "wmv", "asf", "mkv", "mov", "webm", "mpg", "mpeg", "m2v", "ts", "m2ts", "mts",
+                               "vob", "ogv", "ogm", "ivf"};
         void *opaque = nullptr;
         while (const AVInputFormat *format = av_demuxer_iterate(&opaque)) {
-            const QString name = QString::fromLatin1(format->name);
-            if (!format->extensions || skipped.contains(name) || name.endsWith("_pipe"))
-                continue;
-            for (const QString &suffix : QString::fromLatin1(format->extensions).split(',', Qt::SkipEmptyParts)) {
-                if (!images.contains(suffix.trimmed().toLower()))
-                    found.insert(suffix.trimmed().toLower());
-            }
+            for (const QString &suffix : QString::fromLatin1(format->extensions ? format->extensions : "").split(','))
+                known.insert(suffix.trimmed().toLower());
         }
-        QStringList suffixes(found.begin(), found.end());
-        suffixes.sort();
+        QStringList suffixes;
+        for (const QString &suffix : containers) {
+            if (known.contains(suffix))
+                suffixes << suffix;
+        }
         return suffixes;
     }();
     return list;

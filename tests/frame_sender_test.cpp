@@ -164,9 +164,14 @@ TEST_F(FrameSenderTest, PauseResumeAndStop)
     sender.onFrame = [&](const unsigned char *, int, int) { ++reads; };
     int late = 0;
     for (int i = 0; i < 400; ++i) {
+        const int64_t sentBefore = camera.frameCount();
+        const int readBefore = reads;
         sender.StartImage(image.data(), 64, 48);
         ASSERT_TRUE(sendMore(1));
         sender.Pause();
+        // The frame in flight, if any, is sent before the worker parks.
+        while (camera.frameCount() - sentBefore != reads - readBefore)
+            std::this_thread::yield();
         std::this_thread::sleep_for(1ms);
         const int before = reads;
         sender.Stop();
@@ -333,10 +338,12 @@ TEST_F(FrameSenderVideoTest, SwitchingFromImageToVideoDropsTheImage)
     const auto image = reference_frame::Pattern(64, 48);
     sender.StartImage(image.data(), 64, 48);
     ASSERT_TRUE(sendMore(2));
+    // Captured from the start on: the first video frame may go out at once.
+    sender.Stop();
+    camera.captureFrames(3);
     sender.StartVideo(&decoder, true);
     EXPECT_TRUE(sender.imageData.empty());
     EXPECT_TRUE(sender.videoMode);
-    camera.captureFrames(3);
     ASSERT_TRUE(sendMore(3));
     sender.Stop();
     EXPECT_EQ(camera.frame(0), expectedOnCamera(0, 80, 80));
