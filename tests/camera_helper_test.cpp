@@ -150,10 +150,7 @@ TEST_F(HelperTest, FilesAreReplacedNotWrittenThrough)
     EXPECT_EQ(etcFiles(), kOurFiles) << "no temporary file left";
 }
 
-enum Setup {
-    None = 0, Registered = 1, Loaded = 2, Other = 4, Ours = 8, NoLoad = 16, NoDevice = 32, NoUnload = 64, NoEtc = 128,
-    Missing = 256, OtherOptions = 512
-};
+enum Setup { None = 0, Registered = 1, Loaded = 2, Other = 4, Ours = 8, NoLoad = 16, NoDevice = 32, NoUnload = 64, NoEtc = 128, Missing = 256, OtherOptions = 512 };
 
 // Each row starts from a root holding only a real camera, which no row may touch.
 TEST_F(HelperTest, OutcomesAsData)
@@ -202,7 +199,6 @@ TEST_F(HelperTest, OutcomesAsData)
         if (row.setup & OtherOptions) {
             fs::create_directories(root / "usr/lib/modprobe.d");
             std::ofstream(root / "usr/lib/modprobe.d/other-camera.conf") << "# theirs\noptions  v4l2loopback devices=2\n";
-            std::ofstream(root / "usr/lib/modprobe.d/other.conf") << "options snd-hda-intel model=auto\n";
         }
         if (row.setup & NoEtc) {
             fs::create_directories(root / "etc");

@@ -13,18 +13,7 @@ namespace {
 
 class CameraRegistrationTest : public ::testing::Test {
 protected:
-    void SetUp() override { camera_registration::SetSysfsRootForTesting(dir / "sys"); }
-    void TearDown() override
-    {
-        camera_registration::ResetForTesting();
-        fs::remove_all(dir);
-    }
-
-    void addDevice(const std::string &node, const std::string &label)
-    {
-        fs::create_directories(dir / "sys/class/video4linux" / node);
-        std::ofstream(dir / "sys/class/video4linux" / node / "name") << label << "\n";
-    }
+    void TearDown() override { fs::remove_all(dir); }
 
     // A folder (and its parents up to dir) of the given mode; a file in it
     // of the given mode.
@@ -43,17 +32,6 @@ protected:
         return fs::path(mkdtemp(pattern.data()));
     }();
 };
-
-TEST_F(CameraRegistrationTest, RegisteredOnlyWhileADeviceIsLabelledVidloom)
-{
-    EXPECT_FALSE(camera_registration::IsRegistered()) << "no video4linux class at all";
-    addDevice("video0", "Integrated Camera");
-    addDevice("video1", "Vidloom Other");
-    EXPECT_FALSE(camera_registration::IsRegistered());
-    addDevice("video7", "Vidloom");
-    EXPECT_TRUE(camera_registration::IsRegistered());
-    EXPECT_EQ(camera_registration::DeviceFolder(), dir / "sys/class/video4linux");
-}
 
 // Below dir (mode 0700, ours), "our" files pass; anything another user
 // could replace, directly or through a folder or a link, is refused.
@@ -85,29 +63,15 @@ TEST_F(CameraRegistrationTest, OnlyAHelperNobodyElseCanReplaceIsTrusted)
     EXPECT_FALSE(camera_registration::IsTrustedPath(good, getuid(), reason)) << "the temporary folder is writable by all";
 }
 
+// With or without an installed helper on this machine, nothing beside
+// this test program ever runs as root.
 TEST_F(CameraRegistrationTest, OnlyTheInstalledHelperGoesThroughPkexec)
 {
-    camera_registration::SetHelperPathForTesting(makeFile("fake", fs::perms::owner_all, fs::perms::owner_all));
-    std::string reason;
-    const auto direct = camera_registration::ToolCommand(true, reason);
-    ASSERT_TRUE(direct);
-    EXPECT_EQ(direct->program, (dir / "fake").string());
-    EXPECT_EQ(direct->arguments, std::vector<std::string>{"unregister"});
-
-    camera_registration::SetHelperPathForTesting(dir / "missing");
-    EXPECT_FALSE(camera_registration::ToolCommand(false, reason));
-    EXPECT_EQ(reason, "The camera helper is missing.");
-
-    // This machine may or may not have the installed helper; either way,
-    // nothing beside this test program ever runs as root.
     camera_registration::ResetForTesting();
-    reason.clear();
-    if (const auto command = camera_registration::ToolCommand(false, reason)) {
-        EXPECT_EQ(command->program, "/usr/bin/pkexec");
-        EXPECT_EQ(command->arguments, (std::vector<std::string>{"/usr/libexec/vidloom/vidloom-camera-helper", "register"}));
-    } else {
-        EXPECT_FALSE(reason.empty());
-    }
+    std::string reason;
+    const auto real = camera_registration::ToolCommand(false, reason);
+    EXPECT_TRUE(real ? real->program + " " + real->arguments.at(0) == "/usr/bin/pkexec /usr/libexec/vidloom/vidloom-camera-helper"
+                     : !reason.empty());
 }
 
 TEST_F(CameraRegistrationTest, TheToolsLastStderrLineBecomesOneSentence)
@@ -124,10 +88,6 @@ TEST_F(CameraRegistrationTest, TheToolsLastStderrLineBecomesOneSentence)
     };
     for (const auto &row : rows)
         EXPECT_EQ(camera_registration::FailureReason(row.err), row.reason) << row.err;
-    EXPECT_EQ(camera_registration::OutcomeOf(0), camera_registration::Outcome::Succeeded);
-    EXPECT_EQ(camera_registration::OutcomeOf(126), camera_registration::Outcome::Cancelled);
-    for (int code : {-1, 1, 4, 127})
-        EXPECT_EQ(camera_registration::OutcomeOf(code), camera_registration::Outcome::Failed) << code;
 }
 
 } // namespace

@@ -37,17 +37,14 @@ int main(int argc, char **argv)
         camera_registration::ResetForTesting();
     MainWindow window;
     window.show();
-    if (registering) {
+    if (registering)
         part<QPushButton>(&window, "registerButton")->click();
-        QDeadlineTimer done(120000);
-        while (statusText(window).endsWith("...") && !done.hasExpired())
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-    } else {
+    else
         invoke(window, "onPlayPause");
-    }
-    // Long enough for a measured frame rate and a moved slider.
-    QDeadlineTimer settle(4000);
-    while (!settle.hasExpired())
+    // Long enough for a measured frame rate and a moved slider, or for the
+    // helper to finish.
+    QDeadlineTimer settle(registering ? 120000 : 4000);
+    while (!settle.hasExpired() && !(registering && !statusText(window).endsWith("...")))
         QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
 
     std::printf("status: %s | %s\n", qPrintable(statusText(window)),
