@@ -9,18 +9,7 @@ build=${VIDLOOM_BUILD_DIR:-$root/build}
 bash "$root/scripts/install-deps.sh" >&2
 
 # The packaging tools; only this script needs them.
-tools=(dpkg-dev lintian desktop-file-utils appstream)
-missing=()
-for p in "${tools[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    sudo_cmd=()
-    [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
-    export DEBIAN_FRONTEND=noninteractive
-    "${sudo_cmd[@]}" apt-get update -q >&2
-    "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}" >&2
-fi
+bash "$root/scripts/install-deps.sh" dpkg-dev lintian desktop-file-utils appstream >&2
 
 {
     cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr

@@ -10,24 +10,17 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${VIDLOOM_BUILD_DIR:-$root/build}
 bash "$root/scripts/build.sh"
 
-sudo_cmd=()
-[ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
 headers=linux-headers-$(uname -r)
 apt-cache show "$headers" >/dev/null 2>&1 || headers=linux-headers-amd64
-missing=()
-for p in pkexec v4l2loopback-dkms "$headers"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    export DEBIAN_FRONTEND=noninteractive
-    "${sudo_cmd[@]}" apt-get update -q
-    "${sudo_cmd[@]}" apt-get install -y -q "${missing[@]}"
-fi
+bash "$root/scripts/install-deps.sh" pkexec v4l2loopback-dkms "$headers"
 
 helper=$(sed -n 's:.*exec.path">\(.*\)</annotate>.*:\1:p' "$build/helper/org.vidloom.camera-helper.policy")
 policy=/usr/share/polkit-1/actions/org.vidloom.camera-helper.policy
-if ! cmp -s "$build/bin/vidloom-camera-helper" "$helper" || ! cmp -s "$build/helper/org.vidloom.camera-helper.policy" "$policy"; then
+# An installed vidloom package's helper serves as well and stays dpkg's.
+if ! dpkg -S "$helper" >/dev/null 2>&1 &&
+    { ! cmp -s "$build/bin/vidloom-camera-helper" "$helper" || ! cmp -s "$build/helper/org.vidloom.camera-helper.policy" "$policy"; }; then
     echo "Installing the camera helper as $helper (root-owned)"
-    "${sudo_cmd[@]}" cmake --install "$build" --component helper
+    if [ "$(id -u)" -eq 0 ]; then cmake --install "$build" --component helper
+    else sudo cmake --install "$build" --component helper; fi
 fi
 exec "$build/bin/vidloom" "$@"
