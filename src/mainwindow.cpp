@@ -274,6 +274,10 @@ MainWindow::MainWindow(QWidget *parent)
     statusBar()->setFixedHeight(28);
     statusLabel = new QLabel("Ready.");
     statusLabel->setObjectName("statusLabel");
+    // It shows the registration helper's words too: never as markup, and
+    // cut off at the window's edge rather than widening the window.
+    statusLabel->setTextFormat(Qt::PlainText);
+    statusLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     connectionLabel = new QLabel;
     connectionLabel->setObjectName("connectionLabel");
     statusBar()->addWidget(statusLabel, 1);
