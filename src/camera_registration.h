@@ -59,7 +59,7 @@ std::optional<Command> ToolCommand(bool unregister, std::string &reason);
 bool IsTrustedPath(const std::filesystem::path &path, unsigned owner, std::string &reason,
                    const std::filesystem::path &top = "/");
 
-// The sentence to show after a failure: the tool's last line on stderr,
+// The sentence to show after a failure: the tool's first line on stderr,
 // trimmed to one line and a sane length, ending with a full stop.
 std::string FailureReason(const std::string &toolStderr);
 #endif

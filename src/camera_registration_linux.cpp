@@ -112,12 +112,15 @@ std::optional<Command> ToolCommand(bool unregister, std::string &reason)
 
 std::string FailureReason(const std::string &toolStderr)
 {
-    const size_t end = toolStderr.find_last_not_of(" \t\r\n");
-    if (end == std::string::npos)
+    // The first line says what went wrong; pkexec follows a refusal with
+    // "This incident has been reported.".
+    const size_t start = toolStderr.find_first_not_of(" \t\r\n");
+    if (start == std::string::npos)
         return {};
-    const size_t newline = toolStderr.rfind('\n', end);
-    const size_t start = newline == std::string::npos ? 0 : newline + 1;
-    std::string line = toolStderr.substr(start, end + 1 - start);
+    const size_t end = toolStderr.find_first_of("\r\n", start);
+    std::string line = toolStderr.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    while (!line.empty() && (line.back() == ' ' || line.back() == '\t'))
+        line.pop_back();
     if (line.rfind(kHelperPrefix, 0) == 0)
         line.erase(0, std::char_traits<char>::length(kHelperPrefix));
     for (char &c : line) {

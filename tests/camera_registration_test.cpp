@@ -74,7 +74,7 @@ TEST_F(CameraRegistrationTest, OnlyTheInstalledHelperGoesThroughPkexec)
                      : !reason.empty());
 }
 
-TEST_F(CameraRegistrationTest, TheToolsLastStderrLineBecomesOneSentence)
+TEST_F(CameraRegistrationTest, TheToolsFirstStderrLineBecomesOneSentence)
 {
     const struct {
         std::string err, reason;
@@ -82,7 +82,8 @@ TEST_F(CameraRegistrationTest, TheToolsLastStderrLineBecomesOneSentence)
         {"", ""},
         {" \n\n", ""},
         {"vidloom-camera-helper: The module is not installed (Debian package x).\n", "The module is not installed (Debian package x)."},
-        {"warning\nError executing command as another user: Not authorized\n\n", "Error executing command as another user: Not authorized."},
+        {"\nError executing command as another user: Not authorized\n\nThis incident has been reported.\n",
+         "Error executing command as another user: Not authorized."},
         {"tab\there\x1b[31m", "tab here [31m."},
         {std::string(500, 'x'), std::string(237, 'x') + "..."},
     };
