@@ -59,7 +59,8 @@ std::optional<Command> ToolCommand(bool unregister, std::string &reason);
 bool IsTrustedPath(const std::filesystem::path &path, unsigned owner, std::string &reason,
                    const std::filesystem::path &top = "/");
 
-// The sentence to show after a failure: the tool's first line on stderr,
+// The sentence to show after a failure: the helper's line on stderr, or
+// else the tool's first line,
 // trimmed to one line and a sane length, ending with a full stop.
 std::string FailureReason(const std::string &toolStderr);
 #endif

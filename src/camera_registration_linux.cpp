@@ -2,6 +2,7 @@
 
 #include "vidloom_device.h"
 
+#include <sstream>
 #include <sys/stat.h>
 #include <system_error>
 
@@ -112,17 +113,23 @@ std::optional<Command> ToolCommand(bool unregister, std::string &reason)
 
 std::string FailureReason(const std::string &toolStderr)
 {
-    // The first line says what went wrong; pkexec follows a refusal with
-    // "This incident has been reported.".
-    const size_t start = toolStderr.find_first_not_of(" \t\r\n");
+    // The helper's own line says what went wrong, whatever modprobe printed
+    // before it. Without one (pkexec refused), the first line does: pkexec
+    // follows a refusal with "This incident has been reported.".
+    std::istringstream lines(toolStderr);
+    std::string line, reason;
+    while (std::getline(lines, line)) {
+        if (line.rfind(kHelperPrefix, 0) == 0) {
+            reason = line.substr(std::char_traits<char>::length(kHelperPrefix));
+            break;
+        }
+        if (reason.find_first_not_of(" \t\r") == std::string::npos)
+            reason = line;
+    }
+    const size_t start = reason.find_first_not_of(" \t\r");
     if (start == std::string::npos)
         return {};
-    const size_t end = toolStderr.find_first_of("\r\n", start);
-    std::string line = toolStderr.substr(start, end == std::string::npos ? std::string::npos : end - start);
-    while (!line.empty() && (line.back() == ' ' || line.back() == '\t'))
-        line.pop_back();
-    if (line.rfind(kHelperPrefix, 0) == 0)
-        line.erase(0, std::char_traits<char>::length(kHelperPrefix));
+    line = reason.substr(start, reason.find_last_not_of(" \t\r") + 1 - start);
     for (char &c : line) {
         if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
             c = ' ';

@@ -74,14 +74,14 @@ TEST_F(CameraRegistrationTest, OnlyTheInstalledHelperGoesThroughPkexec)
                      : !reason.empty());
 }
 
-TEST_F(CameraRegistrationTest, TheToolsFirstStderrLineBecomesOneSentence)
+TEST_F(CameraRegistrationTest, TheToolsStderrBecomesOneSentence)
 {
     const struct {
         std::string err, reason;
     } rows[] = {
         {"", ""},
         {" \n\n", ""},
-        {"vidloom-camera-helper: The module is not installed (Debian package x).\n", "The module is not installed (Debian package x)."},
+        {"modprobe: FATAL: Module v4l2loopback not found\nvidloom-camera-helper: Not installed (package x).\n", "Not installed (package x)."},
         {"\nError executing command as another user: Not authorized\n\nThis incident has been reported.\n",
          "Error executing command as another user: Not authorized."},
         {"tab\there\x1b[31m", "tab here [31m."},
