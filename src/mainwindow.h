@@ -19,6 +19,7 @@ class QComboBox;
 class QKeyEvent;
 class QLabel;
 class QMenu;
+class QProcess;
 class QPushButton;
 class QSettings;
 class QTimer;
@@ -84,7 +85,8 @@ private:
     void updatePlayButton();
     void updateRegisterButtons();
     static bool isSoftcamRegistered();
-    static bool runRegsvr32(bool unregister);
+    void runRegistration(bool unregister);
+    void finishRegistration(bool unregister, int exitCode, const QString &reason);
     bool loadFile(const QString &path);
     bool isVideoFile(const QString &path);
     // Decodes the first frame of path into the preview fields; false (and
@@ -120,6 +122,8 @@ private:
     QPushButton *registerButton = nullptr;
     QPushButton *unregisterButton = nullptr;
     QLabel *registerStatusLabel = nullptr;
+    // The registration helper while it runs; null otherwise.
+    QProcess *registrationProcess = nullptr;
     QLabel *statusLabel = nullptr;
     QLabel *connectionLabel = nullptr;
     QTimer *timer = nullptr;
