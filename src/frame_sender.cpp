@@ -117,6 +117,10 @@ void FrameSender::StartVideo(VideoDecoder *videoDecoder, bool loopVideo)
     videoMode = true;
     loop = loopVideo;
     imageData.clear();
+    pendingSeek = kNoSeek; // the stream starts where the caller left the decoder
+    // A seek that decodes towards its target gives way to Stop and to a
+    // newer target.
+    decoder->interrupt = [this] { return stopEvent.IsSet() || pendingSeek.load() != kNoSeek; };
     startWorker();
 }
 
@@ -210,8 +214,12 @@ void FrameSender::SeekTo(double seconds)
 {
     if (!decoder || !videoMode)
         return;
-    std::lock_guard lock(decoderMutex);
-    decoder->SeekTo(seconds);
+    if (!(seconds > 0.0)) // negative and NaN: the start
+        seconds = 0.0;
+    if (running || straggler.joinable())
+        pendingSeek = seconds;
+    else
+        decoder->SeekTo(seconds);
 }
 
 bool FrameSender::IsConnected() const
@@ -221,9 +229,11 @@ bool FrameSender::IsConnected() const
 
 bool FrameSender::readVideoFrame(std::vector<uint8_t> &buffer)
 {
-    std::lock_guard lock(decoderMutex);
+    const double target = pendingSeek.exchange(kNoSeek);
+    if (target != kNoSeek)
+        decoder->SeekTo(target);
     bool ok = decoder->ReadFrame(buffer);
-    if (!ok && loop) {
+    if (!ok && !decoder->interrupted && loop) {
         decoder->SeekToStart();
         ok = decoder->ReadFrame(buffer);
     }
@@ -236,8 +246,11 @@ bool FrameSender::readVideoFrame(std::vector<uint8_t> &buffer)
 
 void FrameSender::Run()
 {
-    if (!camera || !sendFrameFn)
+    if (!camera || !sendFrameFn) {
+        if (videoMode)
+            decoder->interrupt = nullptr;
         return;
+    }
 
     using Clock = std::chrono::steady_clock;
     Clock::time_point windowStart = Clock::now();
@@ -257,6 +270,8 @@ void FrameSender::Run()
         int sourceWidth, sourceHeight;
         if (videoMode) {
             if (!readVideoFrame(readBuffer)) {
+                if (decoder->interrupted)
+                    continue; // a stop or a newer target: see to it first
                 sourceEnded = true;
                 break;
             }
@@ -302,6 +317,8 @@ void FrameSender::Run()
         }
     }
 
+    if (videoMode)
+        decoder->interrupt = nullptr; // it points at this sender
     running = false;
     if (sourceEnded && onFinished)
         onFinished();
