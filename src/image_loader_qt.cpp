@@ -3,8 +3,8 @@
 //
 // Memory: a file may claim any size, so the reader is told how large a
 // picture it may allocate, and pictures beyond kMaxWidth x kMaxHeight are
-// decoded scaled down by formats that can (JPEG) and refused from the header
-// by those that cannot when a full-size decode would not fit that budget.
+// decoded scaled down by JPEG, and refused from the header by the other
+// formats when a full-size decode would not fit that budget.
 //
 // Formats: only the ones the window offers. SVG in particular is not
 // accepted: QtSvg 6.4 follows <image> references to other local files and
@@ -60,7 +60,9 @@ QImage readFirstFrame(const std::filesystem::path &path)
         return {};
     const QSize size = reader.size();
     if (size.isValid() && !fitsCamera(size)) {
-        if (reader.supportsOption(QImageIOHandler::ScaledSize))
+        // libjpeg scales while decoding; Qt's other readers that take a
+        // scaled size decode at full size first.
+        if (reader.format() == "jpeg")
             reader.setScaledSize(fittedSize(size));
         else if (qint64(size.width()) * size.height() > kMaxDecodePixels)
             return {};

@@ -214,6 +214,7 @@ MainWindow::MainWindow(QWidget *parent)
     openButton->setObjectName("openButton");
     fileLabel = new QLabel("No file selected");
     fileLabel->setObjectName("fileLabel");
+    fileLabel->setTextFormat(Qt::PlainText); // file names may look like markup
     fileLabel->setStyleSheet("color: #888;");
     fileRow->addWidget(openButton);
     fileRow->addWidget(fileLabel, 1);
@@ -357,6 +358,12 @@ void MainWindow::onOpenFile()
 
 void MainWindow::loadFile(const QString &path)
 {
+    // A FIFO, device, socket or folder would block or make no sense; the
+    // type is read without opening it. The saved last file stays as it was.
+    if (const QFileInfo info(path); info.exists() && !info.isFile()) {
+        statusLabel->setText(isVideoFile(path) ? "Failed to open video." : "Failed to load image.");
+        return;
+    }
     const bool wasPlaying = frameSender.running && !frameSender.paused;
     onStop();
 

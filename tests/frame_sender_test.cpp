@@ -8,6 +8,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstring>
+#include <future>
 #include <mutex>
 #include <random>
 #include <thread>
@@ -348,4 +350,51 @@ TEST_F(FrameSenderVideoTest, SeeksFromTheOwnerThreadWhileTheWorkerReads)
     EXPECT_EQ(finished, 0);
     EXPECT_GE(sender.position.load(), 0.0);
     EXPECT_LE(sender.position.load(), decoder.duration);
+}
+
+TEST_F(FrameSenderVideoTest, SeekNeverWaitsForTheDecoderAndTheNewestTargetWins)
+{
+    std::promise<void> entered, release;
+    const std::shared_future<void> released = release.get_future().share();
+    std::atomic<bool> armed{false};
+    bool hooked = false;
+    std::mutex shownMutex;
+    std::vector<int> shown; // clip frames in the order the worker handed them out
+    sender.onFrame = [&](const unsigned char *pixels, int, int) {
+        // On the worker, the decoder's only user while streaming: the next
+        // seek it decodes blocks inside the decoder until released.
+        if (!hooked) {
+            hooked = true;
+            decoder.interrupt = [&, inner = decoder.interrupt] {
+                if (armed.exchange(false)) {
+                    entered.set_value();
+                    released.wait();
+                }
+                return inner();
+            };
+        }
+        const auto &frames = clip().frames;
+        const auto at = std::find_if(frames.begin(), frames.end(), [&](const std::vector<uint8_t> &f) {
+            return std::memcmp(f.data(), pixels, f.size()) == 0;
+        });
+        std::lock_guard lock(shownMutex);
+        shown.push_back(int(at - frames.begin()));
+    };
+    sender.StartVideo(&decoder, true);
+    ASSERT_TRUE(sendMore(1));
+    armed = true;
+    sender.SeekTo(0.9);
+    entered.get_future().wait();
+    sender.SeekTo(0.2); // returns while the worker is held inside the decoder
+    size_t mark;
+    {
+        std::lock_guard lock(shownMutex);
+        mark = shown.size();
+    }
+    release.set_value();
+    ASSERT_TRUE(sendMore(2));
+    sender.Stop();
+    std::lock_guard lock(shownMutex);
+    ASSERT_GT(shown.size(), mark);
+    EXPECT_EQ(shown[mark], 4) << "the frame at 0.2 s; the abandoned target is never shown";
 }

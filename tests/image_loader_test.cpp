@@ -10,6 +10,9 @@
 #include <QTest>
 #include <QtEndian>
 
+#include <fstream>
+#include <sys/stat.h>
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -141,6 +144,17 @@ QByteArray withOrientation(const QByteArray &jpeg, char orientation)
     const QByteArray app1 = QByteArray("\xff\xe1\0", 3) + char(payload.size() + 2);
     return jpeg.left(2) + app1 + payload + jpeg.mid(2);
 }
+
+// Peak resident memory since the last reset, and the reset.
+qint64 peakRssKiB()
+{
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmHWM:", 0) == 0)
+            return std::stoll(line.substr(6));
+    return -1;
+}
+void resetPeakRss() { std::ofstream("/proc/self/clear_refs") << "5"; }
 
 } // namespace
 
@@ -281,9 +295,13 @@ private slots:
         QTest::newRow("zero width") << saveBytes("zero.png", pngHeaderOnly(0, 10)) << own;
         QTest::newRow("missing") << pathOf("missing.png") << own;
         QTest::newRow("directory") << pathOf("") << own;
+        const QString fifo = pathOf("fifo.png"); // opening it would wait for a writer
+        QVERIFY(::mkfifo(fifo.toLocal8Bit().constData(), 0600) == 0 || errno == EEXIST);
+        QTest::newRow("fifo") << fifo << own;
+        QTest::newRow("device") << QString("/dev/zero") << own;
         QTest::newRow("empty path") << QString() << own;
-        QTest::newRow("target too large for a frame") << saveBytes("tiny.png", encode(blocks(4, 4), "png"))
-                                                      << QSize(40000, 40000);
+        QTest::newRow("target beyond the largest camera") << saveBytes("tiny.png", encode(blocks(4, 4), "png"))
+                                                          << QSize(7681, 100);
     }
 
     void badFilesFailAndLeaveLoaderEmpty()
@@ -293,6 +311,43 @@ private slots:
         QVERIFY(loader.LoadImageW(saveBytes("good.png", encode(blocks(20, 10), "png")).toStdString()));
         QVERIFY(!loader.LoadImageW(file.toStdString(), target.width(), target.height()));
         QVERIFY(loader.pixels.empty() && loader.width == 0 && loader.height == 0);
+    }
+
+    // Whatever a file claims, loading costs less than 250 MiB: what can be
+    // scaled while decoding (JPEG) is, the rest decodes at full size only
+    // within the largest camera frame's pixel count; SVG is not accepted.
+    void bombsStayWithinMemory_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QSize>("size"); // invalid: refused
+        auto make = [](const char *name, const char *size) {
+            return QString::fromStdString(
+                test_media::Generate(name, std::string("-f lavfi -i color=c=red:s=") + size + " -frames:v 1 -pix_fmt "
+                                               + (QByteArray(name).endsWith("jpg") ? "yuvj420p" : "rgb24"))
+                    .string());
+        };
+        QTest::newRow("jpeg 15360 x 8640") << make("bomb.jpg", "15360x8640") << QSize(7680, 4320);
+        QTest::newRow("png panorama") << make("panorama.png", "16000x1000") << QSize(7680, 480);
+        QTest::newRow("png 8000 x 4500") << make("bomb.png", "8000x4500") << QSize();
+        QTest::newRow("svg 16000 x 16000")
+            << saveBytes("bomb.svg", "<svg xmlns='http://www.w3.org/2000/svg' width='16000' height='16000'>"
+                                     "<rect width='16000' height='16000' fill='red'/></svg>")
+            << QSize();
+    }
+    void bombsStayWithinMemory()
+    {
+        QFETCH(QString, file);
+        QFETCH(QSize, size);
+        QVERIFY(!file.isEmpty());
+        loader.Release();
+        loader.pixels.shrink_to_fit();
+        resetPeakRss();
+        const qint64 before = peakRssKiB();
+        QCOMPARE(loader.LoadImageW(file.toStdString()), size.isValid());
+        QCOMPARE(QSize(int(loader.width), int(loader.height)), size.isValid() ? size : QSize(0, 0));
+        const qint64 grown = peakRssKiB() - before;
+        qInfo() << "peak growth" << grown / 1024 << "MiB";
+        QVERIFY2(grown < 250 * 1024, qPrintable(QString::number(grown / 1024)));
     }
 };
 

@@ -15,6 +15,8 @@
 
 #include <limits>
 
+#include <sys/stat.h>
+
 namespace {
 const QString kVideoLoaded = "Video loaded. Press Play to stream.";
 const QString kImageLoaded = "Image loaded. Press Play to stream.";
@@ -114,6 +116,10 @@ private slots:
         const QByteArray video = mp4.readAll();
         const QString kept = "0:00 / 2:05";
         QTest::newRow("image") << testImage() << false << "Image";
+        QFile png(testImage());
+        QVERIFY(png.open(QIODevice::ReadOnly));
+        QTest::newRow("markup in the name")
+            << writeFile("<h1 style='font-size:300px'>x.png", png.readAll()) << false << "Image";
         QTest::newRow("empty") << writeFile("empty.mp4", "") << true << kept;
         QTest::newRow("truncated") << writeFile("CLIP.MP4", video.left(700)) << true << kept;
         QTest::newRow("text") << writeFile("notes.Mov", QByteArray("not a video\n").repeated(300)) << true << kept;
@@ -139,6 +145,7 @@ private slots:
         load(window, path);
         QCOMPARE(statusText(window), video ? kVideoLoaded : kImageLoaded);
         QCOMPARE(labelText(window, "fileLabel"), QFileInfo(path).fileName());
+        QVERIFY(part<QLabel>(&window, "fileLabel")->sizeHint().height() < 100); // text, not markup
         QCOMPARE(labelText(window, "timeLabel"), time);
         QCOMPARE(previewImage(window) == firstFrame, time != "Image");
         QCOMPARE(part<QSlider>(&window, "seekSlider")->isEnabled(), time != "Image");
@@ -192,6 +199,10 @@ private slots:
         QTest::newRow("leading blank") << QByteArray("[General]\nresolution=\" 800x600\"\n") << "1280x720" << none;
         QTest::newRow("six digits") << QByteArray("[General]\nresolution=123456x600\n") << "1280x720" << none;
         QTest::newRow("deleted last file") << QByteArray("[General]\nlastFile=/nonexistent/gone.mp4\n") << "1280x720" << none;
+        // Opening it would wait for a writer for ever.
+        const QString fifo = QFileInfo(testImage()).absolutePath() + "/last.mp4";
+        QVERIFY(::mkfifo(fifo.toLocal8Bit().constData(), 0600) == 0 || errno == EEXIST);
+        QTest::newRow("fifo as last file") << "[General]\nlastFile=" + fifo.toUtf8() << "1280x720" << none;
         QTest::newRow("binary junk") << QByteArray("\x00\xff\xfe[\x01=\x02\n", 9).repeated(1000) << "1280x720" << none;
         QTest::newRow("wrong types") << QByteArray("[General]\nloop=maybe\nresolution=@Invalid()\nwindowGeometry=@ByteArray(\\x1\\xd9"
                                                    "\nlastFile=@Variant(\\0\\0)\n") << "1280x720" << none;
