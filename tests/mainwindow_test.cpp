@@ -119,7 +119,7 @@ private slots:
         QFile png(testImage());
         QVERIFY(png.open(QIODevice::ReadOnly));
         QTest::newRow("markup in the name")
-            << writeFile("<h1 style='font-size:300px'>x.png", png.readAll()) << false << "Image";
+            << writeFile(QByteArray("<br>").repeated(10).append("x.png").constData(), png.readAll()) << false << "Image";
         QTest::newRow("empty") << writeFile("empty.mp4", "") << true << kept;
         QTest::newRow("truncated") << writeFile("CLIP.MP4", video.left(700)) << true << kept;
         QTest::newRow("text") << writeFile("notes.Mov", QByteArray("not a video\n").repeated(300)) << true << kept;
