@@ -722,7 +722,20 @@ bool VideoDecoder::Open(const std::filesystem::path &path)
     av_dict_free(&options);
     if (r < 0) // the context is freed on failure
         return fail();
-    if (avformat_find_stream_info(s->format, nullptr) < 0)
+    // Probing decodes a few frames: the same size limit applies there, and a
+    // size the container already states is checked before any decoding.
+    std::vector<AVDictionary *> probeOptions(s->format->nb_streams, nullptr);
+    bool oversized = false;
+    for (unsigned i = 0; i < s->format->nb_streams; ++i) {
+        const AVCodecParameters *par = s->format->streams[i]->codecpar;
+        oversized |= par->codec_type == AVMEDIA_TYPE_VIDEO && (par->width > 0 || par->height > 0) &&
+                     !ValidFrameSize(par->width, par->height);
+        av_dict_set_int(&probeOptions[i], "max_pixels", int64_t(kMaxWidth) * kMaxHeight, 0);
+    }
+    r = oversized ? -1 : avformat_find_stream_info(s->format, probeOptions.data());
+    for (AVDictionary *&o : probeOptions)
+        av_dict_free(&o);
+    if (r < 0)
         return fail();
 
     // The first video stream that can be decoded; cover art is not video.
