@@ -24,7 +24,7 @@ public:
     // kept; a 0 in either value means the image's own size, made to fit
     // inside kMaxWidth x kMaxHeight (aspect ratio kept). False (and the
     // loader empty) for anything that is not a regular file in an accepted
-    // format (BMP, GIF, JPEG, PNG, TIFF), that cannot be decoded, or that
+    // format the window offers (BMP, GIF, JPEG, PNG), that cannot be decoded, or that
     // cannot be decoded within a bounded amount of memory; and for targets
     // beyond kMaxWidth x kMaxHeight.
     static constexpr uint32_t kMaxWidth = 7680;

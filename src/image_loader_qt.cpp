@@ -21,7 +21,7 @@
 
 namespace {
 
-const QByteArrayList kFormats = {"bmp", "gif", "jpeg", "png", "tiff"};
+const QByteArrayList kFormats = {"bmp", "gif", "jpeg", "png"};
 
 // The most pixels decoded at full size: one largest-camera frame.
 constexpr qint64 kMaxDecodePixels = qint64(ImageLoader::kMaxWidth) * ImageLoader::kMaxHeight;

@@ -31,7 +31,7 @@ bool acceptedFormat(IWICBitmapDecoder *decoder)
     if (FAILED(decoder->GetContainerFormat(&container)))
         return false;
     for (const GUID &accepted : {GUID_ContainerFormatBmp, GUID_ContainerFormatGif, GUID_ContainerFormatJpeg,
-                                 GUID_ContainerFormatPng, GUID_ContainerFormatTiff})
+                                 GUID_ContainerFormatPng})
         if (container == accepted)
             return true;
     return false;

@@ -398,20 +398,4 @@ TEST(VideoDecoder, DamagedFilesEndWithoutHanging)
     }
 }
 
-TEST(VideoDecoder, NamesWithColonsAreFiles)
-{
-    // Not the "concat:" or "rel:" protocols.
-    const std::string bytes = test_media::ReadFile(Mp4());
-    WriteFile("concat:clip.mp4", bytes);
-    WriteFile("rel:clip.mp4", bytes);
-    const auto cwd = std::filesystem::current_path();
-    std::filesystem::current_path(test_media::Dir());
-    for (const char *name : {"concat:clip.mp4", "rel:clip.mp4"}) {
-        VideoDecoder d;
-        Frame frame;
-        EXPECT_TRUE(d.Open(name) && d.ReadFrame(frame)) << name;
-    }
-    std::filesystem::current_path(cwd);
-}
-
 } // namespace

@@ -12,7 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
         return loader.Initialize();
     }();
-    const auto file = fuzz_input::AsFile(data, size);
+    const auto file = FuzzInputFile(data, size);
     if (ready && loader.LoadImageW(file))
         loader.LoadImageW(file, 64, 48);
     return 0;

@@ -5,7 +5,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     VideoDecoder decoder;
-    if (!decoder.Open(fuzz_input::AsFile(data, size)))
+    if (!decoder.Open(FuzzInputFile(data, size)))
         return 0;
     std::vector<uint8_t> frame;
     for (int i = 0; i < 6 && decoder.ReadFrame(frame); ++i) {

@@ -36,5 +36,4 @@ i gray.png -pix_fmt gray
 i baseline.jpg -pix_fmt yuvj420p
 i rgb.bmp
 i palette.gif
-i rgb.tiff -pix_fmt rgb24
 ls -l "$out/video" "$out/image"
