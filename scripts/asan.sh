@@ -7,10 +7,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${VIDLOOM_ASAN_BUILD_DIR:-$root/build-asan}
 bash "$root/scripts/install-deps.sh"
-if ! command -v clang++ >/dev/null; then
-  [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo) || sudo_cmd=()
-  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends clang
-fi
+bash "$root/scripts/install-deps.sh" clang # libFuzzer comes with it
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DVIDLOOM_SANITIZE="address;undefined;fuzzer" -DVIDLOOM_BUILD_BENCH=OFF
