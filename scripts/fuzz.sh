@@ -6,7 +6,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${VIDLOOM_ASAN_BUILD_DIR:-$root/build-asan}
-# Runs per target (about a minute each on two cores, at most 90 s: inputs
+# Runs per target (about a minute each on two cores, at most 60 s: inputs
 # that grow into large pictures slow the image target down); VIDLOOM_FUZZ_SCALE
 # multiplies them for a longer session, VIDLOOM_FUZZ_SEED (default 1, so CI
 # runs repeat) picks other inputs.
@@ -21,7 +21,7 @@ for target in video_decoder:video:2000 image_loader:image:2500; do
   fresh=$(mktemp -d) # what the fuzzer adds stays out of the kept corpus
   echo "-- fuzz_$name: $runs runs"
   "$build/fuzz/fuzz_$name" -runs="$runs" -seed="${VIDLOOM_FUZZ_SEED:-1}" -max_len=65536 -timeout=20 -rss_limit_mb=1536 \
-    -max_total_time=$((90 * scale)) \
+    -max_total_time=$((60 * scale)) \
     -print_final_stats=1 -artifact_prefix="$build/fuzz/$name-" "$fresh" "$root/tests/fuzz/corpus/$folder" 2>&1 |
     grep -v -E '^#[0-9]+\s+(NEW|REDUCE|pulse)' || { rm -rf "$fresh"; exit 1; }
   rm -rf "$fresh"
