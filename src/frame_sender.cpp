@@ -121,6 +121,10 @@ void FrameSender::StartVideo(VideoDecoder *videoDecoder, bool loopVideo)
     imageData.clear();
     clockRunning = false;
     haveAhead = false;
+    pendingSeek = kNoSeek; // the stream starts where the caller left the decoder
+    // A seek that decodes towards its target gives way to Stop and to a
+    // newer target.
+    decoder->interrupt = [this] { return stopEvent.IsSet() || pendingSeek.load() != kNoSeek; };
     startWorker();
 }
 
@@ -223,9 +227,13 @@ void FrameSender::SeekTo(double seconds)
 {
     if (!decoder || !videoMode)
         return;
-    std::lock_guard lock(decoderMutex);
-    decoder->SeekTo(seconds);
-    ++seekCount;
+    if (!(seconds > 0.0)) // negative and NaN: the start
+        seconds = 0.0;
+    ++seekCount; // restarts the own-speed clock
+    if (running || straggler.joinable())
+        pendingSeek = seconds;
+    else
+        decoder->SeekTo(seconds);
 }
 
 bool FrameSender::IsConnected() const
@@ -235,8 +243,11 @@ bool FrameSender::IsConnected() const
 
 bool FrameSender::readAndPublish(std::vector<uint8_t> &buffer)
 {
+    const double target = pendingSeek.exchange(kNoSeek);
+    if (target != kNoSeek)
+        decoder->SeekTo(target);
     bool ok = decoder->ReadFrame(buffer);
-    if (!ok && loop) {
+    if (!ok && !decoder->interrupted && loop) {
         decoder->SeekToStart();
         clockRunning = false;
         ok = decoder->ReadFrame(buffer);
@@ -250,7 +261,6 @@ bool FrameSender::readAndPublish(std::vector<uint8_t> &buffer)
 
 bool FrameSender::readVideoFrame(std::vector<uint8_t> &buffer)
 {
-    std::lock_guard lock(decoderMutex);
     if (!ownSpeed) {
         clockRunning = false;
         haveAhead = false;
@@ -259,7 +269,7 @@ bool FrameSender::readVideoFrame(std::vector<uint8_t> &buffer)
     return readTimedFrame(buffer);
 }
 
-// Called with the decoder lock held. The camera frame n after the clock
+// Worker only. The camera frame n after the clock
 // started is due at clockStart + n / fps; it shows the last source frame
 // stamped at or before that, so frames repeat (slow files) or are skipped
 // (fast ones). Counting camera frames instead of reading a clock keeps it
@@ -285,6 +295,8 @@ bool FrameSender::readTimedFrame(std::vector<uint8_t> &buffer)
     for (;;) {
         if (!haveAhead) {
             if (!decoder->ReadFrame(aheadFrame)) {
+                if (decoder->interrupted)
+                    return false; // a stop or a seek: the caller sees to it
                 // The last frame lasts until the file's end, if it says.
                 const double end = decoder->duration;
                 if (advanced && end > 0.0 && due < end - 1e-6)
@@ -336,8 +348,11 @@ const uint8_t *FrameSender::cropToCamera(const uint8_t *source, int &width, int 
 
 void FrameSender::Run()
 {
-    if (!camera || !sendFrameFn)
+    if (!camera || !sendFrameFn) {
+        if (videoMode)
+            decoder->interrupt = nullptr;
         return;
+    }
 
     using Clock = std::chrono::steady_clock;
     Clock::time_point windowStart = Clock::now();
@@ -355,6 +370,8 @@ void FrameSender::Run()
         int sourceWidth, sourceHeight;
         if (videoMode) {
             if (!readVideoFrame(readBuffer)) {
+                if (decoder->interrupted)
+                    continue; // a stop or a newer target: see to it first
                 sourceEnded = true;
                 break;
             }
@@ -406,6 +423,8 @@ void FrameSender::Run()
         }
     }
 
+    if (videoMode)
+        decoder->interrupt = nullptr; // it points at this sender
     running = false;
     if (sourceEnded && onFinished)
         onFinished();

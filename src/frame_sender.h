@@ -47,6 +47,10 @@ public:
     // position) and pauses again.
     void Step();
     void Stop();
+    // Never waits for the decoder: the target is handed to the worker, which
+    // moves there before its next frame (abandoning a seek still decoding);
+    // of several targets in a row only the newest is decoded. With no worker
+    // running it seeks the decoder directly.
     void SeekTo(double seconds);
     bool IsConnected() const;
 
@@ -112,9 +116,10 @@ private:
     std::mutex exitMutex;
     std::condition_variable exited;
     bool workerDone = true;
-    // SeekTo runs on the owner's thread while the worker reads: the decoder
-    // is not thread-safe, so both go through this lock.
-    std::mutex decoderMutex;
+    // Only the worker touches a streaming decoder; SeekTo leaves the target
+    // here (seconds, kNoSeek when none) and the worker takes it.
+    static constexpr double kNoSeek = -1.0;
+    std::atomic<double> pendingSeek{kNoSeek};
     FrameFitter fitter;
     // Own-speed clock, worker side: the time stamp the stream (re)started
     // at and the camera frames sent since; a seek or a loop restarts it.

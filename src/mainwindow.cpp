@@ -267,6 +267,7 @@ void MainWindow::createCentralArea()
     openButton->setObjectName("openButton");
     fileLabel = new QLabel("No file selected");
     fileLabel->setObjectName("fileLabel");
+    fileLabel->setTextFormat(Qt::PlainText); // file names may look like markup
     fileRow->addWidget(openButton);
     fileRow->addWidget(fileLabel, 1);
     sourceLayout->addLayout(fileRow);
@@ -462,9 +463,11 @@ bool MainWindow::loadFile(const QString &path)
 {
     // The first frame is decoded before anything changes: a file that
     // cannot be shown leaves the current one, its stream and the settings
-    // as they were.
+    // as they were. A FIFO, device, socket or folder would block or make no
+    // sense, so its type is read first, without opening it.
     const bool video = isVideoFile(path);
-    if (!showPreview(path, video)) {
+    const QFileInfo info(path);
+    if ((info.exists() && !info.isFile()) || !showPreview(path, video)) {
         report(video ? "Failed to open video." : "Failed to load image.");
         return false;
     }

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <vector>
 
 // Decodes the first video stream of a file into BGR24 frames (3 bytes per
@@ -30,6 +31,18 @@ public:
     // Lands on the frame at or just before the target; position takes the
     // target at once.
     void SeekTo(double seconds);
+
+    // Largest frame accepted in either dimension (the largest camera size);
+    // larger videos fail to open.
+    static constexpr uint32_t kMaxWidth = 7680;
+    static constexpr uint32_t kMaxHeight = 4320;
+
+    // Asked between decoded frames while a seek decodes towards its target
+    // (which can take seconds with few key frames). True abandons the work:
+    // ReadFrame fails with `interrupted` set and the seek stays pending, so
+    // the owner can stop, or seek elsewhere, without waiting for it.
+    std::function<bool()> interrupt;
+    bool interrupted = false;
 
     struct Source;
     Source *source = nullptr;

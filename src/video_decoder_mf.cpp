@@ -10,6 +10,7 @@
 // stops it. The caller serialises all calls (FrameSender does).
 #include "video_decoder.h"
 
+#include "regular_file.h"
 #include "rgb32_frame.h"
 
 #include <mfapi.h>
@@ -199,7 +200,7 @@ static bool readOutputType(VideoDecoder &decoder)
         return false;
     UINT32 w = 0, h = 0;
     MFGetAttributeSize(type.Get(), MF_MT_FRAME_SIZE, &w, &h);
-    if (uint64_t(w) * h * 3 >= kMaxFrameBytes)
+    if (w == 0 || h == 0 || w > VideoDecoder::kMaxWidth || h > VideoDecoder::kMaxHeight)
         return false;
     decoder.width = w;
     decoder.height = h;
@@ -219,6 +220,8 @@ VideoDecoder::~VideoDecoder()
 bool VideoDecoder::Open(const std::filesystem::path &path)
 {
     Close();
+    if (!regular_file::Is(path))
+        return false;
 
     ComPtr<IMFAttributes> attributes;
     if (SUCCEEDED(MFCreateAttributes(&attributes, 1)))

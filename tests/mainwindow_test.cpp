@@ -22,6 +22,8 @@
 #include <cstdio>
 #include <limits>
 
+#include <sys/stat.h>
+
 namespace {
 const QString kVideoLoaded = "Video loaded. Press Play to stream.";
 const QString kImageLoaded = "Image loaded. Press Play to stream.";
@@ -166,6 +168,10 @@ private slots:
         const QByteArray video = mp4.readAll();
         const QString badVideo = "Failed to open video.", badImage = "Failed to load image.";
         QTest::newRow("image") << testImage() << kImageLoaded;
+        QFile png(testImage());
+        QVERIFY(png.open(QIODevice::ReadOnly));
+        QTest::newRow("markup in the name")
+            << writeFile(QByteArray("<br>").repeated(10).append("x.png").constData(), png.readAll()) << kImageLoaded;
         QTest::newRow("webm") << mediaFile("clip.webm", "-f lavfi -i testsrc=size=64x48:rate=10 -t 1 -c:v libvpx") << kVideoLoaded;
         QTest::newRow("ts") << mediaFile("clip.ts", "-f lavfi -i testsrc=size=64x48:rate=10 -t 1 -c:v mpeg2video") << kVideoLoaded;
         QTest::newRow("empty") << writeFile("empty.mp4", "") << badVideo;
@@ -194,6 +200,7 @@ private slots:
         const bool taken = status.endsWith("Press Play to stream.");
         QCOMPARE(statusText(window), status);
         QCOMPARE(labelText(window, "fileLabel"), taken ? QFileInfo(path).fileName() : QString("long.mkv"));
+        QVERIFY(part<QLabel>(&window, "fileLabel")->sizeHint().height() < 100); // text, not markup
         QCOMPARE(labelText(window, "timeLabel") == "0:00 / 2:05", !taken);
         QCOMPARE(previewImage(window) == firstFrame, !taken);
         QCOMPARE(part<QSlider>(&window, "seekSlider")->isEnabled(), status != kImageLoaded);
@@ -247,6 +254,10 @@ private slots:
         QTest::newRow("leading blank") << QByteArray("[General]\nresolution=\" 800x600\"\n") << "1280x720" << none;
         QTest::newRow("six digits") << QByteArray("[General]\nresolution=123456x600\n") << "1280x720" << none;
         QTest::newRow("deleted last file") << QByteArray("[General]\nlastFile=/nonexistent/gone.mp4\n") << "1280x720" << none;
+        // Opening it would wait for a writer for ever.
+        const QString fifo = QFileInfo(testImage()).absolutePath() + "/last.mp4";
+        QVERIFY(::mkfifo(fifo.toLocal8Bit().constData(), 0600) == 0 || errno == EEXIST);
+        QTest::newRow("fifo as last file") << "[General]\nlastFile=" + fifo.toUtf8() << "1280x720" << none;
         QTest::newRow("binary junk") << QByteArray("\x00\xff\xfe[\x01=\x02\n", 9).repeated(1000) << "1280x720" << none;
         QTest::newRow("wrong types") << QByteArray("[General]\nloop=maybe\nresolution=@Invalid()\nwindowGeometry=@ByteArray(\\x1\\xd9"
                                                    "\nlastFile=@Variant(\\0\\0)\n") << "1280x720" << none;
