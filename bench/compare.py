@@ -65,10 +65,11 @@ def main():
     parser.add_argument("--jobs", help="comma-separated job numbers (1-5) to run")
     args = parser.parse_args()
 
-    subprocess.run(["cmake", "-S", ROOT, "-B", args.build, "-G", "Ninja",
-                    "-DCMAKE_BUILD_TYPE=RelWithDebInfo", "-DVIDLOOM_BUILD_APP=OFF",
-                    "-DVIDLOOM_BUILD_TESTS=OFF", "-DVIDLOOM_BUILD_BENCH=ON"],
-                   check=True, stdout=subprocess.DEVNULL)
+    if not os.path.exists(os.path.join(args.build, "CMakeCache.txt")):
+        subprocess.run(["cmake", "-S", ROOT, "-B", args.build, "-G", "Ninja",
+                        "-DCMAKE_BUILD_TYPE=RelWithDebInfo", "-DVIDLOOM_BUILD_APP=OFF",
+                        "-DVIDLOOM_BUILD_TESTS=OFF", "-DVIDLOOM_BUILD_BENCH=ON"],
+                       check=True, stdout=subprocess.DEVNULL)
     subprocess.run(["cmake", "--build", args.build, "--target", "vidloom_pipeline"], check=True,
                    stdout=subprocess.DEVNULL)
     pipeline = os.path.join(args.build, "bin", "vidloom_pipeline")

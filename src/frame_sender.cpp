@@ -50,6 +50,7 @@ bool FrameSender::LoadDll()
     waitForConnectionFn =
         reinterpret_cast<scWaitForConnectionFn>(camera_library::Symbol(dll, "scWaitForConnection"));
     isConnectedFn = reinterpret_cast<scIsConnectedFn>(camera_library::Symbol(dll, "scIsConnected"));
+    sendYuyvFn = reinterpret_cast<scSendFrameYuyvFn>(camera_library::Symbol(dll, "scSendFrameYuyv"));
     if (!createCameraFn || !deleteCameraFn || !sendFrameFn) {
         UnloadDll();
         return false;
@@ -65,6 +66,7 @@ void FrameSender::UnloadDll()
     createCameraFn = nullptr;
     deleteCameraFn = nullptr;
     sendFrameFn = nullptr;
+    sendYuyvFn = nullptr;
     waitForConnectionFn = nullptr;
     isConnectedFn = nullptr;
 }
@@ -219,19 +221,38 @@ bool FrameSender::IsConnected() const
     return camera && isConnectedFn && isConnectedFn(camera);
 }
 
-bool FrameSender::readVideoFrame(std::vector<uint8_t> &buffer)
+bool FrameSender::readVideoFrame(FrameView &frame)
 {
+    // YUYV cameras are an even number of pixels wide, one pair per sample.
+    const bool yuv = sendYuyvFn && cameraWidth % 2 == 0;
     std::lock_guard lock(decoderMutex);
-    bool ok = decoder->ReadFrame(buffer);
+    bool ok = decoder->ReadFrame(frame, yuv);
     if (!ok && loop) {
         decoder->SeekToStart();
-        ok = decoder->ReadFrame(buffer);
+        ok = decoder->ReadFrame(frame, yuv);
     }
     if (ok) {
         position = decoder->position;
         duration = decoder->duration;
     }
     return ok;
+}
+
+void FrameSender::sendFrame(const FrameView &frame)
+{
+    const FitMode mode = crop ? FitMode::Crop : stretch ? FitMode::Stretch : FitMode::Letterbox;
+    const bool mirrored = mirror;
+    if (frame.format == FrameView::Format::Yuv420) {
+        fitter.RenderYuyv(frame, cameraWidth, cameraHeight, mode, mirrored, cameraFrame);
+        sendYuyvFn(camera, cameraFrame.data());
+        return;
+    }
+    if (!mirrored && frame.width == cameraWidth && frame.height == cameraHeight) {
+        sendFrameFn(camera, frame.plane[0]);
+        return;
+    }
+    fitter.Render(frame, cameraWidth, cameraHeight, mode, mirrored, cameraFrame);
+    sendFrameFn(camera, cameraFrame.data());
 }
 
 void FrameSender::Run()
@@ -242,7 +263,6 @@ void FrameSender::Run()
     using Clock = std::chrono::steady_clock;
     Clock::time_point windowStart = Clock::now();
     int framesInWindow = 0;
-    std::vector<uint8_t> readBuffer;
     bool sourceEnded = false;
 
     for (;;) {
@@ -253,44 +273,27 @@ void FrameSender::Run()
         if (ManualResetEvent::WaitAny({&resumeEvent, &stopEvent}) == 1)
             break;
 
-        const uint8_t *source;
-        int sourceWidth, sourceHeight;
+        FrameView frame;
         if (videoMode) {
-            if (!readVideoFrame(readBuffer)) {
+            if (!readVideoFrame(frame)) {
                 sourceEnded = true;
                 break;
             }
-            sourceWidth = static_cast<int>(decoder->width);
-            sourceHeight = static_cast<int>(decoder->height);
-            if (!readBuffer.empty() && (!frameSizeOk(sourceWidth, sourceHeight)
-                                        || readBuffer.size() < size_t(sourceWidth) * sourceHeight * 3)) {
+            if (!frame.plane[0])
+                continue;
+            if (!frameSizeOk(frame.width, frame.height)) {
                 sourceEnded = true;
                 break;
             }
-            source = readBuffer.data();
         } else {
-            source = imageData.data();
-            sourceWidth = imageWidth;
-            sourceHeight = imageHeight;
+            if (imageData.empty())
+                continue;
+            frame = FrameView::Bgr(imageData.data(), imageWidth, imageHeight);
         }
-        if (!source)
-            continue;
 
         if (onFrame)
-            onFrame(source, sourceWidth, sourceHeight);
-
-        const uint8_t *frame = source;
-        const bool sameSize = sourceWidth == cameraWidth && sourceHeight == cameraHeight;
-        if (mirror) {
-            fitter.Render(source, sourceWidth, sourceHeight, cameraWidth, cameraHeight, stretch, true,
-                          mirroredFrame);
-            frame = mirroredFrame.data();
-        } else if (!sameSize) {
-            fitter.Render(source, sourceWidth, sourceHeight, cameraWidth, cameraHeight, stretch, false,
-                          scaledFrame);
-            frame = scaledFrame.data();
-        }
-        sendFrameFn(camera, frame);
+            onFrame(frame);
+        sendFrame(frame);
 
         ++framesInWindow;
         const Clock::time_point now = Clock::now();

@@ -70,11 +70,11 @@ TEST_F(FrameSenderTest, StillImageStreamsFittedAndMirrored)
     std::mutex seenMutex;
     std::vector<uint8_t> seen;
     int seenW = 0, seenH = 0;
-    sender.onFrame = [&](const unsigned char *px, int fw, int fh) {
+    sender.onFrame = [&](const FrameView &f) {
         std::lock_guard lock(seenMutex);
-        seen.assign(px, px + size_t(fw) * fh * 3);
-        seenW = fw;
-        seenH = fh;
+        seen.assign(f.plane[0], f.plane[0] + size_t(f.width) * f.height * 3);
+        seenW = f.width;
+        seenH = f.height;
     };
     sender.position = 12.5;
     sender.StartImage(image.data(), w, h);
@@ -177,7 +177,7 @@ TEST_F(FrameSenderTest, WorkerThatOverrunsStopNeverRunsBesideTheNextOne)
     ASSERT_TRUE(sender.InitCamera(64, 48, 30.0f));
     camera.setPacing(false);
     std::atomic<int> inside{0}, overlap{0};
-    sender.onFrame = [&](const unsigned char *, int, int) {
+    sender.onFrame = [&](const FrameView &) {
         if (++inside > 1)
             ++overlap;
         std::this_thread::sleep_for(1ms);
@@ -277,9 +277,9 @@ TEST_F(FrameSenderVideoTest, VideoWithoutLoopEndsOnceByItself)
 {
     std::mutex seenMutex;
     std::vector<std::pair<int, int>> seenSizes;
-    sender.onFrame = [&](const unsigned char *, int w, int h) {
+    sender.onFrame = [&](const FrameView &f) {
         std::lock_guard lock(seenMutex);
-        seenSizes.emplace_back(w, h);
+        seenSizes.emplace_back(f.width, f.height);
     };
     sender.StartVideo(&decoder, false);
     for (int i = 0; i < 500 && sender.running; ++i)
