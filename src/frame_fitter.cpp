@@ -230,7 +230,13 @@ void FrameFitter::RenderYuyv(const FrameView &src, int cw, int ch, FitMode mode,
     const int blackLeft = left / 2, blackRight = (right + 1) / 2;
     const int fullBegin = (left + 1) / 2, fullEnd = std::max(fullBegin, right / 2);
     const ptrdiff_t *cols = columnOffsets.data(), *chromaCols = chromaColumns.data();
-    const yuyv_pack::RowFn pack = yuyv_pack::Row(mi);
+    const yuyv_pack::RowFn pack = yuyv_pack::Row(mi), forward = yuyv_pack::Row(false);
+    if (!plainRun && fullEnd > fullBegin) {
+        rowY.resize(size_t(fullEnd - fullBegin) * 2);
+        rowU.resize(size_t(fullEnd - fullBegin));
+        rowV.resize(size_t(fullEnd - fullBegin));
+    }
+    ptrdiff_t gatheredChroma = -1;
 
     for (int r = 0; r < rect.height; ++r) {
         uint8_t *row = dst + rowBytes * static_cast<size_t>(rect.y + r);
@@ -271,14 +277,22 @@ void FrameFitter::RenderYuyv(const FrameView &src, int cw, int ch, FitMode mode,
             // The table's first entry is the run's start (its end when mirrored).
             const int c0 = 2 * fullBegin - left;
             pack(y + cols[c0], u + chromaCols[c0], v + chromaCols[c0], fullEnd - fullBegin, d);
-        } else {
-            using yuyv_pack::Chroma, yuyv_pack::Luma;
-            for (int c = 2 * fullBegin - left, end = 2 * fullEnd - left; c < end; c += 2, d += 4) {
-                d[0] = Luma(y[cols[c]]);
-                d[1] = Chroma((u[chromaCols[c]] + u[chromaCols[c + 1]] + 1) >> 1);
-                d[2] = Luma(y[cols[c + 1]]);
-                d[3] = Chroma((v[chromaCols[c]] + v[chromaCols[c + 1]] + 1) >> 1);
+        } else if (fullEnd > fullBegin) {
+            // Gather the row's samples (chroma only when its source row
+            // changed: 4:2:0 rows come in pairs), then pack them at vector
+            // speed.
+            const int c0 = 2 * fullBegin - left, n = fullEnd - fullBegin;
+            for (int i = 0; i < 2 * n; ++i)
+                rowY[size_t(i)] = y[cols[c0 + i]];
+            if (chromaRows[size_t(r)] != gatheredChroma) {
+                gatheredChroma = chromaRows[size_t(r)];
+                for (int k = 0; k < n; ++k) {
+                    const ptrdiff_t a = chromaCols[c0 + 2 * k], b = chromaCols[c0 + 2 * k + 1];
+                    rowU[size_t(k)] = uint8_t((u[a] + u[b] + 1) >> 1);
+                    rowV[size_t(k)] = uint8_t((v[a] + v[b] + 1) >> 1);
+                }
             }
+            forward(rowY.data(), rowU.data(), rowV.data(), n, d);
         }
         for (int p = fullEnd; p < blackRight; ++p)
             mixedPair(p);

@@ -75,4 +75,6 @@ private:
     // YUYV: the run of source columns a whole rect row reads, when it is one
     // plain run forwards or backwards (same width, no rotation).
     bool plainRun = false;
+    // Otherwise a rect row is gathered into these first, then packed.
+    std::vector<uint8_t> rowY, rowU, rowV;
 };

@@ -7,16 +7,6 @@
 
 namespace yuyv_pack {
 
-uint8_t Luma(int y)
-{
-    return uint8_t(y < 16 ? 16 : y > 235 ? 235 : y);
-}
-
-uint8_t Chroma(int c)
-{
-    return uint8_t(c < 16 ? 16 : c > 240 ? 240 : c);
-}
-
 namespace {
 
 void forwardPlain(const uint8_t *y, const uint8_t *u, const uint8_t *v, int pairs, uint8_t *out)

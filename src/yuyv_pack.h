@@ -6,8 +6,15 @@ namespace yuyv_pack {
 
 // Values held to the nominal range (luma 16-235, chroma 16-240), as a trip
 // through BGR24 would leave them.
-uint8_t Luma(int y);
-uint8_t Chroma(int c);
+inline uint8_t Luma(int y)
+{
+    return uint8_t(y < 16 ? 16 : y > 235 ? 235 : y);
+}
+
+inline uint8_t Chroma(int c)
+{
+    return uint8_t(c < 16 ? 16 : c > 240 ? 240 : c);
+}
 
 // Interleaves rows of 4:2:0 (or 4:2:2) planes into YUYV 4:2:2, one output
 // pair per chroma sample, values held to the nominal range: forwards
