@@ -65,32 +65,44 @@ void PreviewWidget::setFrame(const FrameView &view)
     QMutexLocker lock(&mutex);
     if (empty) {
         frame = QImage();
+        yuyvSize = QSize();
         sourceSize = QSize();
         requestRepaint();
         return;
     }
     const int w = stored.width(), h = stored.height();
-    const uint8_t *before = pixels.data();
     if (view.format == FrameView::Format::Yuv420) {
+        // Only sampled here; the colour conversion waits for a paint, on
+        // the UI thread, and is skipped for frames nobody sees.
         sampler.RenderYuyv(view, w + w % 2, h, FitMode::Stretch, false, yuyv);
-        yuyvToBgr(yuyv.data(), w + w % 2, w, h, pixels);
-    } else if (stored == QSize(view.width, view.height)) {
-        pixels.assign(view.plane[0], view.plane[0] + size_t(w) * h * 3);
+        yuyvSize = stored;
     } else {
-        sampler.Render(view, w, h, FitMode::Stretch, false, pixels);
+        yuyvSize = QSize();
+        const uint8_t *before = pixels.data();
+        if (stored == QSize(view.width, view.height))
+            pixels.assign(view.plane[0], view.plane[0] + size_t(w) * h * 3);
+        else
+            sampler.Render(view, w, h, FitMode::Stretch, false, pixels);
+        wrapPixels(before, stored);
     }
-    // The image only wraps the buffer: rebuilt when the buffer moved or the
-    // size changed, not per frame.
-    if (frame.isNull() || pixels.data() != before || frame.width() != w || frame.height() != h)
-        frame = QImage(pixels.data(), w, h, qsizetype(w) * 3, QImage::Format_BGR888);
     sourceSize = QSize(view.width, view.height);
     requestRepaint();
+}
+
+// The image only wraps the buffer: rebuilt when the buffer moved or the
+// size changed, not per frame.
+void PreviewWidget::wrapPixels(const uint8_t *before, QSize size)
+{
+    if (frame.isNull() || pixels.data() != before || frame.size() != size)
+        frame = QImage(pixels.data(), size.width(), size.height(), qsizetype(size.width()) * 3,
+                       QImage::Format_BGR888);
 }
 
 void PreviewWidget::clear()
 {
     QMutexLocker lock(&mutex);
     frame = QImage();
+    yuyvSize = QSize();
     sourceSize = QSize();
     requestRepaint();
 }
@@ -132,6 +144,13 @@ void PreviewWidget::paintEvent(QPaintEvent *)
     painter.fillRect(rect(), kBackground);
 
     QMutexLocker lock(&mutex);
+    if (yuyvSize.isValid()) {
+        const uint8_t *before = pixels.data();
+        const int w = yuyvSize.width();
+        yuyvToBgr(yuyv.data(), w + w % 2, w, yuyvSize.height(), pixels);
+        wrapPixels(before, yuyvSize);
+        yuyvSize = QSize();
+    }
     if (frame.isNull())
         return;
     painter.setRenderHint(QPainter::SmoothPixmapTransform);

@@ -43,12 +43,14 @@ protected:
 private:
     void requestRepaint();
     void noteSize();
+    void wrapPixels(const uint8_t *before, QSize size);
 
     // Guarded by mutex: the frame as stored (BGR888 over `pixels`) and the
     // source size it stands for, which the painted geometry follows.
     QImage frame;
     QSize sourceSize;
     std::vector<uint8_t> pixels, yuyv;
+    QSize yuyvSize; // valid: `yuyv` holds a frame not yet converted to `pixels`
     FrameFitter sampler;
     QMutex mutex;
     // The widget's size in device pixels, for the worker; 0 until known.
