@@ -3,6 +3,7 @@
 #include "camera_library.h"
 #include "video_decoder.h"
 
+#include <algorithm>
 #include <chrono>
 
 namespace {
@@ -100,6 +101,7 @@ bool FrameSender::InitCamera(int width, int height, float fps)
     }
     cameraWidth = width;
     cameraHeight = height;
+    cameraFps = fps > 0.0f ? fps : 30.0f;
     return true;
 }
 
@@ -119,6 +121,8 @@ void FrameSender::StartVideo(VideoDecoder *videoDecoder, bool loopVideo)
     videoMode = true;
     loop = loopVideo;
     imageData.clear();
+    clockRunning = false;
+    haveAhead = false;
     startWorker();
 }
 
@@ -164,6 +168,7 @@ void FrameSender::Pause()
 {
     if (running && !paused) {
         paused = true;
+        stepping = false;
         resumeEvent.Reset();
     }
 }
@@ -172,6 +177,14 @@ void FrameSender::Resume()
 {
     if (running && paused) {
         paused = false;
+        resumeEvent.Set();
+    }
+}
+
+void FrameSender::Step()
+{
+    if (running && paused) {
+        stepping = true;
         resumeEvent.Set();
     }
 }
@@ -214,6 +227,7 @@ void FrameSender::SeekTo(double seconds)
         return;
     std::lock_guard lock(decoderMutex);
     decoder->SeekTo(seconds);
+    ++seekCount;
 }
 
 bool FrameSender::IsConnected() const
@@ -221,11 +235,39 @@ bool FrameSender::IsConnected() const
     return camera && isConnectedFn && isConnectedFn(camera);
 }
 
+bool FrameSender::readAndPublish(std::vector<uint8_t> &buffer)
+{
+    bool ok = decoder->ReadFrame(buffer);
+    if (!ok && loop) {
+        decoder->SeekToStart();
+        clockRunning = false;
+        ok = decoder->ReadFrame(buffer);
+    }
+    if (ok) {
+        position = decoder->position;
+        duration = decoder->duration;
+    }
+    return ok;
+}
+
 bool FrameSender::readVideoFrame(FrameView &frame)
 {
-    // YUYV cameras are an even number of pixels wide, one pair per sample.
-    const bool yuv = sendYuyvFn && cameraWidth % 2 == 0;
     std::lock_guard lock(decoderMutex);
+    if (ownSpeed) {
+        // Frames are held and repeated here, so they are copies (BGR24).
+        if (!readTimedFrame(timedFrame))
+            return false;
+        const int w = int(decoder->width), h = int(decoder->height);
+        if (!timedFrame.empty() && (!frameSizeOk(w, h) || timedFrame.size() < size_t(w) * h * 3))
+            return false;
+        frame = FrameView::Bgr(timedFrame.empty() ? nullptr : timedFrame.data(), w, h);
+        return true;
+    }
+    clockRunning = false;
+    haveAhead = false;
+    // Otherwise the decoder's own frame, without a copy; YUYV cameras are
+    // an even number of pixels wide, one pair per sample.
+    const bool yuv = sendYuyvFn && cameraWidth % 2 == 0;
     bool ok = decoder->ReadFrame(frame, yuv);
     if (!ok && loop) {
         decoder->SeekToStart();
@@ -236,6 +278,60 @@ bool FrameSender::readVideoFrame(FrameView &frame)
         duration = decoder->duration;
     }
     return ok;
+}
+
+// Called with the decoder lock held. The camera frame n after the clock
+// started is due at clockStart + n / fps; it shows the last source frame
+// stamped at or before that, so frames repeat (slow files) or are skipped
+// (fast ones). Counting camera frames instead of reading a clock keeps it
+// exact: the camera's own pacing makes it wall-clock time.
+bool FrameSender::readTimedFrame(std::vector<uint8_t> &buffer)
+{
+    if (seenSeekCount != seekCount) {
+        seenSeekCount = seekCount;
+        clockRunning = false;
+        haveAhead = false;
+    }
+    if (!clockRunning || buffer.empty()) {
+        haveAhead = false;
+        if (!readAndPublish(buffer))
+            return false;
+        clockRunning = true;
+        clockStart = decoder->position;
+        ticks = 0;
+        return true;
+    }
+    const double due = clockStart + double(++ticks) / cameraFps;
+    bool advanced = false;
+    for (;;) {
+        if (!haveAhead) {
+            if (!decoder->ReadFrame(aheadFrame)) {
+                // The last frame lasts until the file's end, if it says.
+                const double end = decoder->duration;
+                if (advanced && end > 0.0 && due < end - 1e-6)
+                    break; // the next read fails again and ends the stream
+
+                if (!loop)
+                    return false;
+                // Around again: the clock restarts on the first frame.
+                decoder->SeekToStart();
+                clockRunning = false;
+                return readTimedFrame(buffer);
+            }
+            aheadTime = decoder->position;
+            haveAhead = true;
+        }
+        // A hair of tolerance, so a frame stamped exactly on a camera tick
+        // is not held back by rounding.
+        if (aheadTime > due + 1e-6)
+            break;
+        buffer.swap(aheadFrame);
+        haveAhead = false;
+        advanced = true;
+        position = aheadTime;
+        duration = decoder->duration;
+    }
+    return true;
 }
 
 void FrameSender::sendFrame(const FrameView &frame)
@@ -264,13 +360,12 @@ void FrameSender::Run()
     Clock::time_point windowStart = Clock::now();
     int framesInWindow = 0;
     bool sourceEnded = false;
+    timedFrame.clear();
 
     for (;;) {
-        if (stopEvent.IsSet())
-            break;
-        // Resume first: a stop that comes while running lets at most one
-        // more frame through, while a paused worker wakes for a stop at once.
-        if (ManualResetEvent::WaitAny({&resumeEvent, &stopEvent}) == 1)
+        // Stop first: Stop signals both events, and a paused worker woken by
+        // that pair must end rather than read one more frame.
+        if (ManualResetEvent::WaitAny({&stopEvent, &resumeEvent}) == 0)
             break;
 
         FrameView frame;
@@ -294,6 +389,8 @@ void FrameSender::Run()
         if (onFrame)
             onFrame(frame);
         sendFrame(frame);
+        if (stepping.exchange(false) && paused)
+            resumeEvent.Reset();
 
         ++framesInWindow;
         const Clock::time_point now = Clock::now();
