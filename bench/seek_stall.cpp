@@ -4,7 +4,7 @@
 // in the same run, is what one seek costs the decoder (seek + first frame):
 // what a seek waiting for the worker would stall for.
 //
-//   ffmpeg -f lavfi -i testsrc2=size=3840x2160:rate=30 -t 12 -c:v libx264 \
+//   ffmpeg -f lavfi -i testsrc2=size=3840x2160:rate=30 -t 12 -c:v libx264
 //     -preset ultrafast -g 300 -keyint_min 300 -sc_threshold 0 -pix_fmt yuv420p 4k.mp4
 //   build/bin/seek_stall 4k.mp4
 #include "frame_sender.h"

@@ -52,6 +52,11 @@ bool scSendFrame(void *camera, const void *imageBits)
     return camera && asCamera(camera)->SendFrame(imageBits);
 }
 
+bool scSendFrameYuyv(void *camera, const void *yuyv)
+{
+    return camera && asCamera(camera)->SendYuyv(yuyv);
+}
+
 bool scWaitForConnection(void *camera, float timeoutSeconds)
 {
     return camera && asCamera(camera)->WaitForConnection(timeoutSeconds);

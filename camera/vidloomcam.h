@@ -33,6 +33,12 @@ VIDLOOMCAM_API void scDeleteCamera(void *camera);
  * back to back. True if the frame reached the device. */
 VIDLOOMCAM_API bool scSendFrame(void *camera, const void *imageBits);
 
+/* Sends one frame already in the device's format: width x height x 2 bytes
+ * of YUYV 4:2:2 (Y0 U Y1 V per pixel pair, BT.601 limited range), top row
+ * first. Paces and returns like scSendFrame. Callers look this function up
+ * and fall back to scSendFrame when a library lacks it. */
+VIDLOOMCAM_API bool scSendFrameYuyv(void *camera, const void *yuyv);
+
 /* Waits until another program reads the camera, at most timeoutSeconds
  * (0 or less: without limit). True if one does. Readers can only come once
  * frames are being sent. */

@@ -59,9 +59,19 @@ VirtualCamera::~VirtualCamera()
 
 bool VirtualCamera::SendFrame(const void *bgr)
 {
+    return send(bgr, false);
+}
+
+bool VirtualCamera::SendYuyv(const void *yuyv)
+{
+    return send(yuyv, true);
+}
+
+bool VirtualCamera::send(const void *frame, bool isYuyv)
+{
     if (FramePacer::NowNs() >= nextLookupNs)
         lookForDevice();
-    const bool sent = bgr && Attached() && writeFrame(bgr);
+    const bool sent = frame && Attached() && writeFrame(frame, isYuyv);
     pacer.WaitForNextFrame();
     return sent;
 }
@@ -111,10 +121,14 @@ void VirtualCamera::detach()
     devicePath.clear();
 }
 
-bool VirtualCamera::writeFrame(const void *bgr)
+bool VirtualCamera::writeFrame(const void *frame, bool isYuyv)
 {
-    converter.Convert(static_cast<const uint8_t *>(bgr), yuyv.data());
-    if (writeAll(fd, yuyv.data(), yuyv.size()))
+    const uint8_t *out = static_cast<const uint8_t *>(frame);
+    if (!isYuyv) {
+        converter.Convert(out, yuyv.data());
+        out = yuyv.data();
+    }
+    if (writeAll(fd, out, yuyv.size()))
         return true;
     // Unloaded, taken by another writer, or held at another format by a
     // reader: let go and look again at the next lookup.

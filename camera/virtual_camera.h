@@ -36,6 +36,8 @@ public:
     // False if swscale could not be set up for this size.
     bool Valid() const { return converter.Valid(); }
     bool SendFrame(const void *bgr);
+    // A frame already in the device's YUYV, width x height x 2 bytes.
+    bool SendYuyv(const void *yuyv);
     bool IsConnected() const { return readers.Connected(); }
     bool WaitForConnection(float timeoutSeconds);
 
@@ -48,7 +50,8 @@ private:
     void lookForDevice();
     bool attach(const std::filesystem::path &device);
     void detach();
-    bool writeFrame(const void *bgr);
+    bool send(const void *frame, bool isYuyv);
+    bool writeFrame(const void *frame, bool isYuyv);
 
     const int width;
     const int height;

@@ -51,6 +51,7 @@ bool FrameSender::LoadDll()
     waitForConnectionFn =
         reinterpret_cast<scWaitForConnectionFn>(camera_library::Symbol(dll, "scWaitForConnection"));
     isConnectedFn = reinterpret_cast<scIsConnectedFn>(camera_library::Symbol(dll, "scIsConnected"));
+    sendYuyvFn = reinterpret_cast<scSendFrameYuyvFn>(camera_library::Symbol(dll, "scSendFrameYuyv"));
     if (!createCameraFn || !deleteCameraFn || !sendFrameFn) {
         UnloadDll();
         return false;
@@ -66,6 +67,7 @@ void FrameSender::UnloadDll()
     createCameraFn = nullptr;
     deleteCameraFn = nullptr;
     sendFrameFn = nullptr;
+    sendYuyvFn = nullptr;
     waitForConnectionFn = nullptr;
     isConnectedFn = nullptr;
 }
@@ -241,16 +243,20 @@ bool FrameSender::IsConnected() const
     return camera && isConnectedFn && isConnectedFn(camera);
 }
 
-bool FrameSender::readAndPublish(std::vector<uint8_t> &buffer)
+// Applies a pending seek, reads with `read` and goes round again at the
+// end of a looping file (not when a stop or a newer seek broke the read
+// off); publishes the position.
+template <typename Read>
+bool FrameSender::readLooping(Read read)
 {
     const double target = pendingSeek.exchange(kNoSeek);
     if (target != kNoSeek)
         decoder->SeekTo(target);
-    bool ok = decoder->ReadFrame(buffer);
+    bool ok = read();
     if (!ok && !decoder->interrupted && loop) {
         decoder->SeekToStart();
         clockRunning = false;
-        ok = decoder->ReadFrame(buffer);
+        ok = read();
     }
     if (ok) {
         position = decoder->position;
@@ -259,14 +265,29 @@ bool FrameSender::readAndPublish(std::vector<uint8_t> &buffer)
     return ok;
 }
 
-bool FrameSender::readVideoFrame(std::vector<uint8_t> &buffer)
+bool FrameSender::readAndPublish(std::vector<uint8_t> &buffer)
 {
-    if (!ownSpeed) {
-        clockRunning = false;
-        haveAhead = false;
-        return readAndPublish(buffer);
+    return readLooping([&] { return decoder->ReadFrame(buffer); });
+}
+
+bool FrameSender::readVideoFrame(FrameView &frame)
+{
+    if (ownSpeed) {
+        // Frames are held and repeated here, so they are copies (BGR24).
+        if (!readTimedFrame(timedFrame))
+            return false;
+        const int w = int(decoder->width), h = int(decoder->height);
+        if (!timedFrame.empty() && (!frameSizeOk(w, h) || timedFrame.size() < size_t(w) * h * 3))
+            return false;
+        frame = FrameView::Bgr(timedFrame.empty() ? nullptr : timedFrame.data(), w, h);
+        return true;
     }
-    return readTimedFrame(buffer);
+    clockRunning = false;
+    haveAhead = false;
+    // Otherwise the decoder's own frame, without a copy; YUYV cameras are
+    // an even number of pixels wide, one pair per sample.
+    const bool yuv = sendYuyvFn && cameraWidth % 2 == 0;
+    return readLooping([&] { return decoder->ReadFrame(frame, yuv); });
 }
 
 // Worker only. The camera frame n after the clock
@@ -325,25 +346,21 @@ bool FrameSender::readTimedFrame(std::vector<uint8_t> &buffer)
     return true;
 }
 
-// Keeps the middle of the source with the camera's aspect ratio, so the
-// stretch that follows fills the frame without distorting it.
-const uint8_t *FrameSender::cropToCamera(const uint8_t *source, int &width, int &height)
+void FrameSender::sendFrame(const FrameView &frame)
 {
-    const int64_t wideByCam = int64_t{width} * cameraHeight, tallByCam = int64_t{height} * cameraWidth;
-    int cw = width, ch = height;
-    if (wideByCam > tallByCam)
-        cw = std::max<int>(1, int(tallByCam / cameraHeight));
-    else if (wideByCam < tallByCam)
-        ch = std::max<int>(1, int(wideByCam / cameraWidth));
-    if (cw == width && ch == height)
-        return source;
-    const int x = (width - cw) / 2, y = (height - ch) / 2;
-    croppedFrame.resize(size_t(cw) * ch * 3);
-    for (int row = 0; row < ch; ++row)
-        std::copy_n(source + (size_t(y + row) * width + x) * 3, size_t(cw) * 3, croppedFrame.data() + size_t(row) * cw * 3);
-    width = cw;
-    height = ch;
-    return croppedFrame.data();
+    const FitMode mode = crop ? FitMode::Crop : stretch ? FitMode::Stretch : FitMode::Letterbox;
+    const bool mirrored = mirror;
+    if (frame.format == FrameView::Format::Yuv420) {
+        fitter.RenderYuyv(frame, cameraWidth, cameraHeight, mode, mirrored, cameraFrame);
+        sendYuyvFn(camera, cameraFrame.data());
+        return;
+    }
+    if (!mirrored && frame.width == cameraWidth && frame.height == cameraHeight) {
+        sendFrameFn(camera, frame.plane[0]);
+        return;
+    }
+    fitter.Render(frame, cameraWidth, cameraHeight, mode, mirrored, cameraFrame);
+    sendFrameFn(camera, cameraFrame.data());
 }
 
 void FrameSender::Run()
@@ -357,8 +374,8 @@ void FrameSender::Run()
     using Clock = std::chrono::steady_clock;
     Clock::time_point windowStart = Clock::now();
     int framesInWindow = 0;
-    std::vector<uint8_t> readBuffer;
     bool sourceEnded = false;
+    timedFrame.clear();
 
     for (;;) {
         // Stop first: Stop signals both events, and a paused worker woken by
@@ -366,50 +383,29 @@ void FrameSender::Run()
         if (ManualResetEvent::WaitAny({&stopEvent, &resumeEvent}) == 0)
             break;
 
-        const uint8_t *source;
-        int sourceWidth, sourceHeight;
+        FrameView frame;
         if (videoMode) {
-            if (!readVideoFrame(readBuffer)) {
+            if (!readVideoFrame(frame)) {
                 if (decoder->interrupted)
                     continue; // a stop or a newer target: see to it first
                 sourceEnded = true;
                 break;
             }
-            sourceWidth = static_cast<int>(decoder->width);
-            sourceHeight = static_cast<int>(decoder->height);
-            if (!readBuffer.empty() && (!frameSizeOk(sourceWidth, sourceHeight)
-                                        || readBuffer.size() < size_t(sourceWidth) * sourceHeight * 3)) {
+            if (!frame.plane[0])
+                continue;
+            if (!frameSizeOk(frame.width, frame.height)) {
                 sourceEnded = true;
                 break;
             }
-            source = readBuffer.data();
         } else {
-            source = imageData.data();
-            sourceWidth = imageWidth;
-            sourceHeight = imageHeight;
+            if (imageData.empty())
+                continue;
+            frame = FrameView::Bgr(imageData.data(), imageWidth, imageHeight);
         }
-        if (!source)
-            continue;
 
         if (onFrame)
-            onFrame(source, sourceWidth, sourceHeight);
-
-        const bool cropping = crop;
-        if (cropping)
-            source = cropToCamera(source, sourceWidth, sourceHeight);
-        const bool stretching = cropping || stretch;
-        const uint8_t *frame = source;
-        const bool sameSize = sourceWidth == cameraWidth && sourceHeight == cameraHeight;
-        if (mirror) {
-            fitter.Render(source, sourceWidth, sourceHeight, cameraWidth, cameraHeight, stretching, true,
-                          mirroredFrame);
-            frame = mirroredFrame.data();
-        } else if (!sameSize) {
-            fitter.Render(source, sourceWidth, sourceHeight, cameraWidth, cameraHeight, stretching, false,
-                          scaledFrame);
-            frame = scaledFrame.data();
-        }
-        sendFrameFn(camera, frame);
+            onFrame(frame);
+        sendFrame(frame);
         if (stepping.exchange(false) && paused)
             resumeEvent.Reset();
 

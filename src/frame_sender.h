@@ -1,6 +1,7 @@
 #pragma once
 
 #include "frame_fitter.h"
+#include "frame_view.h"
 #include "manual_reset_event.h"
 
 #include <atomic>
@@ -17,13 +18,16 @@ extern "C" {
 typedef void *(*scCreateCameraFn)(int width, int height, float framerate);
 typedef void (*scDeleteCameraFn)(void *camera);
 typedef bool (*scSendFrameFn)(void *camera, const void *imageBits);
+typedef bool (*scSendFrameYuyvFn)(void *camera, const void *yuyv);
 typedef bool (*scWaitForConnectionFn)(void *camera, float timeout);
 typedef bool (*scIsConnectedFn)(void *camera);
 }
 
 // Owns the virtual camera and the worker thread that feeds it: frames come
 // from a VideoDecoder or repeat one still image, are handed to onFrame at the
-// source size, fitted to the camera size, mirrored and sent. The camera's
+// source size, fitted to the camera size, mirrored and sent. When the camera
+// library takes YUYV, video frames in the camera's colours stay in YUV from
+// the decoder to the camera and are never converted to BGR24. The camera's
 // send call paces the worker; the worker never sleeps of its own accord.
 // Every operation is called on the owner's thread; the owner polls the
 // atomic status fields.
@@ -63,6 +67,7 @@ public:
     scCreateCameraFn createCameraFn = nullptr;
     scDeleteCameraFn deleteCameraFn = nullptr;
     scSendFrameFn sendFrameFn = nullptr;
+    scSendFrameYuyvFn sendYuyvFn = nullptr; // optional
     scWaitForConnectionFn waitForConnectionFn = nullptr;
     scIsConnectedFn isConnectedFn = nullptr;
 
@@ -90,11 +95,12 @@ public:
     std::atomic<double> position{0.0};
     std::atomic<double> duration{0.0};
 
-    std::vector<uint8_t> scaledFrame;
-    std::vector<uint8_t> mirroredFrame;
-    std::vector<uint8_t> croppedFrame;
+    std::vector<uint8_t> cameraFrame; // what the camera is sent, BGR24 or YUYV
+    std::vector<uint8_t> timedFrame;  // own speed: the frame being shown, held
 
-    std::function<void(const unsigned char *pixels, int width, int height)> onFrame;
+    // Called on the worker with every source frame; the view is valid only
+    // during the call.
+    std::function<void(const FrameView &frame)> onFrame;
     std::function<void()> onFinished;
 
 private:
@@ -105,10 +111,12 @@ private:
     // camera, the decoder or the buffers next waits for it first, so two
     // workers never run side by side.
     void joinStraggler();
-    bool readVideoFrame(std::vector<uint8_t> &buffer);
+    bool readVideoFrame(FrameView &frame);
+    void sendFrame(const FrameView &frame);
     bool readTimedFrame(std::vector<uint8_t> &buffer);
     bool readAndPublish(std::vector<uint8_t> &buffer);
-    const uint8_t *cropToCamera(const uint8_t *source, int &width, int &height);
+    template <typename Read>
+    bool readLooping(Read read);
 
     std::thread workerThread;
     std::thread straggler;

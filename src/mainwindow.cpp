@@ -589,8 +589,8 @@ void MainWindow::onPlayPause()
 
     // Runs on the worker thread: the preview copies the frame under its
     // own lock and repaints later on this thread.
-    frameSender.onFrame = [this](const unsigned char *pixels, int width, int height) {
-        preview->setFrame(pixels, width, height);
+    frameSender.onFrame = [this](const FrameView &frame) {
+        preview->setFrame(frame);
     };
     frameSender.onFinished = [this] {
         QMetaObject::invokeMethod(this, "onPlaybackFinished", Qt::QueuedConnection);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "frame_view.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -27,6 +29,11 @@ public:
     // Reads the next frame into out (width x height x 3 bytes, storage
     // reused). On failure out is left as it was.
     bool ReadFrame(std::vector<uint8_t> &out);
+    // Reads the next frame without copying it: the view points into the
+    // decoder and stays valid until the next read, seek or Close. With yuv,
+    // frames already in the camera's colours come as their 4:2:0 planes;
+    // all others as BGR24.
+    bool ReadFrame(FrameView &view, bool yuv);
     void SeekToStart();
     // Lands on the frame at or just before the target; position takes the
     // target at once.

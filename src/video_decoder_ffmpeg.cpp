@@ -1,5 +1,6 @@
 // Linux backend of VideoDecoder: libavformat demuxes, libavcodec decodes the
-// first video stream, libswscale converts to BGR24.
+// first video stream, libswscale converts to BGR24 – unless the caller takes
+// the decoder's own 4:2:0 planes (ReadFrame into a FrameView).
 //
 // Output layout: BGR24, tightly packed at the decoded (and, for rotated
 // videos, upright) size, so `stride` is always width * 3 – the row length of
@@ -234,6 +235,26 @@ bool IsFullRangeFormat(AVPixelFormat fmt)
     }
 }
 
+// Frames the camera can take as they are: 8-bit 4:2:0 in limited range with
+// the BT.601 matrix (or none stated, which is read as BT.601), the camera's
+// own colours. Anything else is converted to BGR24 first.
+bool PassesAsYuv(const AVFrame *f)
+{
+    if (f->format != AV_PIX_FMT_YUV420P || f->color_range == AVCOL_RANGE_JPEG)
+        return false;
+    if (f->linesize[0] <= 0 || f->linesize[1] <= 0 || f->linesize[1] != f->linesize[2])
+        return false;
+    switch (f->colorspace) {
+    case AVCOL_SPC_UNSPECIFIED:
+    case AVCOL_SPC_RESERVED:
+    case AVCOL_SPC_BT470BG:
+    case AVCOL_SPC_SMPTE170M:
+        return ValidFrameSize(f->width, f->height);
+    default:
+        return false;
+    }
+}
+
 } // namespace
 
 struct VideoDecoder::Source {
@@ -282,6 +303,9 @@ struct VideoDecoder::Source {
     bool direct = false; // tightly packed output verified for this configuration
     std::vector<uint8_t> scratch;
 
+    AVFrame *shown = nullptr;  // the frame a YUV view points into
+    std::vector<uint8_t> bgr;  // the frame a BGR24 view points into
+
     bool Prime();
     bool Receive(AVFrame *f);
     bool DecodeNext(AVFrame *f);
@@ -297,11 +321,14 @@ struct VideoDecoder::Source {
     void ClearQueue();
     void PushFrame(AVFrame *f);
     void PopFrame();
+    AVFrame *Take(bool &interrupted);
+    void Release(AVFrame *f);
 };
 
 VideoDecoder::Source::~Source()
 {
     ClearQueue();
+    av_frame_free(&shown);
     av_frame_free(&queue[0]);
     av_frame_free(&queue[1]);
     av_frame_free(&work);
@@ -776,7 +803,8 @@ bool VideoDecoder::Open(const std::filesystem::path &path)
     s->work = av_frame_alloc();
     s->queue[0] = av_frame_alloc();
     s->queue[1] = av_frame_alloc();
-    if (!s->packet || !s->work || !s->queue[0] || !s->queue[1])
+    s->shown = av_frame_alloc();
+    if (!s->packet || !s->work || !s->queue[0] || !s->queue[1] || !s->shown)
         return fail();
 
     s->timeBase = st->time_base;
@@ -818,6 +846,34 @@ bool VideoDecoder::Open(const std::filesystem::path &path)
     return true;
 }
 
+// The next frame to hand out, after a pending seek; null at the end, or
+// with `interrupted` set when the owner broke off the seek (it stays
+// pending). Give the frame back with Release.
+AVFrame *VideoDecoder::Source::Take(bool &interrupted)
+{
+    if (seekPending && !PerformSeek()) {
+        interrupted = true;
+        return nullptr;
+    }
+    if (atEnd)
+        return nullptr;
+    if (queued)
+        return queue[0];
+    if (!DecodeNext(work)) {
+        atEnd = true;
+        return nullptr;
+    }
+    return work;
+}
+
+void VideoDecoder::Source::Release(AVFrame *f)
+{
+    if (f == work)
+        av_frame_unref(work);
+    else
+        PopFrame();
+}
+
 bool VideoDecoder::ReadFrame(std::vector<uint8_t> &out)
 {
     if (!source)
@@ -825,33 +881,61 @@ bool VideoDecoder::ReadFrame(std::vector<uint8_t> &out)
     Source &s = *source;
     interrupted = false;
     s.interrupt = &interrupt;
-    if (s.seekPending && !s.PerformSeek()) {
-        interrupted = true;
+    AVFrame *frame = s.Take(interrupted);
+    if (!frame)
         return false;
-    }
-    if (s.atEnd)
-        return false;
-
-    AVFrame *frame = nullptr;
-    if (s.queued) {
-        frame = s.queue[0];
-    } else {
-        if (!s.DecodeNext(s.work)) {
-            s.atEnd = true;
-            return false;
-        }
-        frame = s.work;
-    }
     const int64_t ts = frame->best_effort_timestamp;
-
     uint32_t w = 0, h = 0;
     const bool ok = s.Emit(frame, out, w, h);
-    if (frame == s.work)
-        av_frame_unref(s.work);
-    else
-        s.PopFrame();
+    s.Release(frame);
     if (!ok)
         return false;
+    width = w;
+    height = h;
+    stride = int32_t(w * 3);
+    position = s.Seconds(ts);
+    return true;
+}
+
+bool VideoDecoder::ReadFrame(FrameView &view, bool yuv)
+{
+    if (!source)
+        return false;
+    Source &s = *source;
+    interrupted = false;
+    s.interrupt = &interrupt;
+    AVFrame *frame = s.Take(interrupted);
+    if (!frame)
+        return false;
+    const int64_t ts = frame->best_effort_timestamp;
+    uint32_t w = 0, h = 0;
+    bool ok = true;
+    av_frame_unref(s.shown);
+    if (yuv && PassesAsYuv(frame)) {
+        // Handed out as it is: the planes stay alive in `shown` until the
+        // next read.
+        av_frame_move_ref(s.shown, frame);
+        const AVFrame *f = s.shown;
+        const bool quarter = s.rotation == 90 || s.rotation == 270;
+        w = uint32_t(quarter ? f->height : f->width);
+        h = uint32_t(quarter ? f->width : f->height);
+        view = FrameView{};
+        view.format = FrameView::Format::Yuv420;
+        view.rotation = s.rotation;
+        for (int i = 0; i < 3; ++i) {
+            view.plane[i] = f->data[i];
+            view.stride[i] = f->linesize[i];
+        }
+    } else {
+        ok = s.Emit(frame, s.bgr, w, h);
+        if (ok)
+            view = FrameView::Bgr(s.bgr.data(), int(w), int(h));
+    }
+    s.Release(frame);
+    if (!ok)
+        return false;
+    view.width = int(w);
+    view.height = int(h);
     width = w;
     height = h;
     stride = int32_t(w * 3);

@@ -98,6 +98,7 @@ struct VideoDecoder::Source {
     // The converter's output, reused frame after frame, unless the converter
     // hands out samples of its own.
     ComPtr<IMFSample> convertedSample;
+    std::vector<uint8_t> viewFrame; // what ReadFrame's view points into
 
     bool attachConverter();
     bool configureConverter();
@@ -256,6 +257,15 @@ void VideoDecoder::Close()
     height = 0;
     duration = 0.0;
     position = 0.0;
+}
+
+// Media Foundation hands out RGB32, so views are always BGR24.
+bool VideoDecoder::ReadFrame(FrameView &view, bool)
+{
+    if (!source || !ReadFrame(source->viewFrame))
+        return false;
+    view = FrameView::Bgr(source->viewFrame.data(), int(width), int(height));
+    return true;
 }
 
 bool VideoDecoder::ReadFrame(std::vector<uint8_t> &out)

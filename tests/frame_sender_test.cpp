@@ -70,11 +70,11 @@ TEST_F(FrameSenderTest, StillImageStreamsFittedAndMirrored)
     std::mutex seenMutex;
     std::vector<uint8_t> seen;
     int seenW = 0, seenH = 0;
-    sender.onFrame = [&](const unsigned char *px, int fw, int fh) {
+    sender.onFrame = [&](const FrameView &f) {
         std::lock_guard lock(seenMutex);
-        seen.assign(px, px + size_t(fw) * fh * 3);
-        seenW = fw;
-        seenH = fh;
+        seen.assign(f.plane[0], f.plane[0] + size_t(f.width) * f.height * 3);
+        seenW = f.width;
+        seenH = f.height;
     };
     sender.position = 12.5;
     sender.StartImage(image.data(), w, h);
@@ -161,7 +161,7 @@ TEST_F(FrameSenderTest, PauseResumeAndStop)
     // Stop wakes a paused worker with both of its events signalled: in no
     // trial may it read one more frame.
     std::atomic<int> reads{0};
-    sender.onFrame = [&](const unsigned char *, int, int) { ++reads; };
+    sender.onFrame = [&](const FrameView &) { ++reads; };
     int late = 0;
     for (int i = 0; i < 400; ++i) {
         const int64_t sentBefore = camera.frameCount();
@@ -207,7 +207,7 @@ TEST_F(FrameSenderTest, WorkerThatOverrunsStopNeverRunsBesideTheNextOne)
     ASSERT_TRUE(sender.InitCamera(64, 48, 30.0f));
     camera.setPacing(false);
     std::atomic<int> inside{0}, overlap{0};
-    sender.onFrame = [&](const unsigned char *, int, int) {
+    sender.onFrame = [&](const FrameView &) {
         if (++inside > 1)
             ++overlap;
         std::this_thread::sleep_for(1ms);
@@ -307,9 +307,9 @@ TEST_F(FrameSenderVideoTest, VideoWithoutLoopEndsOnceByItself)
 {
     std::mutex seenMutex;
     std::vector<std::pair<int, int>> seenSizes;
-    sender.onFrame = [&](const unsigned char *, int w, int h) {
+    sender.onFrame = [&](const FrameView &f) {
         std::lock_guard lock(seenMutex);
-        seenSizes.emplace_back(w, h);
+        seenSizes.emplace_back(f.width, f.height);
     };
     sender.StartVideo(&decoder, false);
     for (int i = 0; i < 500 && sender.running; ++i)
@@ -364,7 +364,7 @@ TEST_F(FrameSenderVideoTest, SeekNeverWaitsForTheDecoderAndTheNewestTargetWins)
     std::atomic<bool> armed{false};
     std::mutex shownMutex;
     std::vector<double> shown; // positions of the frames handed out
-    sender.onFrame = [&](const unsigned char *, int, int) {
+    sender.onFrame = [&](const FrameView &) {
         // On the worker, the decoder's only user while streaming: from the
         // first frame on, a seek once armed blocks inside the decoder.
         if (shown.empty())
