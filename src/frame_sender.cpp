@@ -3,6 +3,7 @@
 #include "camera_library.h"
 #include "video_decoder.h"
 
+#include <algorithm>
 #include <chrono>
 
 namespace {
@@ -50,6 +51,9 @@ bool FrameSender::LoadDll()
     waitForConnectionFn =
         reinterpret_cast<scWaitForConnectionFn>(camera_library::Symbol(dll, "scWaitForConnection"));
     isConnectedFn = reinterpret_cast<scIsConnectedFn>(camera_library::Symbol(dll, "scIsConnected"));
+    // Only a library that reports its status is trusted to return a
+    // meaningful result from scSendFrame.
+    getStatusFn = reinterpret_cast<scGetStatusFn>(camera_library::Symbol(dll, "scGetStatus"));
     if (!createCameraFn || !deleteCameraFn || !sendFrameFn) {
         UnloadDll();
         return false;
@@ -67,6 +71,7 @@ void FrameSender::UnloadDll()
     sendFrameFn = nullptr;
     waitForConnectionFn = nullptr;
     isConnectedFn = nullptr;
+    getStatusFn = nullptr;
 }
 
 void FrameSender::deleteCamera()
@@ -194,6 +199,7 @@ void FrameSender::Stop()
     running = false;
     paused = false;
     currentFps = 0.0;
+    failingSinceNs = 0;
 }
 
 void FrameSender::joinStraggler()
@@ -212,6 +218,18 @@ void FrameSender::SeekTo(double seconds)
         return;
     std::lock_guard lock(decoderMutex);
     decoder->SeekTo(seconds);
+}
+
+FrameSender::SendProblem FrameSender::CurrentSendProblem(int &heldWidth, int &heldHeight) const
+{
+    const int64_t since = failingSinceNs;
+    const int64_t now = std::chrono::steady_clock::now().time_since_epoch() / std::chrono::nanoseconds(1);
+    if (!getStatusFn || !camera || since == 0 || now - since < 1000000000)
+        return SendProblem::None;
+    heldWidth = heldHeight = 0;
+    const int code = getStatusFn(camera, &heldWidth, &heldHeight);
+    // Codes this build does not know are told as a refusal.
+    return code <= 0 ? SendProblem::None : code > 5 ? SendProblem::Refused : SendProblem(code);
 }
 
 bool FrameSender::IsConnected() const
@@ -290,10 +308,14 @@ void FrameSender::Run()
                           scaledFrame);
             frame = scaledFrame.data();
         }
-        sendFrameFn(camera, frame);
+        const bool sent = sendFrameFn(camera, frame);
 
         ++framesInWindow;
         const Clock::time_point now = Clock::now();
+        if (sent)
+            failingSinceNs = 0;
+        else if (failingSinceNs == 0)
+            failingSinceNs = std::max<int64_t>(1, now.time_since_epoch() / std::chrono::nanoseconds(1));
         const double elapsed = std::chrono::duration<double>(now - windowStart).count();
         if (elapsed >= 1.0) {
             currentFps = framesInWindow / elapsed;

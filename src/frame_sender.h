@@ -19,6 +19,7 @@ typedef void (*scDeleteCameraFn)(void *camera);
 typedef bool (*scSendFrameFn)(void *camera, const void *imageBits);
 typedef bool (*scWaitForConnectionFn)(void *camera, float timeout);
 typedef bool (*scIsConnectedFn)(void *camera);
+typedef int (*scGetStatusFn)(void *camera, int *width, int *height);
 }
 
 // Owns the virtual camera and the worker thread that feeds it: frames come
@@ -47,6 +48,12 @@ public:
     void SeekTo(double seconds);
     bool IsConnected() const;
 
+    // Why sent frames have not reached the camera for over a second (the
+    // camera library's scGetStatus codes); None while they do, or when the
+    // library cannot tell.
+    enum class SendProblem { None, NotRegistered, Busy, OtherSize, Refused, NoPermission };
+    SendProblem CurrentSendProblem(int &heldWidth, int &heldHeight) const;
+
     void *camera = nullptr;
     int cameraWidth = 640;
     int cameraHeight = 480;
@@ -57,6 +64,7 @@ public:
     scSendFrameFn sendFrameFn = nullptr;
     scWaitForConnectionFn waitForConnectionFn = nullptr;
     scIsConnectedFn isConnectedFn = nullptr;
+    scGetStatusFn getStatusFn = nullptr; // optional
 
     VideoDecoder *decoder = nullptr;
     std::vector<uint8_t> imageData;
@@ -76,6 +84,9 @@ public:
     std::atomic<double> currentFps{0.0};
     std::atomic<double> position{0.0};
     std::atomic<double> duration{0.0};
+    // Steady-clock time of the first failed send since the last one that
+    // reached the camera; 0 while sends succeed.
+    std::atomic<int64_t> failingSinceNs{0};
 
     std::vector<uint8_t> scaledFrame;
     std::vector<uint8_t> mirroredFrame;

@@ -11,12 +11,16 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cerrno>
+#include <cstring>
 #include <chrono>
 #include <cmath>
 #include <csignal>
 #include <fcntl.h>
 #include <fstream>
 #include <functional>
+#include <linux/videodev2.h>
+#include <map>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <thread>
@@ -166,6 +170,54 @@ TEST(FramePacing, StallResynchronisesInsteadOfBursting)
 }
 
 
+// v4l2loopback as the camera's system calls meet it: the node is a plain
+// file, ioctls are answered as 0.12.7 answers them (no usage events), and
+// every call is logged. A call named in fails fails with that errno.
+struct FakeLoopback {
+    std::string driver = "v4l2 loopback";
+    std::map<std::string, int> fails;
+    uint32_t heldWidth = 0; // S_FMT keeps heldWidth x 480 when set
+    std::string calls;
+
+    int call(const std::string &name)
+    {
+        calls += (calls.empty() ? "" : " ") + name;
+        const auto fail = fails.find(name);
+        return fail == fails.end() ? 0 : (errno = fail->second, -1);
+    }
+    DeviceIo Io() const
+    {
+        auto *d = const_cast<FakeLoopback *>(this);
+        return {[d](const char *path, int) { return d->fails.count("open") ? d->call("open") : open(path, O_RDWR); },
+                [d](int, unsigned long request, void *arg) { return d->ioctl(request, arg); },
+                [d](int fd, const void *data, size_t size) { return d->call("write") ?: write(fd, data, size); },
+                [d](int fd) { return d->call("close"), close(fd); }};
+    }
+    int ioctl(unsigned long request, void *arg)
+    {
+        auto &pix = static_cast<v4l2_format *>(arg)->fmt.pix;
+        const auto &frame = static_cast<v4l2_streamparm *>(arg)->parm.output.timeperframe;
+        switch (request) {
+        case VIDIOC_QUERYCAP:
+            std::memcpy(static_cast<v4l2_capability *>(arg)->driver, driver.c_str(), driver.size() + 1);
+            return call("QUERYCAP");
+        case VIDIOC_S_FMT:
+            EXPECT_EQ(pix.pixelformat, V4L2_PIX_FMT_YUYV);
+            if (heldWidth)
+                pix.width = heldWidth, pix.height = 480;
+            return call("S_FMT");
+        case VIDIOC_S_PARM:
+            return call("S_PARM " + std::to_string(frame.numerator) + "/" + std::to_string(frame.denominator));
+        case VIDIOC_STREAMON:
+        case VIDIOC_STREAMOFF:
+            EXPECT_EQ(*static_cast<int *>(arg), V4L2_BUF_TYPE_VIDEO_OUTPUT);
+            return call(request == VIDIOC_STREAMON ? "STREAMON" : "STREAMOFF");
+        default:
+            return errno = EINVAL, -1;
+        }
+    }
+};
+
 class FakeDeviceTree {
 public:
     FakeDeviceTree() { fs::create_directories(v4l()), fs::create_directories(dev()); }
@@ -176,17 +228,21 @@ public:
     fs::path v4l() const { return sysfs() / "class" / "video4linux"; }
 
     // A video4linux entry with the given label, and a plain file as its node.
-    fs::path AddDevice(int number, const std::string &label)
+    fs::path AddDevice(int number, const std::string &label, bool loopback = true)
     {
         const std::string node = "video" + std::to_string(number);
         fs::create_directories(v4l() / node);
         std::ofstream(v4l() / node / "name") << label << "\n";
+        if (loopback)
+            std::ofstream(v4l() / node / "max_openers") << "10\n";
         std::ofstream(dev() / node).flush();
         return dev() / node;
     }
     void RemoveDevice(int number) { fs::remove_all(v4l() / ("video" + std::to_string(number))); }
     fs::path Find() const { return vidloom_device::Find(sysfs(), dev()); }
-    CameraEnvironment Environment() const { return {sysfs(), dev(), false}; }
+    CameraEnvironment Environment() const { return {sysfs(), dev(), device.Io()}; }
+
+    FakeLoopback device;
 
 private:
     static inline int counter = 0;
@@ -202,6 +258,7 @@ TEST(DeviceDiscovery, FindsTheLowestVidloomNodeOnly)
     tree.AddDevice(0, "Integrated Camera");
     tree.AddDevice(12, "Vidloom");
     tree.AddDevice(3, "Vidloom Extra");
+    tree.AddDevice(2, "Vidloom", false); // another driver's device
     fs::create_directories(tree.v4l() / "v4l-subdev0");
     std::ofstream(tree.v4l() / "v4l-subdev0" / "name") << "Vidloom\n";
     fs::create_directories(tree.v4l() / "video1"); // no name at all
@@ -265,22 +322,57 @@ TEST(CameraDevice, AttachesWritesDetachesAndReattaches)
     EXPECT_EQ(camera.Device(), again);
 }
 
-TEST(CameraDevice, MissingNodeOrFailedWriteDetachesAndRetries)
+// The producer's V4L2 sequence, and each way the device can refuse it as
+// the status then tells. Faults of the device's state clear, and the camera
+// then attaches at its next look.
+TEST(CameraDevice, ProducerSequenceAndRefusals)
 {
-    FakeDeviceTree tree;
-    const fs::path node = tree.AddDevice(1, "Vidloom");
-    fs::remove(node);
-    EXPECT_FALSE(VirtualCamera(kW, kH, 100.0f, tree.Environment()).Attached());
-    fs::create_symlink("/dev/full", node); // every write fails
-    VirtualCamera camera(kW, kH, 100.0f, tree.Environment());
-    ASSERT_TRUE(camera.Attached());
-    EXPECT_FALSE(camera.SendFrame(kFrame.data()));
-    EXPECT_FALSE(camera.Attached());
-
-    fs::remove(node);
-    std::ofstream(node).flush();
-    ASSERT_TRUE(sendUntil(camera, [&] { return camera.Attached(); }));
-    EXPECT_TRUE(camera.SendFrame(kFrame.data()));
+    const std::string start = "QUERYCAP S_FMT S_PARM 1/100 STREAMON";
+    const struct Row {
+        const char *what;
+        std::map<std::string, int> fails;
+        scStatus status;
+        std::string calls; // up to the first frame's write
+        bool clears;
+    } rows[] = {
+        {"streams", {}, SC_STATUS_SENDING, start + " write", false},
+        {"newer module: STREAMON needs buffers", {{"STREAMON", EINVAL}}, SC_STATUS_SENDING, start + " write", false},
+        {"not v4l2loopback", {}, SC_STATUS_NOT_REGISTERED, "QUERYCAP close", false},
+        {"reader holds another size", {}, SC_STATUS_OTHER_SIZE, "QUERYCAP S_FMT close", true},
+        {"another producer", {{"S_FMT", EBUSY}}, SC_STATUS_BUSY, "QUERYCAP S_FMT close", true},
+        {"format refused", {{"S_FMT", EINVAL}}, SC_STATUS_REFUSED, "QUERYCAP S_FMT close", false},
+        {"rate refused", {{"S_PARM 1/100", EINVAL}}, SC_STATUS_REFUSED, "QUERYCAP S_FMT S_PARM 1/100 close", false},
+        {"stream taken", {{"STREAMON", EBUSY}}, SC_STATUS_BUSY, start + " close", false},
+        {"no more openers", {{"open", EBUSY}}, SC_STATUS_BUSY, "open", true},
+        {"no permission", {{"open", EACCES}}, SC_STATUS_NO_PERMISSION, "open", false},
+        {"node missing", {{"open", ENOENT}}, SC_STATUS_NOT_REGISTERED, "open", false},
+        {"unloaded mid-stream", {{"write", ENODEV}}, SC_STATUS_NOT_REGISTERED, start + " write STREAMOFF close", true},
+        {"frame refused", {{"write", ENOSPC}}, SC_STATUS_REFUSED, start + " write STREAMOFF close", false},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.what);
+        FakeDeviceTree tree;
+        tree.AddDevice(0, "Vidloom");
+        tree.device.fails = row.fails;
+        tree.device.driver = row.status == SC_STATUS_NOT_REGISTERED && row.fails.empty() ? "uvcvideo" : "v4l2 loopback";
+        tree.device.heldWidth = row.status == SC_STATUS_OTHER_SIZE ? 640 : 0;
+        VirtualCamera camera(kW, kH, 100.0f, tree.Environment());
+        EXPECT_EQ(camera.SendFrame(kFrame.data()), row.status == SC_STATUS_SENDING);
+        EXPECT_EQ(tree.device.calls, row.calls);
+        EXPECT_EQ(camera.Status().code, row.status);
+        EXPECT_EQ(camera.Status().width, int(tree.device.heldWidth));
+        if (!row.clears)
+            continue;
+        tree.device = FakeLoopback();
+        ASSERT_TRUE(sendUntil(camera, [&] { return camera.Attached(); }));
+        EXPECT_TRUE(camera.SendFrame(kFrame.data()));
+        EXPECT_EQ(camera.Status().code, SC_STATUS_SENDING);
+        EXPECT_EQ(tree.device.calls, start + " write write");
+    }
+    FakeDeviceTree ended;
+    ended.AddDevice(0, "Vidloom");
+    VirtualCamera(kW, kH, 100.0f, ended.Environment()).SendFrame(kFrame.data());
+    EXPECT_EQ(ended.device.calls, start + " write STREAMOFF close") << "the stream ends before the node closes";
 }
 
 
@@ -329,6 +421,10 @@ TEST(CameraReaders, AnotherProcessHoldingTheDeviceIsAReaderUntilItOrTheDeviceGoe
     ASSERT_GT(reader.pid, 0);
     EXPECT_TRUE(camera.WaitForConnection(10.0f));
     EXPECT_TRUE(camera.IsConnected());
+    // Nobody opens or closes the node now, so /proc is left alone.
+    const int scans = camera.Readers().ProcessScans();
+    std::this_thread::sleep_for(3 * ReaderWatch::kInterval);
+    EXPECT_EQ(camera.Readers().ProcessScans(), scans);
     EXPECT_FALSE(OtherProcessHasOpen(fs::canonical(node).string() + "0")) << "exact paths only";
     EXPECT_FALSE(OtherProcessHasOpen((tree.dev() / "video9").string()));
     reader.Release();
@@ -365,6 +461,7 @@ TEST(CameraApi, PacesWithoutADeviceOrReader)
     EXPECT_FALSE(scSendFrame(nullptr, nullptr));
     EXPECT_FALSE(scIsConnected(nullptr));
     EXPECT_FALSE(scWaitForConnection(nullptr, 0.1f));
+    EXPECT_EQ(scGetStatus(nullptr, nullptr, nullptr), SC_STATUS_NOT_REGISTERED);
     if (!vidloom_device::Find().empty())
         GTEST_SKIP() << "a real Vidloom device is present";
 
@@ -376,6 +473,7 @@ TEST(CameraApi, PacesWithoutADeviceOrReader)
         EXPECT_FALSE(scSendFrame(camera, frame.data()));
     EXPECT_GE(secondsSince(start), 6 / 30.0 - 0.002) << "the sender is held to the rate all the same";
     EXPECT_FALSE(scSendFrame(camera, nullptr));
+    EXPECT_EQ(scGetStatus(camera, nullptr, nullptr), SC_STATUS_NOT_REGISTERED);
     EXPECT_FALSE(scWaitForConnection(camera, 0.2f));
     scDeleteCamera(camera);
 }
