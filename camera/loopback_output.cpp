@@ -14,6 +14,9 @@ namespace {
 // From v4l2loopback's own header, which Debian does not install.
 constexpr uint32_t kClientUsageEvent = V4L2_EVENT_PRIVATE_START + 0x08E00000 + 1;
 constexpr char kDriver[] = "v4l2 loopback";
+// v4l2loopback's own controls.
+constexpr uint32_t kKeepFormat = V4L2_CID_USER_BASE | 0xf000;
+constexpr uint32_t kSustainFramerate = kKeepFormat + 1;
 
 int xioctl(const DeviceIo &io, int fd, unsigned long request, void *arg)
 {
@@ -66,6 +69,18 @@ bool setFrameRate(const DeviceIo &io, int fd, double framesPerSecond)
     return xioctl(io, fd, VIDIOC_S_PARM, &parm) == 0;
 }
 
+int control(const DeviceIo &io, int fd, uint32_t id)
+{
+    v4l2_control c{id, 0};
+    return xioctl(io, fd, VIDIOC_G_CTRL, &c) == 0 ? c.value : -1;
+}
+
+bool setControl(const DeviceIo &io, int fd, uint32_t id, int value)
+{
+    v4l2_control c{id, value};
+    return xioctl(io, fd, VIDIOC_S_CTRL, &c) == 0;
+}
+
 } // namespace
 
 bool IsLoopback(const DeviceIo &io, int fd)
@@ -80,7 +95,12 @@ Outcome Start(const DeviceIo &io, int fd, int width, int height, double framesPe
 {
     if (!IsLoopback(io, fd))
         return {SC_STATUS_NOT_REGISTERED};
-    const Outcome format = setFormat(io, fd, width, height);
+    Outcome format = setFormat(io, fd, width, height);
+    if (format.status == SC_STATUS_OTHER_SIZE && control(io, fd, kKeepFormat) == 1) {
+        // The module frees a kept format only once its last opener closes.
+        setControl(io, fd, kSustainFramerate, 0);
+        format.reopen = setControl(io, fd, kKeepFormat, 0);
+    }
     if (format.status != SC_STATUS_SENDING)
         return format;
     if (!setFrameRate(io, fd, framesPerSecond))
@@ -93,6 +113,12 @@ Outcome Start(const DeviceIo &io, int fd, int width, int height, double framesPe
     if (xioctl(io, fd, VIDIOC_STREAMON, &type) < 0 && errno != EINVAL)
         return {refusal()};
     return {SC_STATUS_SENDING};
+}
+
+void KeepLastFrame(const DeviceIo &io, int fd)
+{
+    setControl(io, fd, kKeepFormat, 1);
+    setControl(io, fd, kSustainFramerate, 1);
 }
 
 void Stop(const DeviceIo &io, int fd)

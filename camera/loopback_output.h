@@ -11,6 +11,9 @@ struct Outcome {
     // With SC_STATUS_OTHER_SIZE: the size the device keeps.
     int width = 0;
     int height = 0;
+    // The format was kept by an earlier camera's placeholder and is now
+    // released: close the device and open it again to set a new one.
+    bool reopen = false;
 };
 
 // True if fd is a v4l2loopback device that can take output.
@@ -19,6 +22,11 @@ bool IsLoopback(const DeviceIo &io, int fd);
 // Checks the driver, sets YUYV at exactly width x height, advertises the
 // frame rate and starts the output stream.
 Outcome Start(const DeviceIo &io, int fd, int width, int height, double framesPerSecond);
+
+// Asks the device to keep the format and the last frame after this producer
+// closes, repeated at the frame rate: with a placeholder written last, readers
+// keep a picture and the camera stays listed while nothing streams.
+void KeepLastFrame(const DeviceIo &io, int fd);
 
 // Ends the output stream, so the device offers output again to the next
 // producer (Debian 12's 0.12.7 only does that for a producer that streamed).

@@ -1,6 +1,7 @@
 #include "virtual_camera.h"
 
 #include "loopback_output.h"
+#include "placeholder.h"
 #include "vidloom_device.h"
 
 #include <cerrno>
@@ -73,6 +74,12 @@ VirtualCamera::VirtualCamera(int width, int height, float framesPerSecond, Camer
 
 VirtualCamera::~VirtualCamera()
 {
+    if (Attached()) {
+        const std::vector<uint8_t> placeholder = PlaceholderBgr(width, height);
+        converter.Convert(placeholder.data(), yuyv.data());
+        if (writeAll(environment.io, fd, yuyv.data(), yuyv.size()))
+            loopback_output::KeepLastFrame(environment.io, fd);
+    }
     detach();
 }
 
@@ -115,7 +122,7 @@ void VirtualCamera::lookForDevice()
         attach(found);
 }
 
-void VirtualCamera::attach(const std::filesystem::path &device)
+void VirtualCamera::attach(const std::filesystem::path &device, bool again)
 {
     const DeviceIo &io = environment.io;
     // Non-blocking, so draining usage events never waits.
@@ -129,6 +136,8 @@ void VirtualCamera::attach(const std::filesystem::path &device)
         // Closing at once lets a reader's release free the old format.
         io.close(opened);
         setStatus(outcome.status, outcome.width, outcome.height);
+        if (outcome.reopen && !again)
+            attach(device, true);
         return;
     }
     setStatus(SC_STATUS_SENDING);

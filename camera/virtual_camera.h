@@ -26,7 +26,8 @@ struct CameraStatus {
 };
 
 // One camera: converts the frames it is sent, writes them to the Vidloom
-// loopback device when there is one, and paces the sender. The device is
+// loopback device when there is one, and paces the sender. When it goes it
+// leaves a placeholder picture that the device keeps showing. The device is
 // looked for at creation and then at most once a second while frames are
 // sent; a device that vanishes or refuses a frame is let go and looked for
 // again, so a stream survives the device being registered late or reset.
@@ -56,7 +57,7 @@ private:
     static constexpr int64_t kLookupIntervalNs = 1000000000;
 
     void lookForDevice();
-    void attach(const std::filesystem::path &device);
+    void attach(const std::filesystem::path &device, bool again = false);
     void detach();
     bool writeFrame(const void *bgr);
     void setStatus(scStatus code, int heldWidth = 0, int heldHeight = 0);

@@ -2,6 +2,7 @@
 // following it as it comes and goes, and noticing readers. A temporary
 // folder stands in for /sys and /dev, and a plain file for the device node.
 #include "frame_pacer.h"
+#include "placeholder.h"
 #include "reader_watch.h"
 #include "vidloom_device.h"
 #include "vidloomcam.h"
@@ -172,23 +173,23 @@ TEST(FramePacing, StallResynchronisesInsteadOfBursting)
 
 // v4l2loopback as the camera's system calls meet it: the node is a plain
 // file, ioctls are answered as 0.12.7 answers them (no usage events), and
-// every call is logged. A call named in fails fails with that errno.
+// every call is logged. A call named in faults fails with that errno; the
+// faults "uvc" (another driver), "reader" (a reader holds 640x480) and
+// "kept" (an earlier camera kept its format) set the device's state.
 struct FakeLoopback {
-    std::string driver = "v4l2 loopback";
-    std::map<std::string, int> fails;
-    uint32_t heldWidth = 0; // S_FMT keeps heldWidth x 480 when set
+    std::map<std::string, int> faults;
     std::string calls;
 
     int call(const std::string &name)
     {
         calls += (calls.empty() ? "" : " ") + name;
-        const auto fail = fails.find(name);
-        return fail == fails.end() ? 0 : (errno = fail->second, -1);
+        const auto fail = faults.find(name);
+        return fail == faults.end() ? 0 : (errno = fail->second, -1);
     }
     DeviceIo Io() const
     {
         auto *d = const_cast<FakeLoopback *>(this);
-        return {[d](const char *path, int) { return d->fails.count("open") ? d->call("open") : open(path, O_RDWR); },
+        return {[d](const char *path, int) { return d->faults.count("open") ? d->call("open") : open(path, O_RDWR); },
                 [d](int, unsigned long request, void *arg) { return d->ioctl(request, arg); },
                 [d](int fd, const void *data, size_t size) { return d->call("write") ?: write(fd, data, size); },
                 [d](int fd) { return d->call("close"), close(fd); }};
@@ -197,14 +198,17 @@ struct FakeLoopback {
     {
         auto &pix = static_cast<v4l2_format *>(arg)->fmt.pix;
         const auto &frame = static_cast<v4l2_streamparm *>(arg)->parm.output.timeperframe;
+        auto &control = *static_cast<v4l2_control *>(arg);
+        const char *names[] = {"keep", "sustain"};
         switch (request) {
         case VIDIOC_QUERYCAP:
-            std::memcpy(static_cast<v4l2_capability *>(arg)->driver, driver.c_str(), driver.size() + 1);
+            std::strcpy(reinterpret_cast<char *>(static_cast<v4l2_capability *>(arg)->driver),
+                        faults.count("uvc") ? "uvcvideo" : "v4l2 loopback");
             return call("QUERYCAP");
         case VIDIOC_S_FMT:
             EXPECT_EQ(pix.pixelformat, V4L2_PIX_FMT_YUYV);
-            if (heldWidth)
-                pix.width = heldWidth, pix.height = 480;
+            if (faults.count("reader") || faults["kept"])
+                pix.width = 640, pix.height = 480;
             return call("S_FMT");
         case VIDIOC_S_PARM:
             return call("S_PARM " + std::to_string(frame.numerator) + "/" + std::to_string(frame.denominator));
@@ -212,6 +216,13 @@ struct FakeLoopback {
         case VIDIOC_STREAMOFF:
             EXPECT_EQ(*static_cast<int *>(arg), V4L2_BUF_TYPE_VIDEO_OUTPUT);
             return call(request == VIDIOC_STREAMON ? "STREAMON" : "STREAMOFF");
+        case VIDIOC_G_CTRL:
+            control.value = faults["kept"];
+            return call("G_CTRL");
+        case VIDIOC_S_CTRL:
+            if (control.id == (V4L2_CID_USER_BASE | 0xf000))
+                faults["kept"] = control.value;
+            return call(std::string("S_CTRL ") + names[control.id & 1] + "=" + std::to_string(control.value));
         default:
             return errno = EINVAL, -1;
         }
@@ -328,17 +339,21 @@ TEST(CameraDevice, AttachesWritesDetachesAndReattaches)
 TEST(CameraDevice, ProducerSequenceAndRefusals)
 {
     const std::string start = "QUERYCAP S_FMT S_PARM 1/100 STREAMON";
+    const std::string release = "QUERYCAP S_FMT G_CTRL S_CTRL sustain=0 S_CTRL keep=0 close ";
     const struct Row {
         const char *what;
-        std::map<std::string, int> fails;
+        std::map<std::string, int> faults;
         scStatus status;
         std::string calls; // up to the first frame's write
         bool clears;
     } rows[] = {
         {"streams", {}, SC_STATUS_SENDING, start + " write", false},
         {"newer module: STREAMON needs buffers", {{"STREAMON", EINVAL}}, SC_STATUS_SENDING, start + " write", false},
-        {"not v4l2loopback", {}, SC_STATUS_NOT_REGISTERED, "QUERYCAP close", false},
-        {"reader holds another size", {}, SC_STATUS_OTHER_SIZE, "QUERYCAP S_FMT close", true},
+        {"placeholder's format released", {{"kept", 1}}, SC_STATUS_SENDING, release + start + " write", false},
+        {"not v4l2loopback", {{"uvc", 1}}, SC_STATUS_NOT_REGISTERED, "QUERYCAP close", false},
+        {"reader holds another size", {{"reader", 1}}, SC_STATUS_OTHER_SIZE, "QUERYCAP S_FMT G_CTRL close", true},
+        {"reader holds the placeholder's size", {{"reader", 1}, {"kept", 1}}, SC_STATUS_OTHER_SIZE,
+         release + "QUERYCAP S_FMT G_CTRL close", true},
         {"another producer", {{"S_FMT", EBUSY}}, SC_STATUS_BUSY, "QUERYCAP S_FMT close", true},
         {"format refused", {{"S_FMT", EINVAL}}, SC_STATUS_REFUSED, "QUERYCAP S_FMT close", false},
         {"rate refused", {{"S_PARM 1/100", EINVAL}}, SC_STATUS_REFUSED, "QUERYCAP S_FMT S_PARM 1/100 close", false},
@@ -353,14 +368,12 @@ TEST(CameraDevice, ProducerSequenceAndRefusals)
         SCOPED_TRACE(row.what);
         FakeDeviceTree tree;
         tree.AddDevice(0, "Vidloom");
-        tree.device.fails = row.fails;
-        tree.device.driver = row.status == SC_STATUS_NOT_REGISTERED && row.fails.empty() ? "uvcvideo" : "v4l2 loopback";
-        tree.device.heldWidth = row.status == SC_STATUS_OTHER_SIZE ? 640 : 0;
+        tree.device.faults = row.faults;
         VirtualCamera camera(kW, kH, 100.0f, tree.Environment());
         EXPECT_EQ(camera.SendFrame(kFrame.data()), row.status == SC_STATUS_SENDING);
         EXPECT_EQ(tree.device.calls, row.calls);
         EXPECT_EQ(camera.Status().code, row.status);
-        EXPECT_EQ(camera.Status().width, int(tree.device.heldWidth));
+        EXPECT_EQ(camera.Status().width, row.status == SC_STATUS_OTHER_SIZE ? 640 : 0);
         if (!row.clears)
             continue;
         tree.device = FakeLoopback();
@@ -369,10 +382,50 @@ TEST(CameraDevice, ProducerSequenceAndRefusals)
         EXPECT_EQ(camera.Status().code, SC_STATUS_SENDING);
         EXPECT_EQ(tree.device.calls, start + " write write");
     }
-    FakeDeviceTree ended;
-    ended.AddDevice(0, "Vidloom");
-    VirtualCamera(kW, kH, 100.0f, ended.Environment()).SendFrame(kFrame.data());
-    EXPECT_EQ(ended.device.calls, start + " write STREAMOFF close") << "the stream ends before the node closes";
+}
+
+// A camera that goes leaves the placeholder as the device's last frame and
+// asks the device to keep showing it, then ends its stream.
+TEST(CameraDevice, LeavesThePlaceholder)
+{
+    FakeDeviceTree tree;
+    const fs::path node = tree.AddDevice(0, "Vidloom");
+    VirtualCamera(kW, kH, 100.0f, tree.Environment()).SendFrame(kFrame.data());
+    EXPECT_EQ(tree.device.calls, "QUERYCAP S_FMT S_PARM 1/100 STREAMON write write S_CTRL keep=1 S_CTRL sustain=1 "
+                                 "STREAMOFF close");
+    std::ifstream in(node, std::ios::binary);
+    in.seekg(std::streamoff(kYuyvBytes));
+    std::vector<uint8_t> last(kYuyvBytes);
+    in.read(reinterpret_cast<char *>(last.data()), std::streamsize(last.size()));
+    EXPECT_EQ(last, toYuyv(PlaceholderBgr(kW, kH), kW, kH));
+}
+
+// The placeholder at a few sizes: background in the corners, the icon's
+// colours at its centre and edge, the line of text below it, nothing drawn
+// outside the frame however narrow or wide.
+TEST(Placeholder, IconAndLineFitAnySize)
+{
+    const int sizes[][2] = {{64, 64}, {640, 480}, {1280, 720}, {7680, 64}, {64, 7680}};
+    for (const auto &[w, h] : sizes) {
+        SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h));
+        const auto bgr = PlaceholderBgr(w, h);
+        ASSERT_EQ(bgr.size(), size_t(w) * h * 3);
+        auto rgb = [&](int x, int y) {
+            const uint8_t *p = &bgr[(size_t(y) * w + x) * 3];
+            return std::array<int, 3>{p[2], p[1], p[0]};
+        };
+        const std::array<int, 3> dark{0x1e, 0x21, 0x27};
+        EXPECT_EQ(rgb(0, 0), dark);
+        EXPECT_EQ(rgb(w - 1, h - 1), dark);
+        const int side = std::max(8, std::min(w, h) * 2 / 5), top = h * 2 / 5 - side / 2;
+        EXPECT_EQ(rgb(w / 2, top + side * 27 / 64), (std::array<int, 3>{0x3a, 0x3f, 0x47})) << "the lens";
+        EXPECT_EQ(rgb(w / 2 - side * 25 / 64, top + side / 2), (std::array<int, 3>{0x75, 0x84, 0xf2})) << "the disc";
+        int text = 0;
+        for (int y = top + side; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                text += rgb(x, y) == std::array<int, 3>{0xc8, 0xcc, 0xd4};
+        EXPECT_GT(text, 14 * 5) << "a line of text below the icon";
+    }
 }
 
 
