@@ -171,11 +171,9 @@ TEST(FramePacing, StallResynchronisesInsteadOfBursting)
 }
 
 
-// v4l2loopback as the camera's system calls meet it: the node is a plain
-// file, ioctls are answered as 0.12.7 answers them (no usage events), and
-// every call is logged. A call named in faults fails with that errno; the
-// faults "uvc" (another driver), "reader" (a reader holds 640x480) and
-// "kept" (an earlier camera kept its format) set the device's state.
+// v4l2loopback 0.12.7 behind the camera's system calls, logging them; the
+// node is a plain file. A call named in faults fails with that errno; "uvc",
+// "reader" (holds 640x480) and "kept" (a kept format) set the device's state.
 struct FakeLoopback {
     std::map<std::string, int> faults;
     std::string calls;
@@ -199,7 +197,6 @@ struct FakeLoopback {
         auto &pix = static_cast<v4l2_format *>(arg)->fmt.pix;
         const auto &frame = static_cast<v4l2_streamparm *>(arg)->parm.output.timeperframe;
         auto &control = *static_cast<v4l2_control *>(arg);
-        const char *names[] = {"keep", "sustain"};
         switch (request) {
         case VIDIOC_QUERYCAP:
             std::strcpy(reinterpret_cast<char *>(static_cast<v4l2_capability *>(arg)->driver),
@@ -214,15 +211,15 @@ struct FakeLoopback {
             return call("S_PARM " + std::to_string(frame.numerator) + "/" + std::to_string(frame.denominator));
         case VIDIOC_STREAMON:
         case VIDIOC_STREAMOFF:
-            EXPECT_EQ(*static_cast<int *>(arg), V4L2_BUF_TYPE_VIDEO_OUTPUT);
-            return call(request == VIDIOC_STREAMON ? "STREAMON" : "STREAMOFF");
+            return call(std::string(request == VIDIOC_STREAMON ? "STREAMON" : "STREAMOFF") +
+                        (*static_cast<int *>(arg) == V4L2_BUF_TYPE_VIDEO_OUTPUT ? "" : " of a reader"));
         case VIDIOC_G_CTRL:
             control.value = faults["kept"];
             return call("G_CTRL");
         case VIDIOC_S_CTRL:
             if (control.id == (V4L2_CID_USER_BASE | 0xf000))
                 faults["kept"] = control.value;
-            return call(std::string("S_CTRL ") + names[control.id & 1] + "=" + std::to_string(control.value));
+            return call(std::string(control.id & 1 ? "S_CTRL sustain=" : "S_CTRL keep=") + std::to_string(control.value));
         default:
             return errno = EINVAL, -1;
         }
@@ -290,6 +287,18 @@ uintmax_t fileSize(const fs::path &path)
     return ec ? 0 : size;
 }
 
+// The last whole frame written to a plain-file node.
+std::vector<uint8_t> lastFrame(const fs::path &node)
+{
+    const uintmax_t size = fileSize(node);
+    EXPECT_TRUE(size >= kYuyvBytes && size % kYuyvBytes == 0) << size;
+    std::vector<uint8_t> frame(kYuyvBytes);
+    std::ifstream in(node, std::ios::binary);
+    in.seekg(std::streamoff(size - kYuyvBytes));
+    in.read(reinterpret_cast<char *>(frame.data()), std::streamsize(frame.size()));
+    return frame;
+}
+
 // Sends frames until the condition holds or about five seconds pass (the
 // camera looks for its device once a second).
 bool sendUntil(VirtualCamera &camera, const std::function<bool()> &done)
@@ -315,13 +324,7 @@ TEST(CameraDevice, AttachesWritesDetachesAndReattaches)
 
     const auto red = solidBgr(kW, kH, 255, 0, 0);
     EXPECT_TRUE(camera.SendFrame(red.data()));
-    const uintmax_t size = fileSize(node);
-    ASSERT_TRUE(size >= kYuyvBytes && size % kYuyvBytes == 0) << size;
-    std::ifstream in(node, std::ios::binary);
-    in.seekg(std::streamoff(size - kYuyvBytes));
-    std::vector<uint8_t> written(kYuyvBytes);
-    in.read(reinterpret_cast<char *>(written.data()), std::streamsize(written.size()));
-    EXPECT_EQ(written, toYuyv(red, kW, kH));
+    EXPECT_EQ(lastFrame(node), toYuyv(red, kW, kH));
 
     tree.RemoveDevice(0);
     ASSERT_TRUE(sendUntil(camera, [&] { return !camera.Attached(); }));
@@ -393,38 +396,28 @@ TEST(CameraDevice, LeavesThePlaceholder)
     VirtualCamera(kW, kH, 100.0f, tree.Environment()).SendFrame(kFrame.data());
     EXPECT_EQ(tree.device.calls, "QUERYCAP S_FMT S_PARM 1/100 STREAMON write write S_CTRL keep=1 S_CTRL sustain=1 "
                                  "STREAMOFF close");
-    std::ifstream in(node, std::ios::binary);
-    in.seekg(std::streamoff(kYuyvBytes));
-    std::vector<uint8_t> last(kYuyvBytes);
-    in.read(reinterpret_cast<char *>(last.data()), std::streamsize(last.size()));
-    EXPECT_EQ(last, toYuyv(PlaceholderBgr(kW, kH), kW, kH));
+    EXPECT_EQ(lastFrame(node), toYuyv(PlaceholderBgr(kW, kH), kW, kH));
 }
 
 // The placeholder at a few sizes: background in the corners, the icon's
-// colours at its centre and edge, the line of text below it, nothing drawn
-// outside the frame however narrow or wide.
+// lens and disc where they belong, text below the icon, nothing drawn outside
+// the frame however narrow or wide.
 TEST(Placeholder, IconAndLineFitAnySize)
 {
-    const int sizes[][2] = {{64, 64}, {640, 480}, {1280, 720}, {7680, 64}, {64, 7680}};
-    for (const auto &[w, h] : sizes) {
-        SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h));
+    for (const auto &[w, h] : {std::pair{64, 64}, {640, 480}, {1280, 720}, {7680, 64}, {64, 7680}}) {
         const auto bgr = PlaceholderBgr(w, h);
         ASSERT_EQ(bgr.size(), size_t(w) * h * 3);
         auto rgb = [&](int x, int y) {
             const uint8_t *p = &bgr[(size_t(y) * w + x) * 3];
-            return std::array<int, 3>{p[2], p[1], p[0]};
+            return p[2] << 16 | p[1] << 8 | p[0];
         };
-        const std::array<int, 3> dark{0x1e, 0x21, 0x27};
-        EXPECT_EQ(rgb(0, 0), dark);
-        EXPECT_EQ(rgb(w - 1, h - 1), dark);
         const int side = std::max(8, std::min(w, h) * 2 / 5), top = h * 2 / 5 - side / 2;
-        EXPECT_EQ(rgb(w / 2, top + side * 27 / 64), (std::array<int, 3>{0x3a, 0x3f, 0x47})) << "the lens";
-        EXPECT_EQ(rgb(w / 2 - side * 25 / 64, top + side / 2), (std::array<int, 3>{0x75, 0x84, 0xf2})) << "the disc";
         int text = 0;
-        for (int y = top + side; y < h; ++y)
-            for (int x = 0; x < w; ++x)
-                text += rgb(x, y) == std::array<int, 3>{0xc8, 0xcc, 0xd4};
-        EXPECT_GT(text, 14 * 5) << "a line of text below the icon";
+        for (size_t i = size_t(top + side) * w; i < size_t(w) * h; ++i)
+            text += rgb(int(i % w), int(i / w)) == 0xc8ccd4;
+        EXPECT_TRUE(rgb(0, 0) == 0x1e2127 && rgb(w - 1, h - 1) == 0x1e2127 && text > 14 * 5 &&
+                    rgb(w / 2, top + side * 27 / 64) == 0x3a3f47 && rgb(w / 2 - side * 25 / 64, top + side / 2) == 0x7584f2)
+            << w << "x" << h << ": corners, a line of text below the icon, its lens and disc";
     }
 }
 
@@ -514,7 +507,6 @@ TEST(CameraApi, PacesWithoutADeviceOrReader)
     EXPECT_FALSE(scSendFrame(nullptr, nullptr));
     EXPECT_FALSE(scIsConnected(nullptr));
     EXPECT_FALSE(scWaitForConnection(nullptr, 0.1f));
-    EXPECT_EQ(scGetStatus(nullptr, nullptr, nullptr), SC_STATUS_NOT_REGISTERED);
     if (!vidloom_device::Find().empty())
         GTEST_SKIP() << "a real Vidloom device is present";
 
