@@ -44,6 +44,7 @@ protected:
     {
         fs::create_directories(dir / "sys/class/video4linux" / node);
         std::ofstream(dir / "sys/class/video4linux" / node / "name") << label << "\n";
+        std::ofstream(dir / "sys/class/video4linux" / node / "max_openers") << "10\n";
     }
 
     // A stand-in for the helper: records its arguments, then runs body.
@@ -61,7 +62,8 @@ protected:
         return fs::path(mkdtemp(pattern.data()));
     }();
     const std::string device = (dir / "sys/class/video4linux/video3").string();
-    const std::string makeDevice = "mkdir -p '" + device + "' && echo Vidloom > '" + device + "/name'";
+    const std::string makeDevice =
+        "mkdir -p '" + device + "' && echo Vidloom > '" + device + "/name' && echo 10 > '" + device + "/max_openers'";
 };
 
 TEST_F(CameraRegistrationTest, RegisteredOnlyWhileADeviceIsLabelledVidloom)

@@ -47,6 +47,7 @@ void WindowTestEnvironment::setRegistered(bool registered)
     if (registered) {
         std::filesystem::create_directories(device);
         std::ofstream(device / "name") << "Vidloom\n";
+        std::ofstream(device / "max_openers") << "10\n"; // v4l2loopback's mark
     }
 }
 
@@ -60,7 +61,7 @@ void WindowTestEnvironment::setHelper(Helper behaviour)
     if (behaviour == Helper::Hangs)
         script << "sleep 13\n"; // does its work, but far too late
     script << "if [ \"$1\" = register ]; then mkdir -p '" << device << "' && echo Vidloom > '" << device
-           << "/name'; else rm -rf '" << device << "'; fi\n";
+           << "/name' && echo 10 > '" << device << "/max_openers'; else rm -rf '" << device << "'; fi\n";
     script.close();
     std::filesystem::permissions(helperScript, std::filesystem::perms::owner_all);
 }

@@ -3,7 +3,8 @@
 
 check_frame.py <prefix> <width> <height> halves|placeholder
 
-<prefix>.txt is v4l2-ctl's report (format and rate), <prefix>.yuyv the frame.
+<prefix>.txt is v4l2-ctl's report (format and rate), <prefix>.yuyv the frames
+read; the newest is judged.
 halves: the driver's picture after the mirror, blue left and red right.
 placeholder: dark corners and Vidloom's blue disc in the middle.
 """
@@ -26,8 +27,9 @@ def main():
             f"{rate[1] if rate else '?'} fps") if size else "no format"
     frame = Path(prefix + ".yuyv").read_bytes() if Path(prefix + ".yuyv").exists() else b""
     if len(frame) < width * height * 2:
-        print(f"reader saw {seen}, a frame of {len(frame)} bytes: FAIL (wanted {kind} at {width}x{height})")
+        print(f"reader saw {seen}, {len(frame)} bytes: FAIL (wanted {kind} at {width}x{height})")
         return 1
+    frame = frame[len(frame) - width * height * 2:]  # the newest
 
     def at(x, y):
         # YUYV, BT.601 limited range, to RGB.

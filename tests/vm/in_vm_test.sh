@@ -111,21 +111,22 @@ check "frames, colours and connection" python3 "$(dirname "$0")/check_vm_results
 
 # ---- the matrix -----------------------------------------------------------
 session=0
-start_driver() { # width height: streams the halves picture, waits for the format
+start_driver() { # width height: streams the halves picture, waits for it to stream
     session=$((session + 1))
-    "$bin/vidloom_vm_driver" --image "$1" "$2" > "$results/driver-$module-$session.txt" 2>&1 &
+    local out=$results/driver-$module-$session.txt
+    "$bin/vidloom_vm_driver" --image "$1" "$2" > "$out" 2>&1 &
     driver=$!
-    for _ in $(seq 120); do
-        v4l2-ctl -d "$node" --get-fmt-video 2>/dev/null | grep -Eq "Width/Height +: $1/$2" && return 0
-        sleep 0.5
-    done
+    for _ in $(seq 120); do grep -q streaming "$out" && break; sleep 0.5; done
+    # The device may still show the last session's placeholder at this size.
+    sleep 2
 }
-stop_driver() { kill -INT "$driver" 2>/dev/null; wait "$driver"; }
+# SIGTERM: a script's background jobs ignore SIGINT.
+stop_driver() { kill -TERM "$driver" 2>/dev/null; wait "$driver"; }
 grab() { # name width height halves|placeholder [seconds]: one frame, judged
     # v4l2-ctl starts in a fraction of ffmpeg's time under emulation.
     local prefix=$results/$module-$1
     v4l2-ctl -d "$node" --info --get-fmt-video --get-parm > "$prefix.txt" 2>&1
-    timeout "${5:-90}" v4l2-ctl -d "$node" --stream-mmap --stream-count=1 --stream-to="$prefix.yuyv" \
+    timeout "${5:-90}" v4l2-ctl -d "$node" --stream-mmap --stream-count=3 --stream-to="$prefix.yuyv" \
         >> "$prefix.txt" 2>&1
     python3 "$(dirname "$0")/check_frame.py" "$prefix" "$2" "$3" "$4" | sed "s/^/$module $1: /"
     return "${PIPESTATUS[0]}"
