@@ -74,7 +74,9 @@ VirtualCamera::VirtualCamera(int width, int height, float framesPerSecond, Camer
 
 VirtualCamera::~VirtualCamera()
 {
-    if (Attached()) {
+    // Only modules without usage events (0.12) show a kept frame to a reader
+    // that comes later; newer ones list the device but refuse its format.
+    if (Attached() && !usageEvents) {
         const std::vector<uint8_t> placeholder = PlaceholderBgr(width, height);
         converter.Convert(placeholder.data(), yuyv.data());
         if (writeAll(environment.io, fd, yuyv.data(), yuyv.size()))
@@ -144,7 +146,8 @@ void VirtualCamera::attach(const std::filesystem::path &device, bool again)
     fd = opened;
     devicePath = device;
     std::function<int()> usage;
-    if (loopback_output::SubscribeClientUsage(io, opened))
+    usageEvents = loopback_output::SubscribeClientUsage(io, opened);
+    if (usageEvents)
         usage = [&io, opened] { return loopback_output::LatestClientUsage(io, opened); };
     std::error_code ec;
     const std::filesystem::path canonical = std::filesystem::canonical(device, ec);

@@ -27,7 +27,8 @@ struct CameraStatus {
 
 // One camera: converts the frames it is sent, writes them to the Vidloom
 // loopback device when there is one, and paces the sender. When it goes it
-// leaves a placeholder picture that the device keeps showing. The device is
+// leaves a placeholder picture that the device keeps showing (v4l2loopback
+// 0.12). The device is
 // looked for at creation and then at most once a second while frames are
 // sent; a device that vanishes or refuses a frame is let go and looked for
 // again, so a stream survives the device being registered late or reset.
@@ -70,6 +71,7 @@ private:
     FramePacer pacer;
     std::vector<uint8_t> yuyv;
     int fd = -1;
+    bool usageEvents = false; // the module is 0.13 or later
     std::filesystem::path devicePath;
     int64_t nextLookupNs = 0;
     // Code and size packed, so a reader on another thread sees them together.

@@ -149,7 +149,7 @@ scenarios() { # module name; placeholder required?
             check "$module: placeholder after Stop" listed
             check "$module: placeholder after Stop at $size" grab "after$session" "$w" "$h" placeholder
         else
-            grab "after$session" "$w" "$h" placeholder 30 >> "$log" || say "$module: no placeholder after Stop (noted)"
+            grab "after$session" "$w" "$h" placeholder 15 >> "$log" || say "$module: no placeholder after Stop (noted)"
         fi
     done
 
