@@ -12,9 +12,8 @@
 # and the newest source snapshot in $VIDLOOM_V4L2LOOPBACK_SOURCES (default
 # /work/shared/v4l2loopback; all of them with VIDLOOM_VM_ALL_SNAPSHOTS=1),
 # built here for the VM kernel as test fixtures, never installed.
-# Installed files instead of the build's: VIDLOOM_CAMERA_LIB (e.g.
-# /usr/lib/x86_64-linux-gnu/vidloom/libvidloomcam.so) and VIDLOOM_HELPER
-# (e.g. /usr/libexec/vidloom/vidloom-camera-helper).
+# VIDLOOM_VM_INSTALLED=1: use the installed package's helper and camera
+# library instead of the build's.
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/../.." && pwd)
 build=$(cd "${1:-$repo/build}" && pwd)
@@ -32,9 +31,14 @@ if [ ${#missing[@]} -gt 0 ]; then
     { apt-get update -q && apt-get install -y -q --no-install-recommends "${missing[@]}"; } ||
         skip "could not install ${missing[*]}"
 fi
-lib=${VIDLOOM_CAMERA_LIB:-$build/bin/libvidloomcam.so}
-helper=${VIDLOOM_HELPER:-$build/bin/vidloom-camera-helper}
-[ -x "$build/bin/vidloom_vm_driver" ] && [ -e "$lib" ] ||
+lib=$build/bin/libvidloomcam.so
+helper=$build/bin/vidloom-camera-helper
+if [ "${VIDLOOM_VM_INSTALLED:-0}" = 1 ]; then
+    lib=
+    helper=/usr/libexec/vidloom/vidloom-camera-helper
+    [ -x "$helper" ] || { echo "FAIL vm test: no installed helper at $helper"; exit 1; }
+fi
+[ -x "$build/bin/vidloom_vm_driver" ] && [ -z "$lib" -o -e "$lib" ] ||
     { echo "FAIL vm test: build vidloom_vm_driver and vidloomcam in $build first"; exit 1; }
 
 # A kernel for which dkms built the module.
@@ -51,11 +55,12 @@ trap 'rm -rf "$work"' EXIT
 results=$build/vm-results
 rm -rf "$results" && mkdir -p "$results"
 
-# The driver finds the camera library beside itself first.
+# The driver finds the camera library beside itself first; alone in its
+# folder, it loads the package's, as /usr/bin/vidloom does.
 drivers=$results/driver-bin
 mkdir -p "$drivers"
 cp "$build/bin/vidloom_vm_driver" "$drivers/"
-ln -s "$(readlink -f "$lib")" "$drivers/libvidloomcam.so"
+[ -z "$lib" ] || ln -s "$(readlink -f "$lib")" "$drivers/libvidloomcam.so"
 
 sources=${VIDLOOM_V4L2LOOPBACK_SOURCES:-/work/shared/v4l2loopback}
 snapshots=()
