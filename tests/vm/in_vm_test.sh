@@ -131,7 +131,10 @@ grab() { # name width height halves|placeholder [seconds]: one frame, judged
     python3 "$(dirname "$0")/check_frame.py" "$prefix" "$2" "$3" "$4" | sed "s/^/$module $1: /"
     return "${PIPESTATUS[0]}"
 }
-listed() { v4l2-ctl --list-devices 2>/dev/null | grep -q '^Vidloom'; }
+listed() { # clients list a device whose own capabilities offer capture
+    v4l2-ctl --list-devices 2>/dev/null | grep -q '^Vidloom' &&
+        v4l2-ctl -d "$node" --info 2>/dev/null | sed -n '/Device Caps/,$p' | grep -q 'Video Capture'
+}
 scenarios() { # module name; placeholder required?
     module=$1
     local need_placeholder=$2
@@ -144,7 +147,7 @@ scenarios() { # module name; placeholder required?
         check "$module: session $session reaches the reader at $size" grab "session$session" "$w" "$h" halves
         stop_driver
         v4l2-ctl -d "$node" --info >> "$log" 2>&1 # a client probes
-        if listed; then say "$module: listed after Stop"; fi
+        if listed; then say "$module: listed after Stop"; else say "$module: not listed after Stop"; fi
         if [ "$need_placeholder" = yes ]; then
             check "$module: placeholder after Stop" listed
             check "$module: placeholder after Stop at $size" grab "after$session" "$w" "$h" placeholder
