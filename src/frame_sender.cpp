@@ -103,6 +103,7 @@ bool FrameSender::InitCamera(int width, int height, float fps)
     }
     cameraWidth = width;
     cameraHeight = height;
+    cameraFps = fps > 0.0f ? fps : 30.0f;
     return true;
 }
 
@@ -122,6 +123,8 @@ void FrameSender::StartVideo(VideoDecoder *videoDecoder, bool loopVideo)
     videoMode = true;
     loop = loopVideo;
     imageData.clear();
+    clockRunning = false;
+    haveAhead = false;
     startWorker();
 }
 
@@ -167,6 +170,7 @@ void FrameSender::Pause()
 {
     if (running && !paused) {
         paused = true;
+        stepping = false;
         resumeEvent.Reset();
     }
 }
@@ -175,6 +179,14 @@ void FrameSender::Resume()
 {
     if (running && paused) {
         paused = false;
+        resumeEvent.Set();
+    }
+}
+
+void FrameSender::Step()
+{
+    if (running && paused) {
+        stepping = true;
         resumeEvent.Set();
     }
 }
@@ -218,6 +230,7 @@ void FrameSender::SeekTo(double seconds)
         return;
     std::lock_guard lock(decoderMutex);
     decoder->SeekTo(seconds);
+    ++seekCount;
 }
 
 FrameSender::SendProblem FrameSender::CurrentSendProblem(int &heldWidth, int &heldHeight) const
@@ -237,12 +250,12 @@ bool FrameSender::IsConnected() const
     return camera && isConnectedFn && isConnectedFn(camera);
 }
 
-bool FrameSender::readVideoFrame(std::vector<uint8_t> &buffer)
+bool FrameSender::readAndPublish(std::vector<uint8_t> &buffer)
 {
-    std::lock_guard lock(decoderMutex);
     bool ok = decoder->ReadFrame(buffer);
     if (!ok && loop) {
         decoder->SeekToStart();
+        clockRunning = false;
         ok = decoder->ReadFrame(buffer);
     }
     if (ok) {
@@ -250,6 +263,92 @@ bool FrameSender::readVideoFrame(std::vector<uint8_t> &buffer)
         duration = decoder->duration;
     }
     return ok;
+}
+
+bool FrameSender::readVideoFrame(std::vector<uint8_t> &buffer)
+{
+    std::lock_guard lock(decoderMutex);
+    if (!ownSpeed) {
+        clockRunning = false;
+        haveAhead = false;
+        return readAndPublish(buffer);
+    }
+    return readTimedFrame(buffer);
+}
+
+// Called with the decoder lock held. The camera frame n after the clock
+// started is due at clockStart + n / fps; it shows the last source frame
+// stamped at or before that, so frames repeat (slow files) or are skipped
+// (fast ones). Counting camera frames instead of reading a clock keeps it
+// exact: the camera's own pacing makes it wall-clock time.
+bool FrameSender::readTimedFrame(std::vector<uint8_t> &buffer)
+{
+    if (seenSeekCount != seekCount) {
+        seenSeekCount = seekCount;
+        clockRunning = false;
+        haveAhead = false;
+    }
+    if (!clockRunning || buffer.empty()) {
+        haveAhead = false;
+        if (!readAndPublish(buffer))
+            return false;
+        clockRunning = true;
+        clockStart = decoder->position;
+        ticks = 0;
+        return true;
+    }
+    const double due = clockStart + double(++ticks) / cameraFps;
+    bool advanced = false;
+    for (;;) {
+        if (!haveAhead) {
+            if (!decoder->ReadFrame(aheadFrame)) {
+                // The last frame lasts until the file's end, if it says.
+                const double end = decoder->duration;
+                if (advanced && end > 0.0 && due < end - 1e-6)
+                    break; // the next read fails again and ends the stream
+
+                if (!loop)
+                    return false;
+                // Around again: the clock restarts on the first frame.
+                decoder->SeekToStart();
+                clockRunning = false;
+                return readTimedFrame(buffer);
+            }
+            aheadTime = decoder->position;
+            haveAhead = true;
+        }
+        // A hair of tolerance, so a frame stamped exactly on a camera tick
+        // is not held back by rounding.
+        if (aheadTime > due + 1e-6)
+            break;
+        buffer.swap(aheadFrame);
+        haveAhead = false;
+        advanced = true;
+        position = aheadTime;
+        duration = decoder->duration;
+    }
+    return true;
+}
+
+// Keeps the middle of the source with the camera's aspect ratio, so the
+// stretch that follows fills the frame without distorting it.
+const uint8_t *FrameSender::cropToCamera(const uint8_t *source, int &width, int &height)
+{
+    const int64_t wideByCam = int64_t{width} * cameraHeight, tallByCam = int64_t{height} * cameraWidth;
+    int cw = width, ch = height;
+    if (wideByCam > tallByCam)
+        cw = std::max<int>(1, int(tallByCam / cameraHeight));
+    else if (wideByCam < tallByCam)
+        ch = std::max<int>(1, int(wideByCam / cameraWidth));
+    if (cw == width && ch == height)
+        return source;
+    const int x = (width - cw) / 2, y = (height - ch) / 2;
+    croppedFrame.resize(size_t(cw) * ch * 3);
+    for (int row = 0; row < ch; ++row)
+        std::copy_n(source + (size_t(y + row) * width + x) * 3, size_t(cw) * 3, croppedFrame.data() + size_t(row) * cw * 3);
+    width = cw;
+    height = ch;
+    return croppedFrame.data();
 }
 
 void FrameSender::Run()
@@ -264,11 +363,9 @@ void FrameSender::Run()
     bool sourceEnded = false;
 
     for (;;) {
-        if (stopEvent.IsSet())
-            break;
-        // Resume first: a stop that comes while running lets at most one
-        // more frame through, while a paused worker wakes for a stop at once.
-        if (ManualResetEvent::WaitAny({&resumeEvent, &stopEvent}) == 1)
+        // Stop first: Stop signals both events, and a paused worker woken by
+        // that pair must end rather than read one more frame.
+        if (ManualResetEvent::WaitAny({&stopEvent, &resumeEvent}) == 0)
             break;
 
         const uint8_t *source;
@@ -297,18 +394,24 @@ void FrameSender::Run()
         if (onFrame)
             onFrame(source, sourceWidth, sourceHeight);
 
+        const bool cropping = crop;
+        if (cropping)
+            source = cropToCamera(source, sourceWidth, sourceHeight);
+        const bool stretching = cropping || stretch;
         const uint8_t *frame = source;
         const bool sameSize = sourceWidth == cameraWidth && sourceHeight == cameraHeight;
         if (mirror) {
-            fitter.Render(source, sourceWidth, sourceHeight, cameraWidth, cameraHeight, stretch, true,
+            fitter.Render(source, sourceWidth, sourceHeight, cameraWidth, cameraHeight, stretching, true,
                           mirroredFrame);
             frame = mirroredFrame.data();
         } else if (!sameSize) {
-            fitter.Render(source, sourceWidth, sourceHeight, cameraWidth, cameraHeight, stretch, false,
+            fitter.Render(source, sourceWidth, sourceHeight, cameraWidth, cameraHeight, stretching, false,
                           scaledFrame);
             frame = scaledFrame.data();
         }
         const bool sent = sendFrameFn(camera, frame);
+        if (stepping.exchange(false) && paused)
+            resumeEvent.Reset();
 
         ++framesInWindow;
         const Clock::time_point now = Clock::now();

@@ -44,6 +44,9 @@ public:
     void StartImage(const unsigned char *pixels, int width, int height);
     void Pause();
     void Resume();
+    // Paused: the worker sends one more frame (the one at a new seek
+    // position) and pauses again.
+    void Step();
     void Stop();
     void SeekTo(double seconds);
     bool IsConnected() const;
@@ -57,6 +60,7 @@ public:
     void *camera = nullptr;
     int cameraWidth = 640;
     int cameraHeight = 480;
+    float cameraFps = 30.0f;
 
     void *dll = nullptr;
     scCreateCameraFn createCameraFn = nullptr;
@@ -79,8 +83,13 @@ public:
     std::atomic<bool> running{false};
     std::atomic<bool> paused{false};
     std::atomic<bool> loop{true};
-    bool mirror = true;
+    std::atomic<bool> mirror{true};
     std::atomic<bool> stretch{false};
+    std::atomic<bool> crop{false};
+    // Off: one source frame per camera frame. On: each camera frame shows
+    // the source frame whose time stamp is due at that camera frame, so a
+    // file plays at its own speed whatever its frame rate.
+    std::atomic<bool> ownSpeed{false};
     std::atomic<double> currentFps{0.0};
     std::atomic<double> position{0.0};
     std::atomic<double> duration{0.0};
@@ -90,6 +99,7 @@ public:
 
     std::vector<uint8_t> scaledFrame;
     std::vector<uint8_t> mirroredFrame;
+    std::vector<uint8_t> croppedFrame;
 
     std::function<void(const unsigned char *pixels, int width, int height)> onFrame;
     std::function<void()> onFinished;
@@ -103,6 +113,9 @@ private:
     // workers never run side by side.
     void joinStraggler();
     bool readVideoFrame(std::vector<uint8_t> &buffer);
+    bool readTimedFrame(std::vector<uint8_t> &buffer);
+    bool readAndPublish(std::vector<uint8_t> &buffer);
+    const uint8_t *cropToCamera(const uint8_t *source, int &width, int &height);
 
     std::thread workerThread;
     std::thread straggler;
@@ -114,4 +127,15 @@ private:
     // is not thread-safe, so both go through this lock.
     std::mutex decoderMutex;
     FrameFitter fitter;
+    // Own-speed clock, worker side: the time stamp the stream (re)started
+    // at and the camera frames sent since; a seek or a loop restarts it.
+    std::atomic<unsigned> seekCount{0};
+    std::atomic<bool> stepping{false};
+    unsigned seenSeekCount = 0;
+    bool clockRunning = false;
+    double clockStart = 0.0;
+    int64_t ticks = 0;
+    std::vector<uint8_t> aheadFrame;
+    double aheadTime = 0.0;
+    bool haveAhead = false;
 };
