@@ -67,4 +67,16 @@ bool scIsConnected(void *camera)
     return camera && asCamera(camera)->IsConnected();
 }
 
+int scGetStatus(void *camera, int *width, int *height)
+{
+    if (!camera)
+        return SC_STATUS_NOT_REGISTERED;
+    const CameraStatus status = asCamera(camera)->Status();
+    if (width)
+        *width = status.width;
+    if (height)
+        *height = status.height;
+    return status.code;
+}
+
 } // extern "C"

@@ -52,6 +52,9 @@ bool FrameSender::LoadDll()
         reinterpret_cast<scWaitForConnectionFn>(camera_library::Symbol(dll, "scWaitForConnection"));
     isConnectedFn = reinterpret_cast<scIsConnectedFn>(camera_library::Symbol(dll, "scIsConnected"));
     sendYuyvFn = reinterpret_cast<scSendFrameYuyvFn>(camera_library::Symbol(dll, "scSendFrameYuyv"));
+    // Only a library that reports its status is trusted to return a
+    // meaningful result from scSendFrame.
+    getStatusFn = reinterpret_cast<scGetStatusFn>(camera_library::Symbol(dll, "scGetStatus"));
     if (!createCameraFn || !deleteCameraFn || !sendFrameFn) {
         UnloadDll();
         return false;
@@ -70,6 +73,7 @@ void FrameSender::UnloadDll()
     sendYuyvFn = nullptr;
     waitForConnectionFn = nullptr;
     isConnectedFn = nullptr;
+    getStatusFn = nullptr;
 }
 
 void FrameSender::deleteCamera()
@@ -213,6 +217,7 @@ void FrameSender::Stop()
     running = false;
     paused = false;
     currentFps = 0.0;
+    failingSinceNs = 0;
 }
 
 void FrameSender::joinStraggler()
@@ -236,6 +241,18 @@ void FrameSender::SeekTo(double seconds)
         pendingSeek = seconds;
     else
         decoder->SeekTo(seconds);
+}
+
+FrameSender::SendProblem FrameSender::CurrentSendProblem(int &heldWidth, int &heldHeight) const
+{
+    const int64_t since = failingSinceNs;
+    const int64_t now = std::chrono::steady_clock::now().time_since_epoch() / std::chrono::nanoseconds(1);
+    if (!getStatusFn || !camera || since == 0 || now - since < 1000000000)
+        return SendProblem::None;
+    heldWidth = heldHeight = 0;
+    const int code = getStatusFn(camera, &heldWidth, &heldHeight);
+    // Codes this build does not know are told as a refusal.
+    return code <= 0 ? SendProblem::None : code > 5 ? SendProblem::Refused : SendProblem(code);
 }
 
 bool FrameSender::IsConnected() const
@@ -346,21 +363,18 @@ bool FrameSender::readTimedFrame(std::vector<uint8_t> &buffer)
     return true;
 }
 
-void FrameSender::sendFrame(const FrameView &frame)
+bool FrameSender::sendFrame(const FrameView &frame)
 {
     const FitMode mode = crop ? FitMode::Crop : stretch ? FitMode::Stretch : FitMode::Letterbox;
     const bool mirrored = mirror;
     if (frame.format == FrameView::Format::Yuv420) {
         fitter.RenderYuyv(frame, cameraWidth, cameraHeight, mode, mirrored, cameraFrame);
-        sendYuyvFn(camera, cameraFrame.data());
-        return;
+        return sendYuyvFn(camera, cameraFrame.data());
     }
-    if (!mirrored && frame.width == cameraWidth && frame.height == cameraHeight) {
-        sendFrameFn(camera, frame.plane[0]);
-        return;
-    }
+    if (!mirrored && frame.width == cameraWidth && frame.height == cameraHeight)
+        return sendFrameFn(camera, frame.plane[0]);
     fitter.Render(frame, cameraWidth, cameraHeight, mode, mirrored, cameraFrame);
-    sendFrameFn(camera, cameraFrame.data());
+    return sendFrameFn(camera, cameraFrame.data());
 }
 
 void FrameSender::Run()
@@ -405,12 +419,16 @@ void FrameSender::Run()
 
         if (onFrame)
             onFrame(frame);
-        sendFrame(frame);
+        const bool sent = sendFrame(frame);
         if (stepping.exchange(false) && paused)
             resumeEvent.Reset();
 
         ++framesInWindow;
         const Clock::time_point now = Clock::now();
+        if (sent)
+            failingSinceNs = 0;
+        else if (failingSinceNs == 0)
+            failingSinceNs = std::max<int64_t>(1, now.time_since_epoch() / std::chrono::nanoseconds(1));
         const double elapsed = std::chrono::duration<double>(now - windowStart).count();
         if (elapsed >= 1.0) {
             currentFps = framesInWindow / elapsed;

@@ -21,6 +21,7 @@ typedef bool (*scSendFrameFn)(void *camera, const void *imageBits);
 typedef bool (*scSendFrameYuyvFn)(void *camera, const void *yuyv);
 typedef bool (*scWaitForConnectionFn)(void *camera, float timeout);
 typedef bool (*scIsConnectedFn)(void *camera);
+typedef int (*scGetStatusFn)(void *camera, int *width, int *height);
 }
 
 // Owns the virtual camera and the worker thread that feeds it: frames come
@@ -58,6 +59,12 @@ public:
     void SeekTo(double seconds);
     bool IsConnected() const;
 
+    // Why sent frames have not reached the camera for over a second (the
+    // camera library's scGetStatus codes); None while they do, or when the
+    // library cannot tell.
+    enum class SendProblem { None, NotRegistered, Busy, OtherSize, Refused, NoPermission };
+    SendProblem CurrentSendProblem(int &heldWidth, int &heldHeight) const;
+
     void *camera = nullptr;
     int cameraWidth = 640;
     int cameraHeight = 480;
@@ -70,6 +77,7 @@ public:
     scSendFrameYuyvFn sendYuyvFn = nullptr; // optional
     scWaitForConnectionFn waitForConnectionFn = nullptr;
     scIsConnectedFn isConnectedFn = nullptr;
+    scGetStatusFn getStatusFn = nullptr; // optional
 
     VideoDecoder *decoder = nullptr;
     std::vector<uint8_t> imageData;
@@ -94,6 +102,9 @@ public:
     std::atomic<double> currentFps{0.0};
     std::atomic<double> position{0.0};
     std::atomic<double> duration{0.0};
+    // Steady-clock time of the first failed send since the last one that
+    // reached the camera; 0 while sends succeed.
+    std::atomic<int64_t> failingSinceNs{0};
 
     std::vector<uint8_t> cameraFrame; // what the camera is sent, BGR24 or YUYV
     std::vector<uint8_t> timedFrame;  // own speed: the frame being shown, held
@@ -112,7 +123,7 @@ private:
     // workers never run side by side.
     void joinStraggler();
     bool readVideoFrame(FrameView &frame);
-    void sendFrame(const FrameView &frame);
+    bool sendFrame(const FrameView &frame);
     bool readTimedFrame(std::vector<uint8_t> &buffer);
     bool readAndPublish(std::vector<uint8_t> &buffer);
     template <typename Read>

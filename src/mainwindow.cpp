@@ -79,6 +79,28 @@ int sliderValueFor(double position, double duration)
     return static_cast<int>(std::min(value, 1000.0));
 }
 
+// Why the stream's frames have not reached the camera for a while, or
+// empty while they do.
+QString sendProblemText(const FrameSender &sender)
+{
+    int width = 0, height = 0;
+    switch (sender.CurrentSendProblem(width, height)) {
+    case FrameSender::SendProblem::None:
+        return {};
+    case FrameSender::SendProblem::NotRegistered:
+        return "Camera not registered";
+    case FrameSender::SendProblem::Busy:
+        return "Camera busy: another program uses it";
+    case FrameSender::SendProblem::OtherSize:
+        return QString("Camera busy: another program holds it at %1x%2").arg(width).arg(height);
+    case FrameSender::SendProblem::NoPermission:
+        return "Camera not accessible: no permission";
+    case FrameSender::SendProblem::Refused:
+        break;
+    }
+    return "Camera refused the video";
+}
+
 } // namespace
 
 QString formatTime(double seconds)
@@ -801,10 +823,15 @@ void MainWindow::onTimerTick()
                              .arg(height));
 
     const bool connected = frameSender.IsConnected();
-    connectionLabel->setStyleSheet(connected ? "color: #2a2; font-weight: bold;" : "color: #d90; font-weight: bold;");
-    connectionLabel->setText(connected ? "Connected" : "Waiting for app...");
+    const QString problem = connected ? QString() : sendProblemText(frameSender);
+    connectionLabel->setStyleSheet(connected            ? "color: #2a2; font-weight: bold;"
+                                   : problem.isEmpty() ? "color: #d90; font-weight: bold;"
+                                                       : "color: #d22; font-weight: bold;");
+    connectionLabel->setText(connected ? "Connected" : problem.isEmpty() ? "Waiting for app..." : problem);
     // Re-setting an unchanged tray icon makes some trays flicker.
-    const QString toolTip = connected ? "Vidloom - Connected" : "Vidloom - Streaming";
+    const QString toolTip = connected          ? "Vidloom - Connected"
+                            : problem.isEmpty() ? "Vidloom - Streaming"
+                                                : "Vidloom - " + problem;
     if (trayIcon->toolTip() != toolTip) {
         trayIcon->setIcon(QIcon(connected ? ":/icons/vidloom-connected.svg" : ":/icons/vidloom.svg"));
         trayIcon->setToolTip(toolTip);
