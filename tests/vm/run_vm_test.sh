@@ -10,7 +10,7 @@
 #
 # The module versions: Debian's (v4l2loopback-dkms, registered by the helper)
 # and the newest source snapshot in $VIDLOOM_V4L2LOOPBACK_SOURCES (default
-# /work/shared/v4l2loopback; all of them with VIDLOOM_VM_ALL_SNAPSHOTS=1),
+# ../shared/v4l2loopback beside the checkout; all of them with VIDLOOM_VM_ALL_SNAPSHOTS=1),
 # built here for the VM kernel as test fixtures, never installed.
 # VIDLOOM_VM_INSTALLED=1: use the installed package's helper and camera
 # library instead of the build's.
@@ -62,7 +62,7 @@ mkdir -p "$drivers"
 cp "$build/bin/vidloom_vm_driver" "$drivers/"
 [ -z "$lib" ] || ln -s "$(readlink -f "$lib")" "$drivers/libvidloomcam.so"
 
-sources=${VIDLOOM_V4L2LOOPBACK_SOURCES:-/work/shared/v4l2loopback}
+sources=${VIDLOOM_V4L2LOOPBACK_SOURCES:-$repo/../shared/v4l2loopback}
 snapshots=()
 tarballs=$(ls "$sources"/v4l2loopback-*.tar.gz 2>/dev/null | sort)
 [ "${VIDLOOM_VM_ALL_SNAPSHOTS:-0}" = 1 ] || tarballs=$(echo "$tarballs" | tail -1)
