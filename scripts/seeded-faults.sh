@@ -10,7 +10,9 @@
 # The faults are applied to a scratch checkout of a commit (default HEAD) in
 # $VIDLOOM_FAULTS_DIR (default build-faults/), built there incrementally, so
 # the working tree is never touched.
-#   scripts/seeded-faults.sh [-r ref] [-f faults file] [-k] [id ...]
+#   scripts/seeded-faults.sh [-r ref] [-f faults file] [-b build dir] [-c cmake arg]... [-k] [id ...]
+#     -b  build folder inside the scratch checkout (default build), so a
+#         build with other options (-c -DVIDLOOM_SANITIZE=thread) keeps its own
 #     -k  keep going without the unmodified-code check
 # Tests matching $VIDLOOM_FAULTS_EXCLUDE (default "stress") are not run.
 set -euo pipefail
@@ -18,10 +20,14 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 ref=HEAD
 faults=$root/tests/seeded_faults.txt
 check_baseline=1
-while getopts "r:f:k" opt; do
+build_name=build
+cmake_args=()
+while getopts "r:f:b:c:k" opt; do
   case $opt in
     r) ref=$OPTARG ;;
     f) faults=$(realpath "$OPTARG") ;;
+    b) build_name=$OPTARG ;;
+    c) cmake_args+=("$OPTARG") ;;
     k) check_baseline=0 ;;
     *) exit 2 ;;
   esac
@@ -31,7 +37,7 @@ only=("$@")
 
 work=$(realpath -m "${VIDLOOM_FAULTS_DIR:-$root/build-faults}")
 tree=$work/tree
-build=$tree/build
+build=$tree/$build_name
 exclude=(-E "${VIDLOOM_FAULTS_EXCLUDE-stress}")
 [ -n "${exclude[1]}" ] || exclude=()
 per_test_timeout=${VIDLOOM_FAULTS_TIMEOUT:-300}
@@ -40,10 +46,10 @@ export QT_QPA_PLATFORM=offscreen
 commit=$(git -C "$root" rev-parse --verify "$ref^{commit}")
 mkdir -p "$work"
 if [ ! -e "$tree/.git" ]; then
-  git -C "$root" worktree add --detach -f "$tree" "$commit" >/dev/null
+  git -C "$root" worktree add --quiet --detach -f "$tree" "$commit"
 else
   git -C "$tree" checkout -q --detach -f "$commit"
-  git -C "$tree" clean -q -fd -e build
+  git -C "$tree" clean -q -fd -e "/build*/"
 fi
 
 launcher=()
@@ -53,7 +59,7 @@ if command -v ccache >/dev/null; then
   export CCACHE_NOHASHDIR=1
 fi
 cmake -S "$tree" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVIDLOOM_BUILD_BENCH=OFF \
-  "${launcher[@]}" >"$work/configure.log" || { cat "$work/configure.log"; exit 1; }
+  "${launcher[@]}" "${cmake_args[@]}" >"$work/configure.log" || { cat "$work/configure.log"; exit 1; }
 
 # Test names are also their targets' names.
 tests_for() {
@@ -62,7 +68,7 @@ tests_for() {
   ctest --test-dir "$build" -N -R "$regex" "${exclude[@]}" | sed -n 's/^ *Test *#[0-9]*: //p'
 }
 
-# 0 when every test passes; the first failing test's name in $failed.
+# 0 when every test passes; the failing tests' names in $failed.
 run_tests() {
   local regex=$1 log=$2
   [ "$regex" = all ] && regex=.
@@ -71,7 +77,7 @@ run_tests() {
       --timeout "$per_test_timeout" --parallel "$(nproc)" >"$log" 2>&1; then
     return 0
   fi
-  failed=$(sed -n 's/^ *[0-9]* - \([^ ]*\) .*/\1/p' "$log" | head -n 1)
+  failed=$(sed -n 's/^[[:space:]]*[0-9]* - \([^ ]*\) .*/\1/p' "$log" | paste -sd, -)
   return 1
 }
 
