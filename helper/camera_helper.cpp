@@ -5,6 +5,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
+#include <sstream>
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
@@ -40,6 +41,28 @@ std::string trimmed(std::string s)
 bool isOurs(const std::string &label)
 {
     return label == kLabel;
+}
+
+// A modprobe.d file other than ours that sets v4l2loopback options: ours
+// would be merged with it at the next boot and change that program's devices.
+std::optional<std::filesystem::path> otherProgramsOptions(const std::filesystem::path &root)
+{
+    for (const char *dir : {"etc/modprobe.d", "run/modprobe.d", "usr/lib/modprobe.d", "lib/modprobe.d"}) {
+        std::error_code ec;
+        for (const auto &entry : std::filesystem::directory_iterator(root / dir, ec)) {
+            if (entry.path() == root / kModprobeConfFile || entry.path().extension() != ".conf")
+                continue;
+            std::ifstream in(entry.path());
+            std::string line;
+            while (std::getline(in, line)) {
+                std::istringstream words(line);
+                std::string keyword, module;
+                if (words >> keyword >> module && keyword == "options" && module == kModule)
+                    return "/" + entry.path().lexically_relative(root).string();
+            }
+        }
+    }
+    return std::nullopt;
 }
 
 } // namespace
@@ -120,9 +143,15 @@ int CameraHelper::Register()
     const bool haveOurs = std::any_of(state.deviceLabels.begin(), state.deviceLabels.end(), isOurs);
     if (state.moduleLoaded && !haveOurs) {
         // Reloading it with our options would take the other program's
-        // devices away from it.
-        err_ << kPrefix << "v4l2loopback is already loaded for another program's devices and was left alone. "
-             << "Unload it, or add a device labelled \"Vidloom\" to its configuration, and try again.\n";
+        // devices away from it, in use or not.
+        err_ << kPrefix << "The v4l2loopback module already serves another program's camera, which Vidloom "
+             << "leaves alone; close that program and unload the module (sudo modprobe -r v4l2loopback), "
+             << "then register again.\n";
+        return kOtherProgramsDevices;
+    }
+    if (const auto other = otherProgramsOptions(root_)) {
+        err_ << kPrefix << "Another program sets v4l2loopback options in " << other->string()
+             << ", which Vidloom leaves alone; remove that file or add a device labelled \"Vidloom\" to it.\n";
         return kOtherProgramsDevices;
     }
     if (!writeConfiguration())
@@ -140,11 +169,13 @@ int CameraHelper::loadModule()
     // A module that does not load at boot either should not leave a
     // failing entry behind.
     removeConfiguration();
-    if (!loaded)
-        err_ << kPrefix << "could not load v4l2loopback. Install it (Debian package v4l2loopback-dkms); "
-             << "with Secure Boot on, the module must also be signed with an enrolled key.\n";
-    else
+    if (loaded)
         err_ << kPrefix << "v4l2loopback loaded, but no device labelled \"Vidloom\" appeared.\n";
+    else if (!system_.Modprobe({"--dry-run", "--quiet", kModule}))
+        err_ << kPrefix << "The v4l2loopback module is not installed (Debian package v4l2loopback-dkms).\n";
+    else
+        err_ << kPrefix << "The kernel refused to load v4l2loopback; with Secure Boot on, enrol the module "
+             << "signing key (sudo mokutil --import /var/lib/dkms/mok.pub) and reboot.\n";
     return kModuleFailed;
 }
 
@@ -155,12 +186,12 @@ int CameraHelper::Unregister()
     if (!state.moduleLoaded)
         return removed ? kSuccess : kFileFailed;
     if (!std::all_of(state.deviceLabels.begin(), state.deviceLabels.end(), isOurs)) {
-        err_ << kPrefix << "v4l2loopback also serves another program's devices, so it stays loaded; "
-             << "the Vidloom configuration was removed.\n";
+        err_ << kPrefix << "The Vidloom configuration was removed, but v4l2loopback stays loaded for "
+             << "another program's camera.\n";
         return kOtherProgramsDevices;
     }
     if (!system_.Modprobe({"-r", kModule})) {
-        err_ << kPrefix << "could not unload v4l2loopback. Is a program still using the camera?\n";
+        err_ << kPrefix << "Could not unload v4l2loopback; close the programs that use the camera and try again.\n";
         return kModuleFailed;
     }
     return removed ? kSuccess : kFileFailed;
@@ -175,7 +206,7 @@ bool CameraHelper::writeConfiguration()
     for (const auto &[relative, contents] : files) {
         std::string error;
         if (!WriteFileAtomically(file(relative), contents, error)) {
-            err_ << kPrefix << "could not write /" << relative << ": " << error << "\n";
+            err_ << kPrefix << "Could not write /" << relative << ": " << error << "\n";
             removeConfiguration();
             return false;
         }
@@ -190,7 +221,7 @@ bool CameraHelper::removeConfiguration()
         std::error_code ec;
         std::filesystem::remove(file(relative), ec);
         if (ec) {
-            err_ << kPrefix << "could not remove /" << relative << ": " << ec.message() << "\n";
+            err_ << kPrefix << "Could not remove /" << relative << ": " << ec.message() << "\n";
             ok = false;
         }
     }

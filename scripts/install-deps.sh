@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages Vidloom needs to build, run and test.
-# Safe to run again: apt-get skips what is already there.
+# Installs the Debian 12 packages Vidloom needs to build, run and test, or
+# with arguments just those packages. Safe to run again: only what is
+# missing is installed.
 set -euo pipefail
 
-packages=(
+packages=("$@")
+[ $# -gt 0 ] || packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libqt6svg6 qt6-image-formats-plugins
   libgl-dev

@@ -3,7 +3,8 @@
 #include <filesystem>
 
 // The platform's shared-library loader, as FrameSender needs it: the camera
-// library is looked for beside the executable first, then by bare name.
+// library is looked for beside the executable first, then by bare name
+// (on Linux: the package's private folder first, then the loader's search).
 namespace camera_library {
 
 // "softcam.dll" on Windows, "libvidloomcam.so" elsewhere.

@@ -3,6 +3,11 @@
 #include <dlfcn.h>
 #include <system_error>
 
+// Set by the build: the package's private folder for the camera library.
+#ifndef VIDLOOM_CAMERA_LIBRARY_DIR
+#define VIDLOOM_CAMERA_LIBRARY_DIR "/usr/lib/x86_64-linux-gnu/vidloom"
+#endif
+
 namespace camera_library {
 
 const char *FileName()
@@ -21,6 +26,12 @@ void *Open(const std::filesystem::path &path)
 {
     // RTLD_LOCAL keeps the library's symbols out of the global namespace, so
     // a test library and the real one never resolve into each other.
+    // A bare name means "the installed one": the package keeps it in a
+    // private folder that the loader does not search by itself.
+    if (!path.has_parent_path()) {
+        if (void *installed = dlopen((std::filesystem::path(VIDLOOM_CAMERA_LIBRARY_DIR) / path).c_str(), RTLD_NOW | RTLD_LOCAL))
+            return installed;
+    }
     return dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
 }
 

@@ -2,37 +2,27 @@
 
 #include "vidloom_device.h"
 
-#include <cerrno>
-#include <csignal>
-#include <future>
-#include <memory>
-#include <spawn.h>
-#include <string>
-#include <sys/wait.h>
+#include <sstream>
+#include <sys/stat.h>
 #include <system_error>
-#include <thread>
-#include <vector>
 
-extern char **environ;
-
-// Set by the build: where `make install` puts the helper, which is also the
-// path the polkit action names.
+// Set by the build: where the package (and scripts/run.sh) puts the helper,
+// which is also the path the polkit action names.
 #ifndef VIDLOOM_INSTALLED_HELPER
-#define VIDLOOM_INSTALLED_HELPER "/usr/local/libexec/vidloom/vidloom-camera-helper"
+#define VIDLOOM_INSTALLED_HELPER "/usr/libexec/vidloom/vidloom-camera-helper"
 #endif
 
 namespace camera_registration {
 
 namespace {
 
-constexpr const char *kHelperName = "vidloom-camera-helper";
 constexpr const char *kPkexec = "/usr/bin/pkexec";
-constexpr std::chrono::milliseconds kDefaultTimeout{10000};
+constexpr const char *kHelperPrefix = "vidloom-camera-helper: ";
+constexpr size_t kMaxReason = 240;
 
 struct Settings {
     std::filesystem::path sysfsRoot = "/sys";
     std::filesystem::path testHelper; // empty: the real helper through pkexec
-    std::chrono::milliseconds timeout = kDefaultTimeout;
 };
 
 Settings &settings()
@@ -41,81 +31,10 @@ Settings &settings()
     return s;
 }
 
-// A development build runs the helper built beside the executable; an
-// installed app has none beside it and runs the installed one, the only path
-// the polkit action (and so a friendly prompt) covers.
-std::filesystem::path realHelper()
+bool isExecutableFile(const std::filesystem::path &path)
 {
-    std::error_code ec;
-    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-    if (!ec) {
-        const std::filesystem::path beside = exe.parent_path() / kHelperName;
-        if (std::filesystem::is_regular_file(beside, ec))
-            return beside;
-    }
-    return VIDLOOM_INSTALLED_HELPER;
-}
-
-// The command line: a test helper runs as it is, with the caller's rights;
-// the real one goes through pkexec. The operation is one of two fixed words.
-std::vector<std::string> commandLine(const std::filesystem::path &helper, bool direct, bool unregister)
-{
-    std::vector<std::string> args;
-    if (!direct)
-        args.emplace_back(kPkexec);
-    args.push_back(helper.string());
-    args.emplace_back(unregister ? "unregister" : "register");
-    return args;
-}
-
-pid_t start(const std::vector<std::string> &args)
-{
-    std::vector<char *> argv;
-    for (const std::string &arg : args)
-        argv.push_back(const_cast<char *>(arg.c_str()));
-    argv.push_back(nullptr);
-    // The child starts with no signals blocked and default SIGPIPE, whatever
-    // this thread had.
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    sigset_t none, pipe;
-    sigemptyset(&none);
-    sigemptyset(&pipe);
-    sigaddset(&pipe, SIGPIPE);
-    posix_spawnattr_setsigmask(&attr, &none);
-    posix_spawnattr_setsigdefault(&attr, &pipe);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-    pid_t pid = -1;
-    const int failed = posix_spawn(&pid, argv[0], nullptr, &attr, argv.data(), environ);
-    posix_spawnattr_destroy(&attr);
-    return failed ? -1 : pid;
-}
-
-// Blocks until the child ends; its exit code, or -1 when it did not exit
-// normally.
-int reap(pid_t pid)
-{
-    int status = 0;
-    pid_t r;
-    do {
-        r = waitpid(pid, &status, 0);
-    } while (r < 0 && errno == EINTR);
-    if (r != pid || !WIFEXITED(status))
-        return -1;
-    return WEXITSTATUS(status);
-}
-
-// The exit code if the child ends within the time-out. A detached thread
-// owns the wait, so a child that outlives the time-out is still reaped when
-// it ends and never lingers as a zombie.
-bool exitedWithZero(pid_t pid, std::chrono::milliseconds timeout)
-{
-    auto exitCode = std::make_shared<std::promise<int>>();
-    std::future<int> result = exitCode->get_future();
-    std::thread([pid, exitCode] { exitCode->set_value(reap(pid)); }).detach();
-    if (result.wait_for(timeout) != std::future_status::ready)
-        return false;
-    return result.get() == 0;
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & S_IXUSR);
 }
 
 } // namespace
@@ -125,17 +44,101 @@ bool IsRegistered()
     return !vidloom_device::Find(settings().sysfsRoot).empty();
 }
 
-bool RunTool(bool unregister)
+std::filesystem::path DeviceFolder()
 {
-    const bool direct = !settings().testHelper.empty();
-    const std::filesystem::path helper = direct ? settings().testHelper : realHelper();
+    return settings().sysfsRoot / "class" / "video4linux";
+}
+
+bool IsTrustedPath(const std::filesystem::path &path, unsigned owner, std::string &reason,
+                   const std::filesystem::path &top)
+{
+    // Resolved first, so a link is judged by where it leads, and every
+    // folder on the way could swap the file if it were writable.
     std::error_code ec;
-    if (!std::filesystem::is_regular_file(helper, ec))
+    std::filesystem::path p = std::filesystem::canonical(path, ec);
+    if (ec) {
+        reason = path.string() + " is missing";
         return false;
-    const pid_t pid = start(commandLine(helper, direct, unregister));
-    if (pid < 0)
-        return false;
-    return exitedWithZero(pid, settings().timeout);
+    }
+    for (;;) {
+        struct stat st;
+        if (lstat(p.c_str(), &st) != 0) {
+            reason = p.string() + " is missing";
+            return false;
+        }
+        if (st.st_uid != owner) {
+            reason = p.string() + " is not owned by " + (owner == 0 ? "root" : "uid " + std::to_string(owner));
+            return false;
+        }
+        if (st.st_mode & (S_IWGRP | S_IWOTH)) {
+            reason = p.string() + " is writable by others";
+            return false;
+        }
+        if (p == top || p == p.parent_path())
+            return true;
+        p = p.parent_path();
+    }
+}
+
+std::optional<Command> ToolCommand(bool unregister, std::string &reason)
+{
+    const std::string word = unregister ? "unregister" : "register";
+    // A test helper runs as it is, with the caller's rights.
+    if (!settings().testHelper.empty()) {
+        if (!isExecutableFile(settings().testHelper)) {
+            reason = "The camera helper is missing.";
+            return std::nullopt;
+        }
+        return Command{settings().testHelper.string(), {word}};
+    }
+    const std::filesystem::path helper = VIDLOOM_INSTALLED_HELPER;
+    std::string why;
+    if (!isExecutableFile(kPkexec) || !IsTrustedPath(kPkexec, 0, why)) {
+        reason = "pkexec is not installed (Debian package pkexec).";
+        return std::nullopt;
+    }
+    if (!isExecutableFile(helper)) {
+        reason = "The camera helper " + helper.string() +
+                 " is not installed; install the Vidloom package or start Vidloom with scripts/run.sh.";
+        return std::nullopt;
+    }
+    // Only ever the root-owned helper at the path the polkit action names:
+    // a file any user program could replace would hand that program root.
+    if (!IsTrustedPath(helper, 0, why)) {
+        reason = "The camera helper was not run as root because " + why + ".";
+        return std::nullopt;
+    }
+    return Command{kPkexec, {helper.string(), word}};
+}
+
+std::string FailureReason(const std::string &toolStderr)
+{
+    // The helper's own line says what went wrong, whatever modprobe printed
+    // before it. Without one (pkexec refused), the first line does: pkexec
+    // follows a refusal with "This incident has been reported.".
+    std::istringstream lines(toolStderr);
+    std::string line, reason;
+    while (std::getline(lines, line)) {
+        if (line.rfind(kHelperPrefix, 0) == 0) {
+            reason = line.substr(std::char_traits<char>::length(kHelperPrefix));
+            break;
+        }
+        if (reason.find_first_not_of(" \t\r") == std::string::npos)
+            reason = line;
+    }
+    const size_t start = reason.find_first_not_of(" \t\r");
+    if (start == std::string::npos)
+        return {};
+    line = reason.substr(start, reason.find_last_not_of(" \t\r") + 1 - start);
+    for (char &c : line) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+            c = ' ';
+    }
+    if (line.size() > kMaxReason)
+        line = line.substr(0, kMaxReason - 3) + "...";
+    if (!line.empty() && line.back() != '.' && line.back() != '!' && line.back() != '?')
+        line += '.';
+    return line;
 }
 
 void SetSysfsRootForTesting(const std::filesystem::path &root)
@@ -146,11 +149,6 @@ void SetSysfsRootForTesting(const std::filesystem::path &root)
 void SetHelperPathForTesting(const std::filesystem::path &helper)
 {
     settings().testHelper = helper;
-}
-
-void SetTimeoutForTesting(std::chrono::milliseconds timeout)
-{
-    settings().timeout = timeout;
 }
 
 void ResetForTesting()

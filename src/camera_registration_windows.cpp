@@ -74,7 +74,6 @@ bool RunTool(bool unregister)
 // redirect.
 void SetSysfsRootForTesting(const std::filesystem::path &) {}
 void SetHelperPathForTesting(const std::filesystem::path &) {}
-void SetTimeoutForTesting(std::chrono::milliseconds) {}
 void ResetForTesting() {}
 
 } // namespace camera_registration

@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 
 #include "camera_registration.h"
+#include "camera_registration_watcher.h"
 #include "clickableslider.h"
 #include "instance_activation.h"
 #include "previewwidget.h"
@@ -22,6 +23,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QRegularExpressionValidator>
@@ -272,6 +274,10 @@ MainWindow::MainWindow(QWidget *parent)
     statusBar()->setFixedHeight(28);
     statusLabel = new QLabel("Ready.");
     statusLabel->setObjectName("statusLabel");
+    // It shows the registration helper's words too: never as markup, and
+    // cut off at the window's edge rather than widening the window.
+    statusLabel->setTextFormat(Qt::PlainText);
+    statusLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     connectionLabel = new QLabel;
     connectionLabel->setObjectName("connectionLabel");
     statusBar()->addWidget(statusLabel, 1);
@@ -326,6 +332,8 @@ MainWindow::MainWindow(QWidget *parent)
     if (!initCamera())
         statusLabel->setText(kMissingLibraryText);
     updateRegisterButtons();
+    connect(new CameraRegistrationWatcher(this), &CameraRegistrationWatcher::changed, this,
+            &MainWindow::updateRegisterButtons);
     // Stop starts out disabled, as it is whenever nothing streams.
     updatePlayButton();
     loadSettings();
@@ -333,6 +341,12 @@ MainWindow::MainWindow(QWidget *parent)
 
 MainWindow::~MainWindow()
 {
+    // A helper still waiting for the password outlives the window rather
+    // than making it wait.
+    if (registrationProcess) {
+        registrationProcess->disconnect();
+        registrationProcess->setParent(nullptr);
+    }
     frameSender.Stop();
     frameSender.ShutdownCamera();
     videoDecoder.Close();
@@ -751,18 +765,9 @@ bool MainWindow::isSoftcamRegistered()
     return camera_registration::IsRegistered();
 }
 
-bool MainWindow::runRegsvr32(bool unregister)
-{
-    return camera_registration::RunTool(unregister);
-}
-
 void MainWindow::onRegister()
 {
-    statusLabel->setText("Registering...");
-    QCoreApplication::processEvents();
-    const bool ok = runRegsvr32(false);
-    statusLabel->setText(ok ? "Camera registered!" : "Registration failed.");
-    updateRegisterButtons();
+    runRegistration(false);
 }
 
 void MainWindow::onUnregister()
@@ -770,19 +775,81 @@ void MainWindow::onUnregister()
     // The worker must be gone and the camera released before the device
     // goes away.
     onStop();
-    statusLabel->setText("Unregistering...");
+    runRegistration(true);
+}
+
+// Linux runs the helper without waiting for it: the polkit dialog may stay
+// open for as long as the user likes, and the window keeps working. Windows
+// keeps waiting for regsvr32.
+void MainWindow::runRegistration(bool unregister)
+{
+    statusLabel->setText(unregister ? "Unregistering..." : "Registering...");
+#ifdef _WIN32
     QCoreApplication::processEvents();
-    const bool ok = runRegsvr32(true);
-    statusLabel->setText(ok ? "Camera unregistered." : "Failed.");
+    finishRegistration(unregister, camera_registration::RunTool(unregister) ? 0 : 1, QString());
+#else
+    std::string reason;
+    const std::optional<camera_registration::Command> command = camera_registration::ToolCommand(unregister, reason);
+    if (!command) {
+        finishRegistration(unregister, -1, QString::fromStdString(reason));
+        return;
+    }
+    registrationProcess = new QProcess(this);
+    QProcess *process = registrationProcess;
+    process->setProcessChannelMode(QProcess::SeparateChannels);
+    process->setStandardOutputFile(QProcess::nullDevice());
+    connect(process, &QProcess::finished, this, [this, process, unregister](int code, QProcess::ExitStatus status) {
+        const std::string err = process->readAllStandardError().toStdString();
+        registrationProcess = nullptr;
+        process->deleteLater();
+        finishRegistration(unregister, status == QProcess::NormalExit ? code : -1,
+                           QString::fromStdString(camera_registration::FailureReason(err)));
+    });
+    connect(process, &QProcess::errorOccurred, this, [this, process, unregister](QProcess::ProcessError error) {
+        if (error != QProcess::FailedToStart)
+            return;
+        registrationProcess = nullptr;
+        process->deleteLater();
+        finishRegistration(unregister, -1, "The camera helper could not be started.");
+    });
+    QStringList arguments;
+    for (const std::string &argument : command->arguments)
+        arguments << QString::fromStdString(argument);
+    process->start(QString::fromStdString(command->program), arguments);
+    updateRegisterButtons();
+#endif
+}
+
+void MainWindow::finishRegistration(bool unregister, int exitCode, const QString &reason)
+{
+    using camera_registration::Outcome;
+    switch (camera_registration::OutcomeOf(exitCode)) {
+    case Outcome::Succeeded:
+        statusLabel->setText(unregister ? "Camera unregistered." : "Camera registered!");
+        break;
+    case Outcome::Cancelled:
+        statusLabel->setText(unregister ? "Unregistration cancelled." : "Registration cancelled.");
+        break;
+    case Outcome::Failed: {
+        const QString failed = unregister ? "Failed." : "Registration failed.";
+        statusLabel->setText(reason.isEmpty() ? failed : failed + " " + reason);
+        break;
+    }
+    }
     updateRegisterButtons();
 }
 
+// The state always comes from the system, never from the tool's exit code;
+// while a tool runs, neither button starts another.
 void MainWindow::updateRegisterButtons()
 {
     const bool registered = isSoftcamRegistered();
-    registerButton->setEnabled(!registered);
-    unregisterButton->setEnabled(registered);
+    const bool busy = registrationProcess != nullptr;
+    registerButton->setEnabled(!registered && !busy);
+    unregisterButton->setEnabled(registered && !busy);
     playButton->setEnabled(registered);
+    if (trayPlayAction)
+        trayPlayAction->setEnabled(registered);
     registerStatusLabel->setText(registered
                                      ? QString::fromUtf8("<span style='color: #2a2;font-weight:bold;'>✓ Registered</span>")
                                      : QString::fromUtf8("<span style='color: #888;'>✗ Not registered</span>"));

@@ -17,6 +17,7 @@ class QCheckBox;
 class QComboBox;
 class QLabel;
 class QMenu;
+class QProcess;
 class QPushButton;
 class QSettings;
 class QTimer;
@@ -60,7 +61,8 @@ private:
     void updatePlayButton();
     void updateRegisterButtons();
     static bool isSoftcamRegistered();
-    static bool runRegsvr32(bool unregister);
+    void runRegistration(bool unregister);
+    void finishRegistration(bool unregister, int exitCode, const QString &reason);
     void loadFile(const QString &path);
     bool isVideoFile(const QString &path);
     void showPreview();
@@ -85,6 +87,8 @@ private:
     QPushButton *registerButton = nullptr;
     QPushButton *unregisterButton = nullptr;
     QLabel *registerStatusLabel = nullptr;
+    // The registration helper while it runs; null otherwise.
+    QProcess *registrationProcess = nullptr;
     QLabel *statusLabel = nullptr;
     QLabel *connectionLabel = nullptr;
     QTimer *timer = nullptr;

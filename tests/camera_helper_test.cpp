@@ -16,6 +16,7 @@ namespace {
 
 const Args kLoad{"v4l2loopback", "devices=1", "exclusive_caps=1", "card_label=Vidloom"};
 const Args kUnload{"-r", "v4l2loopback"};
+const Args kFind{"--dry-run", "--quiet", "v4l2loopback"};
 const Args kOurFiles{"etc/modprobe.d/vidloom.conf", "etc/modules-load.d/vidloom.conf"};
 
 std::string readFile(const fs::path &path)
@@ -33,6 +34,8 @@ protected:
     bool Modprobe(const Args &args) override
     {
         calls.push_back(args);
+        if (args == kFind)
+            return installed;
         if (args == kLoad && loads) {
             fs::create_directories(root / "sys/module/v4l2loopback");
             if (makesDevice)
@@ -88,7 +91,7 @@ protected:
         fs::create_directories(dir / "sys/class/video4linux");
         return dir;
     }();
-    bool loads = true, makesDevice = true, unloads = true;
+    bool installed = true, loads = true, makesDevice = true, unloads = true;
     std::vector<Args> calls;
     std::ostringstream err;
 };
@@ -147,7 +150,7 @@ TEST_F(HelperTest, FilesAreReplacedNotWrittenThrough)
     EXPECT_EQ(etcFiles(), kOurFiles) << "no temporary file left";
 }
 
-enum Setup { None = 0, Registered = 1, Loaded = 2, Other = 4, Ours = 8, NoLoad = 16, NoDevice = 32, NoUnload = 64, NoEtc = 128 };
+enum Setup { None = 0, Registered = 1, Loaded = 2, Other = 4, Ours = 8, NoLoad = 16, NoDevice = 32, NoUnload = 64, NoEtc = 128, Missing = 256, OtherOptions = 512 };
 
 // Each row starts from a root holding only a real camera, which no row may touch.
 TEST_F(HelperTest, OutcomesAsData)
@@ -161,22 +164,26 @@ TEST_F(HelperTest, OutcomesAsData)
         std::vector<Args> calls;
         Args files;
     } rows[] = {
-        {Loaded, "register", kOtherProgramsDevices, "another program", {}, {}},
-        {Loaded | Other, "register", kOtherProgramsDevices, "another program", {}, {}},
+        {Loaded, "register", kOtherProgramsDevices, "another program's camera", {}, {}},
+        {Loaded | Other, "register", kOtherProgramsDevices, "another program's camera", {}, {}},
         {Loaded | Other | Ours, "register", kSuccess, "", {}, kOurFiles},
-        {NoLoad, "register", kModuleFailed, "Secure Boot", {kLoad}, {}},
+        {NoLoad, "register", kModuleFailed, "Secure Boot", {kLoad, kFind}, {}},
+        {NoLoad | Missing, "register", kModuleFailed, "not installed (Debian package v4l2loopback-dkms)", {kLoad, kFind}, {}},
+        {OtherOptions, "register", kOtherProgramsDevices, "/usr/lib/modprobe.d/other-camera.conf", {}, {}},
         {NoDevice, "register", kModuleFailed, "no device labelled", {kLoad}, {}},
-        {NoEtc, "register", kFileFailed, "could not write /etc/modprobe.d/vidloom.conf", {}, {"etc/modprobe.d"}},
+        {NoEtc, "register", kFileFailed, "Could not write /etc/modprobe.d/vidloom.conf", {}, {"etc/modprobe.d"}},
         {Registered, "unregister", kSuccess, "", {kUnload}, {}},
         {None, "unregister", kSuccess, "", {}, {}},
         {Registered | Other, "unregister", kOtherProgramsDevices, "stays loaded", {}, {}},
-        {Registered | NoUnload, "unregister", kModuleFailed, "still using", {kUnload}, {}},
+        {Registered | NoUnload, "unregister", kModuleFailed, "close the programs", {kUnload}, {}},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.setup);
         fs::remove_all(root / "sys");
         fs::remove_all(root / "etc");
+        fs::remove_all(root / "usr");
         addDevice("video0", "Integrated Camera", /*loopback=*/false);
+        installed = !(row.setup & Missing);
         loads = !(row.setup & NoLoad);
         makesDevice = !(row.setup & NoDevice);
         unloads = !(row.setup & NoUnload);
@@ -189,6 +196,10 @@ TEST_F(HelperTest, OutcomesAsData)
             addDevice("video9", "Other Loopback");
         if (row.setup & Ours)
             addDevice("video2", "Vidloom");
+        if (row.setup & OtherOptions) {
+            fs::create_directories(root / "usr/lib/modprobe.d");
+            std::ofstream(root / "usr/lib/modprobe.d/other-camera.conf") << "# theirs\noptions  v4l2loopback devices=2\n";
+        }
         if (row.setup & NoEtc) {
             fs::create_directories(root / "etc");
             std::ofstream(root / "etc/modprobe.d") << "not a directory\n";

@@ -2,122 +2,93 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <csignal>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
-#include <thread>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
-using namespace std::chrono_literals;
 
 namespace {
 
-std::string readFile(const fs::path &path)
-{
-    std::stringstream s;
-    s << std::ifstream(path).rdbuf();
-    return s.str();
-}
-
-// Polls for something another process does; generous, never a measurement.
-template <typename Condition>
-bool eventually(Condition condition)
-{
-    for (int i = 0; i < 1000 && !condition(); ++i)
-        std::this_thread::sleep_for(10ms);
-    return condition();
-}
-
 class CameraRegistrationTest : public ::testing::Test {
 protected:
-    void SetUp() override { camera_registration::SetSysfsRootForTesting(dir / "sys"); }
-    void TearDown() override
-    {
-        camera_registration::ResetForTesting();
-        fs::remove_all(dir);
-    }
+    void TearDown() override { fs::remove_all(dir); }
 
-    void addDevice(const std::string &node, const std::string &label)
+    // A folder (and its parents up to dir) of the given mode; a file in it
+    // of the given mode.
+    fs::path makeFile(const std::string &relative, fs::perms folder, fs::perms file)
     {
-        fs::create_directories(dir / "sys/class/video4linux" / node);
-        std::ofstream(dir / "sys/class/video4linux" / node / "name") << label << "\n";
-    }
-
-    // A stand-in for the helper: records its arguments, then runs body.
-    void writeHelper(const std::string &body, fs::perms perms = fs::perms::owner_all)
-    {
-        const fs::path script = dir / "helper.sh";
-        std::ofstream(script) << "#!/bin/sh\nprintf '%s\\n' \"$#\" \"$@\" > '" << (dir / "args").string() << "'\n"
-                              << body << "\n";
-        fs::permissions(script, perms);
-        camera_registration::SetHelperPathForTesting(script);
+        const fs::path path = dir / relative;
+        fs::create_directories(path.parent_path());
+        fs::permissions(path.parent_path(), folder);
+        std::ofstream(path) << "#!/bin/sh\n";
+        fs::permissions(path, file);
+        return path;
     }
 
     const fs::path dir = [] {
         std::string pattern = (fs::temp_directory_path() / "vidloom-reg-XXXXXX").string();
         return fs::path(mkdtemp(pattern.data()));
     }();
-    const std::string device = (dir / "sys/class/video4linux/video3").string();
-    const std::string makeDevice = "mkdir -p '" + device + "' && echo Vidloom > '" + device + "/name'";
 };
 
-TEST_F(CameraRegistrationTest, RegisteredOnlyWhileADeviceIsLabelledVidloom)
+// Below dir (mode 0700, ours), "our" files pass; anything another user
+// could replace, directly or through a folder or a link, is refused.
+TEST_F(CameraRegistrationTest, OnlyAHelperNobodyElseCanReplaceIsTrusted)
 {
-    EXPECT_FALSE(camera_registration::IsRegistered()) << "no video4linux class at all";
-    addDevice("video0", "Integrated Camera");
-    addDevice("video1", "Vidloom Other");
-    EXPECT_FALSE(camera_registration::IsRegistered());
-    addDevice("video7", "Vidloom");
-    EXPECT_TRUE(camera_registration::IsRegistered());
-}
-
-TEST_F(CameraRegistrationTest, RunsTheHelperWithOneFixedWordAndTrustsOnlyExitZero)
-{
-    // The state comes from sysfs, not from the exit code.
+    using P = fs::perms;
+    const P shared = P::owner_all | P::group_read | P::group_exec | P::others_read | P::others_exec; // 0755
+    const fs::path good = makeFile("libexec/helper", shared, shared);
+    const fs::path open = makeFile("home/user/helper", shared | P::group_write, shared);
+    fs::create_symlink(open, dir / "libexec/link");
     const struct {
-        std::string body;
-        bool unregister, succeeds, registered;
+        fs::path path;
+        unsigned owner;
+        std::string reason; // empty: trusted
     } rows[] = {
-        {makeDevice, false, true, true},
-        {"rm -r '" + device + "'", true, true, false},
-        {makeDevice + "; exit 1", false, false, true},
-        {"kill -9 $$", true, false, true},
+        {good, getuid(), ""},
+        {dir / "libexec/missing", getuid(), "missing"},
+        {good, getuid() + 1, (dir / "libexec/helper").string() + " is not owned by uid"},
+        {makeFile("libexec/open", shared, shared | P::others_write), getuid(), "open is writable by others"},
+        {open, getuid(), (dir / "home/user").string() + " is writable by others"},
+        {dir / "libexec/link", getuid(), (dir / "home/user").string() + " is writable by others"},
     };
     for (const auto &row : rows) {
-        writeHelper(row.body);
-        EXPECT_EQ(camera_registration::RunTool(row.unregister), row.succeeds) << row.body;
-        EXPECT_EQ(readFile(dir / "args"), row.unregister ? "1\nunregister\n" : "1\nregister\n");
-        EXPECT_EQ(camera_registration::IsRegistered(), row.registered) << row.body;
+        std::string reason;
+        EXPECT_EQ(camera_registration::IsTrustedPath(row.path, row.owner, reason, dir), row.reason.empty()) << row.path;
+        EXPECT_NE(reason.find(row.reason), std::string::npos) << reason;
     }
+    std::string reason;
+    EXPECT_FALSE(camera_registration::IsTrustedPath(good, getuid(), reason)) << "the temporary folder is writable by all";
 }
 
-TEST_F(CameraRegistrationTest, MissingOrUnrunnableHelperStartsNothing)
+// With or without an installed helper on this machine, nothing beside
+// this test program ever runs as root.
+TEST_F(CameraRegistrationTest, OnlyTheInstalledHelperGoesThroughPkexec)
 {
-    writeHelper("touch '" + (dir / "ran").string() + "'", fs::perms::owner_read | fs::perms::owner_write);
-    for (const fs::path &helper : {dir / "no-such-helper", dir, dir / "helper.sh"}) {
-        camera_registration::SetHelperPathForTesting(helper);
-        EXPECT_FALSE(camera_registration::RunTool(false)) << helper;
-    }
-    EXPECT_FALSE(fs::exists(dir / "args") || fs::exists(dir / "ran"));
+    camera_registration::ResetForTesting();
+    std::string reason;
+    const auto real = camera_registration::ToolCommand(false, reason);
+    EXPECT_TRUE(real ? real->program + " " + real->arguments.at(0) == "/usr/bin/pkexec /usr/libexec/vidloom/vidloom-camera-helper"
+                     : !reason.empty());
 }
 
-TEST_F(CameraRegistrationTest, HangingHelperFailsIsLeftRunningAndIsReapedLater)
+TEST_F(CameraRegistrationTest, TheToolsStderrBecomesOneSentence)
 {
-    const std::string pidFile = (dir / "pid").string();
-    writeHelper("echo $$ > '" + pidFile + ".tmp' && mv '" + pidFile + ".tmp' '" + pidFile + "'; exec sleep 600");
-    camera_registration::SetTimeoutForTesting(200ms);
-    EXPECT_FALSE(camera_registration::RunTool(false));
-
-    ASSERT_TRUE(eventually([&] { return fs::exists(pidFile); }));
-    const pid_t pid = std::stoi(readFile(pidFile));
-    ASSERT_GT(pid, 1);
-    EXPECT_EQ(kill(pid, 0), 0) << "the helper must not be killed";
-    // A zombie would keep its /proc entry.
-    ASSERT_EQ(kill(pid, SIGKILL), 0);
-    EXPECT_TRUE(eventually([&] { return !fs::exists("/proc/" + std::to_string(pid)); }));
+    const struct {
+        std::string err, reason;
+    } rows[] = {
+        {"", ""},
+        {" \n\n", ""},
+        {"modprobe: FATAL: Module v4l2loopback not found\nvidloom-camera-helper: Not installed (package x).\n", "Not installed (package x)."},
+        {"\nError executing command as another user: Not authorized\n\nThis incident has been reported.\n",
+         "Error executing command as another user: Not authorized."},
+        {"tab\there\x1b[31m", "tab here [31m."},
+        {std::string(500, 'x'), std::string(237, 'x') + "..."},
+    };
+    for (const auto &row : rows)
+        EXPECT_EQ(camera_registration::FailureReason(row.err), row.reason) << row.err;
 }
 
 } // namespace

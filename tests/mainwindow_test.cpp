@@ -61,8 +61,8 @@ private slots:
         QVERIFY(!part<QCheckBox>(&window, "stretchCheck")->isChecked());
     }
 
-    // The outcome text comes from the helper's exit code, the buttons and
-    // the label from whether the device exists afterwards.
+    // The outcome text comes from the helper's exit code and stderr, the
+    // buttons and the label from whether the device exists afterwards.
     void registration_data()
     {
         QTest::addColumn<bool>("registered");
@@ -71,14 +71,18 @@ private slots:
         QTest::addColumn<QString>("status");
         QTest::addColumn<bool>("registeredAfter");
         using H = WindowTestEnvironment::Helper;
+        const QString reason = " The module is not installed (Debian package x).";
         QTest::newRow("not registered") << false << "" << H::Succeeds << "Ready." << false;
         QTest::newRow("registered") << true << "" << H::Succeeds << "Ready." << true;
         QTest::newRow("register") << false << "registerButton" << H::Succeeds << "Camera registered!" << true;
-        QTest::newRow("register fails") << false << "registerButton" << H::Fails << "Registration failed." << false;
+        QTest::newRow("register fails") << false << "registerButton" << H::Fails << "Registration failed." + reason << false;
+        QTest::newRow("register cancelled") << false << "registerButton" << H::Cancels << "Registration cancelled." << false;
+        QTest::newRow("no helper") << false << "registerButton" << H::Missing
+                                   << "Registration failed. The camera helper is missing." << false;
         QTest::newRow("unregister") << true << "unregisterButton" << H::Succeeds << "Camera unregistered." << false;
-        QTest::newRow("unregister fails") << true << "unregisterButton" << H::Fails << "Failed." << true;
-        // Waits out the time-out; last, as the helper finishes after the test.
-        QTest::newRow("register hangs") << false << "registerButton" << H::Hangs << "Registration failed." << false;
+        QTest::newRow("unregister fails") << true << "unregisterButton" << H::Fails << "Failed." + reason << true;
+        QTest::newRow("unregister cancelled") << true << "unregisterButton" << H::Cancels << "Unregistration cancelled."
+                                              << true;
     }
     void registration()
     {
@@ -92,13 +96,46 @@ private slots:
         MainWindow window;
         if (!button.isEmpty())
             part<QPushButton>(&window, qPrintable(button))->click();
-        QCOMPARE(statusText(window), status);
+        QTRY_COMPARE(statusText(window), status);
         QCOMPARE(labelText(window, "registerStatusLabel"),
                  registeredAfter ? QString::fromUtf8("<span style='color: #2a2;font-weight:bold;'>✓ Registered</span>")
                                  : QString::fromUtf8("<span style='color: #888;'>✗ Not registered</span>"));
         QCOMPARE(part<QPushButton>(&window, "playButton")->isEnabled(), registeredAfter);
+        QCOMPARE(trayAction(window, "Play")->isEnabled(), registeredAfter);
         QCOMPARE(part<QPushButton>(&window, "registerButton")->isEnabled(), !registeredAfter);
         QCOMPARE(part<QPushButton>(&window, "unregisterButton")->isEnabled(), registeredAfter);
+    }
+
+    // The event loop runs while the helper waits (as for a password): a
+    // timer posted before the click fires with the helper still running.
+    // A window that waited for the helper would see it finished first.
+    void registrationKeepsTheWindowResponsive()
+    {
+        env.setRegistered(false);
+        env.setHelper(WindowTestEnvironment::Helper::Waits);
+        MainWindow window;
+        QString during;
+        QTimer::singleShot(0, &window, [&] {
+            during = statusText(window) + QString(" %1%2").arg(part<QPushButton>(&window, "registerButton")->isEnabled())
+                                              .arg(part<QPushButton>(&window, "unregisterButton")->isEnabled());
+            env.gate();
+        });
+        part<QPushButton>(&window, "registerButton")->click();
+        QTRY_COMPARE(statusText(window), QString("Camera registered!"));
+        QCOMPARE(during, QString("Registering... 00"));
+    }
+
+    // Someone else registers or removes the camera: the window follows.
+    void registrationIsLive()
+    {
+        env.setRegistered(false);
+        MainWindow window;
+        for (bool registered : {true, false, true}) {
+            env.setRegistered(registered);
+            QTRY_COMPARE_WITH_TIMEOUT(part<QPushButton>(&window, "playButton")->isEnabled(), registered, 1000);
+            QCOMPARE(part<QPushButton>(&window, "registerButton")->isEnabled(), !registered);
+            QCOMPARE(trayAction(window, "Play")->isEnabled(), registered);
+        }
     }
 
     // After a video, an image replaces preview and times. The extension
@@ -341,7 +378,7 @@ private slots:
             }
         }
         const bool playing = after == "playing", running = playing || after == "paused";
-        QCOMPARE(statusText(window), status);
+        QTRY_COMPARE(statusText(window), status);
         QCOMPARE(part<QPushButton>(&window, "playButton")->text(), QString(playing ? " Pause" : " Play"));
         QVERIFY(trayAction(window, playing ? "Pause" : "Play"));
         QCOMPARE(part<QPushButton>(&window, "stopButton")->isEnabled(), running);

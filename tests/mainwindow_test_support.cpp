@@ -53,16 +53,28 @@ void WindowTestEnvironment::setRegistered(bool registered)
 void WindowTestEnvironment::setHelper(Helper behaviour)
 {
     const std::string device = (sysfs / "class" / "video4linux" / "video7").string();
+    const std::string gateFile = (helperScript.parent_path() / "gate").string();
+    std::filesystem::remove(gateFile);
+    std::filesystem::remove(helperScript);
+    if (behaviour == Helper::Missing)
+        return;
     std::ofstream script(helperScript, std::ios::trunc);
     script << "#!/bin/sh\n";
     if (behaviour == Helper::Fails)
-        script << "exit 1\n";
-    if (behaviour == Helper::Hangs)
-        script << "sleep 13\n"; // does its work, but far too late
+        script << "echo 'vidloom-camera-helper: The module is not installed (Debian package x).' >&2; exit 4\n";
+    if (behaviour == Helper::Cancels)
+        script << "exit 126\n";
+    if (behaviour == Helper::Waits)
+        script << "i=0; while [ ! -e '" << gateFile << "' ] && [ $i -lt 300 ]; do sleep 0.05; i=$((i+1)); done\n";
     script << "if [ \"$1\" = register ]; then mkdir -p '" << device << "' && echo Vidloom > '" << device
            << "/name'; else rm -rf '" << device << "'; fi\n";
     script.close();
     std::filesystem::permissions(helperScript, std::filesystem::perms::owner_all);
+}
+
+void WindowTestEnvironment::gate()
+{
+    std::ofstream(helperScript.parent_path() / "gate");
 }
 
 QByteArray WindowTestEnvironment::settingsOnDisk() const

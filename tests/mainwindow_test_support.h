@@ -16,7 +16,8 @@
 // creates or removes that device, and the recording camera's controls.
 class WindowTestEnvironment {
 public:
-    enum class Helper { Succeeds, Fails, Hangs };
+    // Waits: does its work once gate() is called, or after 15 s.
+    enum class Helper { Succeeds, Fails, Cancels, Waits, Missing };
 
     WindowTestEnvironment();
     ~WindowTestEnvironment();
@@ -27,6 +28,7 @@ public:
     void reset();
     void setRegistered(bool registered);
     void setHelper(Helper behaviour);
+    void gate();
     QByteArray settingsOnDisk() const;
     // Loads a file and plays it; true once the camera has had frames.
     bool stream(MainWindow &window, const QString &path);

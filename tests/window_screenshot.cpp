@@ -1,12 +1,15 @@
 // Takes a picture of the real window while it streams a test video into
-// the recording camera, with a client connected. Run by
-// scripts/screenshot.sh under Xvfb; not a test.
+// the recording camera, with a client connected; with "register" after the
+// output file, after pressing Register with the real helper through pkexec
+// on this machine. Run by scripts/screenshot.sh under Xvfb; not a test.
 #include "mainwindow_test_support.h"
+#include "camera_registration.h"
 #include "recording_camera_control.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QLabel>
+#include <QPushButton>
 #include <QSettings>
 
 #include <cstdio>
@@ -29,12 +32,19 @@ int main(int argc, char **argv)
                                    "-f lavfi -i testsrc2=size=1280x720:rate=30 -t 60 -c:v mpeg4 -q:v 3");
     QSettings(MainWindow::settingsFilePath(), QSettings::IniFormat).setValue("lastFile", clip);
 
+    const bool registering = argc > 2 && QByteArray(argv[2]) == "register";
+    if (registering)
+        camera_registration::ResetForTesting();
     MainWindow window;
     window.show();
-    invoke(window, "onPlayPause");
-    // Long enough for a measured frame rate and a moved slider.
-    QDeadlineTimer settle(4000);
-    while (!settle.hasExpired())
+    if (registering)
+        part<QPushButton>(&window, "registerButton")->click();
+    else
+        invoke(window, "onPlayPause");
+    // Long enough for a measured frame rate and a moved slider, or for the
+    // helper to finish.
+    QDeadlineTimer settle(registering ? 120000 : 4000);
+    while (!settle.hasExpired() && !(registering && !statusText(window).endsWith("...")))
         QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
 
     std::printf("status: %s | %s\n", qPrintable(statusText(window)),

@@ -5,11 +5,14 @@
 # unregisters. Everything is logged to $results/log.txt; the verdict goes to
 # $results/result.txt ("PASS" or "FAIL: ...").
 #
-#   in_vm_test.sh <build dir> <results dir>
+#   in_vm_test.sh <build dir> <results dir> [installed]
+# With "installed", the Debian package's helper and camera library are used.
 set -u
 build=$1
 results=$2
 bin=$build/bin
+helper=$bin/vidloom-camera-helper
+driver=$bin/vidloom_vm_driver
 log=$results/log.txt
 # Small enough that the emulated CPU keeps up with 30 fps.
 width=320
@@ -37,7 +40,13 @@ finish() {
 trap finish EXIT
 
 say "== register"
-helper=$bin/vidloom-camera-helper
+if [ "${3:-}" = installed ]; then
+    helper=/usr/libexec/vidloom/vidloom-camera-helper
+    check "installed helper" test -x "$helper"
+    # Alone in a folder, the driver loads the camera library from the
+    # package's private folder, as /usr/bin/vidloom does.
+    mkdir -p /tmp/installed && cp "$driver" /tmp/installed/ && driver=/tmp/installed/vidloom_vm_driver
+fi
 if [ -x "$helper" ]; then
     check "helper registers the camera" "$helper" register
 else
@@ -56,7 +65,7 @@ if ffmpeg -nostdin -v error -y -f lavfi -i "color=c=red:s=$((width / 2))x$height
         -filter_complex hstack -pix_fmt yuv420p -c:v mpeg4 -q:v 2 "$video" >> "$log" 2>&1; then
     source=("$video")
 fi
-"$bin/vidloom_vm_driver" "${source[@]}" $width $height > "$results/driver.txt" 2>&1 &
+"$driver" "${source[@]}" $width $height > "$results/driver.txt" 2>&1 &
 driver=$!
 # Under emulation the driver takes seconds to start; wait for its first
 # frames, which turn the device into a capture device.

@@ -6,6 +6,7 @@
 # ffmpeg, v4l2-ctl) run against a real /dev/videoN (see in_vm_test.sh).
 #
 #   run_vm_test.sh [build dir]     (default: build)
+# VIDLOOM_VM_INSTALLED=1: use the installed package's helper and camera library.
 # Exits 0 on success or when no VM can be started (with a SKIP message).
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/../.." && pwd)
@@ -73,7 +74,7 @@ for p in $repo $build; do
     case \$p in /tmp/*|/run/*) mkdir -p /host\$p && mount -o bind /hostro\$p /host\$p ;; esac
 done
 mount -t 9p -o \$opts results /host$results
-chroot /host /bin/bash $repo/tests/vm/in_vm_test.sh $build $results > /host$results/console.txt 2>&1
+chroot /host /bin/bash $repo/tests/vm/in_vm_test.sh $build $results ${VIDLOOM_VM_INSTALLED:+installed} > /host$results/console.txt 2>&1
 sync
 poweroff -f
 INIT
