@@ -10,13 +10,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
 cxx=x86_64-w64-mingw32-g++-posix
-if ! command -v "$cxx" >/dev/null; then
-  sudo_cmd=()
-  [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
-  export DEBIAN_FRONTEND=noninteractive
-  "${sudo_cmd[@]}" apt-get update -q
-  "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends g++-mingw-w64-x86-64-posix
-fi
+bash "$root/scripts/install-deps.sh" g++-mingw-w64-x86-64-posix pkg-config qt6-base-dev qt6-svg-dev
 qt=$(pkg-config --variable=includedir Qt6Core)
 
 # Sources that include Qt and have a Windows path of their own.
