@@ -73,7 +73,7 @@ run_tests() {
   local regex=$1 log=$2
   [ "$regex" = all ] && regex=.
   failed=
-  if ctest --test-dir "$build" -R "$regex" "${exclude[@]}" --stop-on-failure \
+  if ctest --test-dir "$build" -R "$regex" "${exclude[@]}" --stop-on-failure --output-on-failure \
       --timeout "$per_test_timeout" --parallel "$(nproc)" >"$log" 2>&1; then
     return 0
   fi
