@@ -61,7 +61,8 @@ TEST_F(FrameSenderTest, CameraLifecycle)
 
 TEST_F(FrameSenderTest, StillImageStreamsFittedAndMirrored)
 {
-    const int w = 160, h = 90;
+    // As wide as the camera but lower: only the height tells it needs fitting.
+    const int w = 96, h = 54;
     const auto image = reference_frame::Pattern(w, h);
     FrameSender sender;
     ASSERT_TRUE(sender.InitCamera(96, 96, 30.0f));
@@ -77,7 +78,10 @@ TEST_F(FrameSenderTest, StillImageStreamsFittedAndMirrored)
         seenH = f.height;
     };
     sender.position = 12.5;
-    sender.StartImage(image.data(), w, h);
+    std::vector<uint8_t> loaded = image;
+    sender.StartImage(loaded.data(), w, h);
+    // The sender keeps its own copy: the loader may load the next file.
+    std::fill(loaded.begin(), loaded.end(), uint8_t(0x5a));
     ASSERT_TRUE(sender.running);
     ASSERT_TRUE(sendMore(5));
 
@@ -91,7 +95,7 @@ TEST_F(FrameSenderTest, StillImageStreamsFittedAndMirrored)
     EXPECT_EQ(sender.position.load(), 12.5) << "a still image leaves the position alone";
 
     // Stretch, mirror and crop take effect on the next frame. Crop keeps the
-    // middle 90x90 and fills the frame with it.
+    // middle 54x54 and fills the frame with it.
     sender.stretch = true;
     ASSERT_TRUE(sendMore(3));
     EXPECT_EQ(camera.frame(), reference_frame::CameraFrame(image.data(), w, h, 96, 96, true));
@@ -103,9 +107,9 @@ TEST_F(FrameSenderTest, StillImageStreamsFittedAndMirrored)
     sender.crop = true;
     std::vector<uint8_t> middle;
     for (int row = 0; row < h; ++row)
-        middle.insert(middle.end(), image.begin() + (row * w + 35) * 3, image.begin() + (row * w + 125) * 3);
+        middle.insert(middle.end(), image.begin() + (row * w + 21) * 3, image.begin() + (row * w + 75) * 3);
     ASSERT_TRUE(sendMore(3));
-    EXPECT_EQ(camera.frame(), reference_frame::CameraFrame(middle.data(), 90, 90, 96, 96, true));
+    EXPECT_EQ(camera.frame(), reference_frame::CameraFrame(middle.data(), 54, 54, 96, 96, true));
     sender.Stop();
 }
 

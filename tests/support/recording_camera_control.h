@@ -1,46 +1,58 @@
 #pragma once
 
-#include <cstdint>
-#include <vector>
+#include "recording_camera_state.h"
 
-// The knobs of the recording camera library that sits beside the test
-// programs. The library is the very one FrameSender loads (dlopen hands out
-// the same instance), so what the test sets is what the sender sees.
+#include <algorithm>
+
+// The recording camera library that sits beside the test programs. It is
+// the very one FrameSender loads (dlopen hands out the same instance), so
+// what the test sets is what the sender sees.
 class RecordingCamera {
 public:
     RecordingCamera();
-    bool ok() const { return handle != nullptr; }
+    bool ok() const { return state != nullptr; }
 
-    void reset() { fn.reset(); }
-    void setPacing(bool on) { fn.setPacing(on); }
-    void setConnected(bool on) { fn.setConnected(on); }
-    void setCreateFailures(int n) { fn.setCreateFailures(n); }
-    void setSendDelayMs(int ms) { fn.setSendDelayMs(ms); }
-    void captureFrames(int n) { fn.captureFrames(n); }
-    int64_t frameCount() const { return fn.frameCount(); }
-    int createCalls() const { return fn.createCalls(); }
-    int deleteCalls() const { return fn.deleteCalls(); }
-    bool cameraLive() const { return fn.cameraLive(); }
-    int capturedCount() const { return fn.capturedCount(); }
-    bool waitForFrames(int64_t n, int timeoutMs = 10000) const { return fn.waitForFrames(n, timeoutMs); }
+    // Runs f on the state under the library's lock.
+    template <typename F>
+    auto with(F f) const
+    {
+        struct Unlock {
+            void (*lock)(bool);
+            ~Unlock() { lock(false); }
+        } unlock{lock};
+        lock(true);
+        return f(*state);
+    }
+    void reset()
+    {
+        with([](auto &s) {
+            const void *live = s.liveCamera;
+            s = {};
+            s.liveCamera = live;
+        });
+    }
+    void setPacing(bool on) { with([=](auto &s) { s.pacing = on; }); }
+    void setConnected(bool on) { with([=](auto &s) { s.connected = on; }); }
+    void setCreateFailures(int n) { with([=](auto &s) { s.failCreates = n; }); }
+    void setSendDelayMs(int ms) { with([=](auto &s) { s.sendDelayMs = ms; }); }
+    void captureFrames(int n) { with([=](auto &s) { s.captured.clear(), s.captureLimit = size_t(std::max(n, 0)); }); }
+    int64_t frameCount() const { return with([](auto &s) { return s.framesSent; }); }
+    int createCalls() const { return with([](auto &s) { return s.createCalls; }); }
+    int deleteCalls() const { return with([](auto &s) { return s.deleteCalls; }); }
+    bool cameraLive() const { return with([](auto &s) { return s.liveCamera != nullptr; }); }
+    int capturedCount() const { return with([](auto &s) { return int(s.captured.size()); }); }
+    bool waitForFrames(int64_t n, int timeoutMs = 10000) const { return waitFn(n, timeoutMs); }
     // index -1: the last frame sent.
-    std::vector<uint8_t> frame(int index = -1) const;
+    std::vector<uint8_t> frame(int index = -1) const
+    {
+        return with([=](auto &s) {
+            return index < 0 ? s.lastFrame : size_t(index) < s.captured.size() ? s.captured[size_t(index)]
+                                                                                 : std::vector<uint8_t>{};
+        });
+    }
 
 private:
-    void *handle = nullptr;
-    struct {
-        void (*reset)();
-        void (*setPacing)(bool);
-        void (*setConnected)(bool);
-        void (*setCreateFailures)(int);
-        void (*setSendDelayMs)(int);
-        void (*captureFrames)(int);
-        int64_t (*frameCount)();
-        int (*createCalls)();
-        int (*deleteCalls)();
-        bool (*cameraLive)();
-        int (*capturedCount)();
-        bool (*waitForFrames)(int64_t, int);
-        int64_t (*copyFrame)(int, uint8_t *, int64_t);
-    } fn{};
+    RecordingCameraState *state = nullptr;
+    void (*lock)(bool) = nullptr;
+    bool (*waitFn)(int64_t, int) = nullptr;
 };
