@@ -1,11 +1,10 @@
 #include "reader_watch.h"
 
-#include "loopback_output.h"
-
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
+#include <sys/inotify.h>
 #include <unistd.h>
 
 namespace {
@@ -64,7 +63,8 @@ bool OtherProcessHasOpen(const std::string &path)
 }
 
 ReaderWatch::ReaderWatch()
-    : thread([this] { run(); })
+    : inotifyFd(inotify_init1(IN_NONBLOCK | IN_CLOEXEC))
+    , thread([this] { run(); })
 {
 }
 
@@ -77,16 +77,22 @@ ReaderWatch::~ReaderWatch()
     wake.notify_all();
     changed.notify_all();
     thread.join();
+    if (inotifyFd >= 0)
+        close(inotifyFd);
 }
 
-void ReaderWatch::Watch(int deviceFd, const std::string &path, bool events)
+void ReaderWatch::Watch(const std::string &path, std::function<int()> usage)
 {
     {
         std::lock_guard lock(mutex);
-        fd = deviceFd;
+        ++generation;
         devicePath = path;
-        usageEvents = events;
+        latestUsage = std::move(usage);
         usageCount = 0;
+        if (inotifyFd >= 0 && !latestUsage)
+            watchId = inotify_add_watch(inotifyFd, path.c_str(), IN_OPEN | IN_CLOSE);
+        // A reader may have come before the watch began.
+        scanDue = true;
         recheck = true;
     }
     wake.notify_all();
@@ -95,8 +101,13 @@ void ReaderWatch::Watch(int deviceFd, const std::string &path, bool events)
 void ReaderWatch::Forget()
 {
     std::lock_guard lock(mutex);
-    fd = -1;
+    ++generation;
+    if (watchId >= 0)
+        inotify_rm_watch(inotifyFd, watchId);
+    watchId = -1;
     devicePath.clear();
+    latestUsage = nullptr;
+    scanDue = false;
     publish(false);
 }
 
@@ -111,28 +122,41 @@ bool ReaderWatch::WaitForConnection(std::chrono::duration<double> timeout)
     return connected.load();
 }
 
+// Drains the inotify queue: true if the device was opened or closed.
+bool ReaderWatch::openedOrClosed()
+{
+    if (inotifyFd < 0 || watchId < 0)
+        return true; // no inotify: look every time
+    alignas(inotify_event) char buffer[4096];
+    bool any = false;
+    while (read(inotifyFd, buffer, sizeof buffer) > 0)
+        any = true;
+    return any;
+}
+
 void ReaderWatch::run()
 {
     std::unique_lock lock(mutex);
     while (!stopping) {
-        publish(look());
+        if (latestUsage) {
+            const int latest = latestUsage();
+            if (latest >= 0)
+                usageCount = latest;
+            publish(usageCount > 0);
+        } else if (!devicePath.empty() && (openedOrClosed() || scanDue)) {
+            scanDue = false;
+            const unsigned scanned = generation;
+            const std::string path = devicePath;
+            lock.unlock();
+            const bool found = OtherProcessHasOpen(path);
+            scans.fetch_add(1, std::memory_order_relaxed);
+            lock.lock();
+            if (scanned == generation)
+                publish(found);
+        }
         wake.wait_for(lock, kInterval, [this] { return stopping || recheck; });
         recheck = false;
     }
-}
-
-// Called with the mutex held, so the writer cannot close fd meanwhile.
-bool ReaderWatch::look()
-{
-    if (devicePath.empty())
-        return false;
-    if (usageEvents) {
-        const int latest = loopback_output::LatestClientUsage(fd);
-        if (latest >= 0)
-            usageCount = latest;
-        return usageCount > 0;
-    }
-    return OtherProcessHasOpen(devicePath);
 }
 
 void ReaderWatch::publish(bool now)

@@ -37,6 +37,11 @@ std::filesystem::path Find(const std::filesystem::path &sysfsRoot, const std::fi
         const long number = deviceNumber(node);
         if (number < 0 || (best >= 0 && number >= best))
             continue;
+        // Only v4l2loopback gives its devices a max_openers attribute: a
+        // real camera that happens to carry the label is not ours.
+        std::error_code missing;
+        if (!std::filesystem::exists(entry.path() / "max_openers", missing))
+            continue;
         std::ifstream in(entry.path() / "name");
         std::string label;
         std::getline(in, label);

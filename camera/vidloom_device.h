@@ -10,8 +10,8 @@ namespace vidloom_device {
 // The card label the device is created with.
 inline constexpr const char *kLabel = "Vidloom";
 
-// Looks through <sysfsRoot>/class/video4linux/video*/name for the label and
-// returns the matching /dev/videoN (under devRoot), or an empty path. The
+// Looks through the v4l2loopback devices in <sysfsRoot>/class/video4linux
+// for the label in their name attribute and returns the matching /dev/videoN (under devRoot), or an empty path. The
 // lowest-numbered match wins, so the answer is stable.
 std::filesystem::path Find(const std::filesystem::path &sysfsRoot = "/sys",
                            const std::filesystem::path &devRoot = "/dev");

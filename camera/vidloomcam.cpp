@@ -52,6 +52,11 @@ bool scSendFrame(void *camera, const void *imageBits)
     return camera && asCamera(camera)->SendFrame(imageBits);
 }
 
+bool scSendFrameYuyv(void *camera, const void *yuyv)
+{
+    return camera && asCamera(camera)->SendYuyv(yuyv);
+}
+
 bool scWaitForConnection(void *camera, float timeoutSeconds)
 {
     return camera && asCamera(camera)->WaitForConnection(timeoutSeconds);
@@ -60,6 +65,18 @@ bool scWaitForConnection(void *camera, float timeoutSeconds)
 bool scIsConnected(void *camera)
 {
     return camera && asCamera(camera)->IsConnected();
+}
+
+int scGetStatus(void *camera, int *width, int *height)
+{
+    if (!camera)
+        return SC_STATUS_NOT_REGISTERED;
+    const CameraStatus status = asCamera(camera)->Status();
+    if (width)
+        *width = status.width;
+    if (height)
+        *height = status.height;
+    return status.code;
 }
 
 } // extern "C"

@@ -33,6 +33,12 @@ VIDLOOMCAM_API void scDeleteCamera(void *camera);
  * back to back. True if the frame reached the device. */
 VIDLOOMCAM_API bool scSendFrame(void *camera, const void *imageBits);
 
+/* Sends one frame already in the device's format: width x height x 2 bytes
+ * of YUYV 4:2:2 (Y0 U Y1 V per pixel pair, BT.601 limited range), top row
+ * first. Paces and returns like scSendFrame. Callers look this function up
+ * and fall back to scSendFrame when a library lacks it. */
+VIDLOOMCAM_API bool scSendFrameYuyv(void *camera, const void *yuyv);
+
 /* Waits until another program reads the camera, at most timeoutSeconds
  * (0 or less: without limit). True if one does. Readers can only come once
  * frames are being sent. */
@@ -40,6 +46,22 @@ VIDLOOMCAM_API bool scWaitForConnection(void *camera, float timeoutSeconds);
 
 /* True while another program reads the camera. Cheap enough to poll. */
 VIDLOOMCAM_API bool scIsConnected(void *camera);
+
+/* Whether the frames sent reach the device, and if not, why. */
+typedef enum scStatus {
+    SC_STATUS_SENDING = 0,        /* they do */
+    SC_STATUS_NOT_REGISTERED = 1, /* no v4l2loopback device labelled "Vidloom" */
+    SC_STATUS_BUSY = 2,           /* another program produces on it, or it takes no more openers */
+    SC_STATUS_OTHER_SIZE = 3,     /* a reader holds it at another size */
+    SC_STATUS_REFUSED = 4,        /* it refused the format, the rate or a frame */
+    SC_STATUS_NO_PERMISSION = 5   /* this user may not open it */
+} scStatus;
+
+/* The camera's status as of its last attempt to reach the device (at
+ * creation, then as frames are sent). With SC_STATUS_OTHER_SIZE, *width and
+ * *height (when not null) get the size the device is held at. Optional:
+ * callers look it up and do without it when it is missing. */
+VIDLOOMCAM_API int scGetStatus(void *camera, int *width, int *height);
 
 #ifdef __cplusplus
 }

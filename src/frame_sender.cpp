@@ -3,6 +3,7 @@
 #include "camera_library.h"
 #include "video_decoder.h"
 
+#include <algorithm>
 #include <chrono>
 
 namespace {
@@ -50,6 +51,10 @@ bool FrameSender::LoadDll()
     waitForConnectionFn =
         reinterpret_cast<scWaitForConnectionFn>(camera_library::Symbol(dll, "scWaitForConnection"));
     isConnectedFn = reinterpret_cast<scIsConnectedFn>(camera_library::Symbol(dll, "scIsConnected"));
+    sendYuyvFn = reinterpret_cast<scSendFrameYuyvFn>(camera_library::Symbol(dll, "scSendFrameYuyv"));
+    // Only a library that reports its status is trusted to return a
+    // meaningful result from scSendFrame.
+    getStatusFn = reinterpret_cast<scGetStatusFn>(camera_library::Symbol(dll, "scGetStatus"));
     if (!createCameraFn || !deleteCameraFn || !sendFrameFn) {
         UnloadDll();
         return false;
@@ -65,8 +70,10 @@ void FrameSender::UnloadDll()
     createCameraFn = nullptr;
     deleteCameraFn = nullptr;
     sendFrameFn = nullptr;
+    sendYuyvFn = nullptr;
     waitForConnectionFn = nullptr;
     isConnectedFn = nullptr;
+    getStatusFn = nullptr;
 }
 
 void FrameSender::deleteCamera()
@@ -98,6 +105,7 @@ bool FrameSender::InitCamera(int width, int height, float fps)
     }
     cameraWidth = width;
     cameraHeight = height;
+    cameraFps = fps > 0.0f ? fps : 30.0f;
     return true;
 }
 
@@ -117,6 +125,12 @@ void FrameSender::StartVideo(VideoDecoder *videoDecoder, bool loopVideo)
     videoMode = true;
     loop = loopVideo;
     imageData.clear();
+    clockRunning = false;
+    haveAhead = false;
+    pendingSeek = kNoSeek; // the stream starts where the caller left the decoder
+    // A seek that decodes towards its target gives way to Stop and to a
+    // newer target.
+    decoder->interrupt = [this] { return stopEvent.IsSet() || pendingSeek.load() != kNoSeek; };
     startWorker();
 }
 
@@ -162,6 +176,7 @@ void FrameSender::Pause()
 {
     if (running && !paused) {
         paused = true;
+        stepping = false;
         resumeEvent.Reset();
     }
 }
@@ -170,6 +185,14 @@ void FrameSender::Resume()
 {
     if (running && paused) {
         paused = false;
+        resumeEvent.Set();
+    }
+}
+
+void FrameSender::Step()
+{
+    if (running && paused) {
+        stepping = true;
         resumeEvent.Set();
     }
 }
@@ -194,6 +217,7 @@ void FrameSender::Stop()
     running = false;
     paused = false;
     currentFps = 0.0;
+    failingSinceNs = 0;
 }
 
 void FrameSender::joinStraggler()
@@ -210,8 +234,25 @@ void FrameSender::SeekTo(double seconds)
 {
     if (!decoder || !videoMode)
         return;
-    std::lock_guard lock(decoderMutex);
-    decoder->SeekTo(seconds);
+    if (!(seconds > 0.0)) // negative and NaN: the start
+        seconds = 0.0;
+    ++seekCount; // restarts the own-speed clock
+    if (running || straggler.joinable())
+        pendingSeek = seconds;
+    else
+        decoder->SeekTo(seconds);
+}
+
+FrameSender::SendProblem FrameSender::CurrentSendProblem(int &heldWidth, int &heldHeight) const
+{
+    const int64_t since = failingSinceNs;
+    const int64_t now = std::chrono::steady_clock::now().time_since_epoch() / std::chrono::nanoseconds(1);
+    if (!getStatusFn || !camera || since == 0 || now - since < 1000000000)
+        return SendProblem::None;
+    heldWidth = heldHeight = 0;
+    const int code = getStatusFn(camera, &heldWidth, &heldHeight);
+    // Codes this build does not know are told as a refusal.
+    return code <= 0 ? SendProblem::None : code > 5 ? SendProblem::Refused : SendProblem(code);
 }
 
 bool FrameSender::IsConnected() const
@@ -219,13 +260,20 @@ bool FrameSender::IsConnected() const
     return camera && isConnectedFn && isConnectedFn(camera);
 }
 
-bool FrameSender::readVideoFrame(std::vector<uint8_t> &buffer)
+// Applies a pending seek, reads with `read` and goes round again at the
+// end of a looping file (not when a stop or a newer seek broke the read
+// off); publishes the position.
+template <typename Read>
+bool FrameSender::readLooping(Read read)
 {
-    std::lock_guard lock(decoderMutex);
-    bool ok = decoder->ReadFrame(buffer);
-    if (!ok && loop) {
+    const double target = pendingSeek.exchange(kNoSeek);
+    if (target != kNoSeek)
+        decoder->SeekTo(target);
+    bool ok = read();
+    if (!ok && !decoder->interrupted && loop) {
         decoder->SeekToStart();
-        ok = decoder->ReadFrame(buffer);
+        clockRunning = false;
+        ok = read();
     }
     if (ok) {
         position = decoder->position;
@@ -234,66 +282,153 @@ bool FrameSender::readVideoFrame(std::vector<uint8_t> &buffer)
     return ok;
 }
 
+bool FrameSender::readAndPublish(std::vector<uint8_t> &buffer)
+{
+    return readLooping([&] { return decoder->ReadFrame(buffer); });
+}
+
+bool FrameSender::readVideoFrame(FrameView &frame)
+{
+    if (ownSpeed) {
+        // Frames are held and repeated here, so they are copies (BGR24).
+        if (!readTimedFrame(timedFrame))
+            return false;
+        const int w = int(decoder->width), h = int(decoder->height);
+        if (!timedFrame.empty() && (!frameSizeOk(w, h) || timedFrame.size() < size_t(w) * h * 3))
+            return false;
+        frame = FrameView::Bgr(timedFrame.empty() ? nullptr : timedFrame.data(), w, h);
+        return true;
+    }
+    clockRunning = false;
+    haveAhead = false;
+    // Otherwise the decoder's own frame, without a copy; YUYV cameras are
+    // an even number of pixels wide, one pair per sample.
+    const bool yuv = sendYuyvFn && cameraWidth % 2 == 0;
+    return readLooping([&] { return decoder->ReadFrame(frame, yuv); });
+}
+
+// Worker only. The camera frame n after the clock
+// started is due at clockStart + n / fps; it shows the last source frame
+// stamped at or before that, so frames repeat (slow files) or are skipped
+// (fast ones). Counting camera frames instead of reading a clock keeps it
+// exact: the camera's own pacing makes it wall-clock time.
+bool FrameSender::readTimedFrame(std::vector<uint8_t> &buffer)
+{
+    if (seenSeekCount != seekCount) {
+        seenSeekCount = seekCount;
+        clockRunning = false;
+        haveAhead = false;
+    }
+    if (!clockRunning || buffer.empty()) {
+        haveAhead = false;
+        if (!readAndPublish(buffer))
+            return false;
+        clockRunning = true;
+        clockStart = decoder->position;
+        ticks = 0;
+        return true;
+    }
+    const double due = clockStart + double(++ticks) / cameraFps;
+    bool advanced = false;
+    for (;;) {
+        if (!haveAhead) {
+            if (!decoder->ReadFrame(aheadFrame)) {
+                if (decoder->interrupted)
+                    return false; // a stop or a seek: the caller sees to it
+                // The last frame lasts until the file's end, if it says.
+                const double end = decoder->duration;
+                if (advanced && end > 0.0 && due < end - 1e-6)
+                    break; // the next read fails again and ends the stream
+
+                if (!loop)
+                    return false;
+                // Around again: the clock restarts on the first frame.
+                decoder->SeekToStart();
+                clockRunning = false;
+                return readTimedFrame(buffer);
+            }
+            aheadTime = decoder->position;
+            haveAhead = true;
+        }
+        // A hair of tolerance, so a frame stamped exactly on a camera tick
+        // is not held back by rounding.
+        if (aheadTime > due + 1e-6)
+            break;
+        buffer.swap(aheadFrame);
+        haveAhead = false;
+        advanced = true;
+        position = aheadTime;
+        duration = decoder->duration;
+    }
+    return true;
+}
+
+bool FrameSender::sendFrame(const FrameView &frame)
+{
+    const FitMode mode = crop ? FitMode::Crop : stretch ? FitMode::Stretch : FitMode::Letterbox;
+    const bool mirrored = mirror;
+    if (frame.format == FrameView::Format::Yuv420) {
+        fitter.RenderYuyv(frame, cameraWidth, cameraHeight, mode, mirrored, cameraFrame);
+        return sendYuyvFn(camera, cameraFrame.data());
+    }
+    if (!mirrored && frame.width == cameraWidth && frame.height == cameraHeight)
+        return sendFrameFn(camera, frame.plane[0]);
+    fitter.Render(frame, cameraWidth, cameraHeight, mode, mirrored, cameraFrame);
+    return sendFrameFn(camera, cameraFrame.data());
+}
+
 void FrameSender::Run()
 {
-    if (!camera || !sendFrameFn)
+    if (!camera || !sendFrameFn) {
+        if (videoMode)
+            decoder->interrupt = nullptr;
         return;
+    }
 
     using Clock = std::chrono::steady_clock;
     Clock::time_point windowStart = Clock::now();
     int framesInWindow = 0;
-    std::vector<uint8_t> readBuffer;
     bool sourceEnded = false;
+    timedFrame.clear();
 
     for (;;) {
-        if (stopEvent.IsSet())
-            break;
-        // Resume first: a stop that comes while running lets at most one
-        // more frame through, while a paused worker wakes for a stop at once.
-        if (ManualResetEvent::WaitAny({&resumeEvent, &stopEvent}) == 1)
+        // Stop first: Stop signals both events, and a paused worker woken by
+        // that pair must end rather than read one more frame.
+        if (ManualResetEvent::WaitAny({&stopEvent, &resumeEvent}) == 0)
             break;
 
-        const uint8_t *source;
-        int sourceWidth, sourceHeight;
+        FrameView frame;
         if (videoMode) {
-            if (!readVideoFrame(readBuffer)) {
+            if (!readVideoFrame(frame)) {
+                if (decoder->interrupted)
+                    continue; // a stop or a newer target: see to it first
                 sourceEnded = true;
                 break;
             }
-            sourceWidth = static_cast<int>(decoder->width);
-            sourceHeight = static_cast<int>(decoder->height);
-            if (!readBuffer.empty() && (!frameSizeOk(sourceWidth, sourceHeight)
-                                        || readBuffer.size() < size_t(sourceWidth) * sourceHeight * 3)) {
+            if (!frame.plane[0])
+                continue;
+            if (!frameSizeOk(frame.width, frame.height)) {
                 sourceEnded = true;
                 break;
             }
-            source = readBuffer.data();
         } else {
-            source = imageData.data();
-            sourceWidth = imageWidth;
-            sourceHeight = imageHeight;
+            if (imageData.empty())
+                continue;
+            frame = FrameView::Bgr(imageData.data(), imageWidth, imageHeight);
         }
-        if (!source)
-            continue;
 
         if (onFrame)
-            onFrame(source, sourceWidth, sourceHeight);
-
-        const uint8_t *frame = source;
-        const bool sameSize = sourceWidth == cameraWidth && sourceHeight == cameraHeight;
-        if (mirror) {
-            fitter.Render(source, sourceWidth, sourceHeight, cameraWidth, cameraHeight, stretch, true,
-                          mirroredFrame);
-            frame = mirroredFrame.data();
-        } else if (!sameSize) {
-            fitter.Render(source, sourceWidth, sourceHeight, cameraWidth, cameraHeight, stretch, false,
-                          scaledFrame);
-            frame = scaledFrame.data();
-        }
-        sendFrameFn(camera, frame);
+            onFrame(frame);
+        const bool sent = sendFrame(frame);
+        if (stepping.exchange(false) && paused)
+            resumeEvent.Reset();
 
         ++framesInWindow;
         const Clock::time_point now = Clock::now();
+        if (sent)
+            failingSinceNs = 0;
+        else if (failingSinceNs == 0)
+            failingSinceNs = std::max<int64_t>(1, now.time_since_epoch() / std::chrono::nanoseconds(1));
         const double elapsed = std::chrono::duration<double>(now - windowStart).count();
         if (elapsed >= 1.0) {
             currentFps = framesInWindow / elapsed;
@@ -302,6 +437,8 @@ void FrameSender::Run()
         }
     }
 
+    if (videoMode)
+        decoder->interrupt = nullptr; // it points at this sender
     running = false;
     if (sourceEnded && onFinished)
         onFinished();

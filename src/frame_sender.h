@@ -1,6 +1,7 @@
 #pragma once
 
 #include "frame_fitter.h"
+#include "frame_view.h"
 #include "manual_reset_event.h"
 
 #include <atomic>
@@ -17,13 +18,17 @@ extern "C" {
 typedef void *(*scCreateCameraFn)(int width, int height, float framerate);
 typedef void (*scDeleteCameraFn)(void *camera);
 typedef bool (*scSendFrameFn)(void *camera, const void *imageBits);
+typedef bool (*scSendFrameYuyvFn)(void *camera, const void *yuyv);
 typedef bool (*scWaitForConnectionFn)(void *camera, float timeout);
 typedef bool (*scIsConnectedFn)(void *camera);
+typedef int (*scGetStatusFn)(void *camera, int *width, int *height);
 }
 
 // Owns the virtual camera and the worker thread that feeds it: frames come
 // from a VideoDecoder or repeat one still image, are handed to onFrame at the
-// source size, fitted to the camera size, mirrored and sent. The camera's
+// source size, fitted to the camera size, mirrored and sent. When the camera
+// library takes YUYV, video frames in the camera's colours stay in YUV from
+// the decoder to the camera and are never converted to BGR24. The camera's
 // send call paces the worker; the worker never sleeps of its own accord.
 // Every operation is called on the owner's thread; the owner polls the
 // atomic status fields.
@@ -43,20 +48,36 @@ public:
     void StartImage(const unsigned char *pixels, int width, int height);
     void Pause();
     void Resume();
+    // Paused: the worker sends one more frame (the one at a new seek
+    // position) and pauses again.
+    void Step();
     void Stop();
+    // Never waits for the decoder: the target is handed to the worker, which
+    // moves there before its next frame (abandoning a seek still decoding);
+    // of several targets in a row only the newest is decoded. With no worker
+    // running it seeks the decoder directly.
     void SeekTo(double seconds);
     bool IsConnected() const;
+
+    // Why sent frames have not reached the camera for over a second (the
+    // camera library's scGetStatus codes); None while they do, or when the
+    // library cannot tell.
+    enum class SendProblem { None, NotRegistered, Busy, OtherSize, Refused, NoPermission };
+    SendProblem CurrentSendProblem(int &heldWidth, int &heldHeight) const;
 
     void *camera = nullptr;
     int cameraWidth = 640;
     int cameraHeight = 480;
+    float cameraFps = 30.0f;
 
     void *dll = nullptr;
     scCreateCameraFn createCameraFn = nullptr;
     scDeleteCameraFn deleteCameraFn = nullptr;
     scSendFrameFn sendFrameFn = nullptr;
+    scSendFrameYuyvFn sendYuyvFn = nullptr; // optional
     scWaitForConnectionFn waitForConnectionFn = nullptr;
     scIsConnectedFn isConnectedFn = nullptr;
+    scGetStatusFn getStatusFn = nullptr; // optional
 
     VideoDecoder *decoder = nullptr;
     std::vector<uint8_t> imageData;
@@ -71,16 +92,26 @@ public:
     std::atomic<bool> running{false};
     std::atomic<bool> paused{false};
     std::atomic<bool> loop{true};
-    bool mirror = true;
+    std::atomic<bool> mirror{true};
     std::atomic<bool> stretch{false};
+    std::atomic<bool> crop{false};
+    // Off: one source frame per camera frame. On: each camera frame shows
+    // the source frame whose time stamp is due at that camera frame, so a
+    // file plays at its own speed whatever its frame rate.
+    std::atomic<bool> ownSpeed{false};
     std::atomic<double> currentFps{0.0};
     std::atomic<double> position{0.0};
     std::atomic<double> duration{0.0};
+    // Steady-clock time of the first failed send since the last one that
+    // reached the camera; 0 while sends succeed.
+    std::atomic<int64_t> failingSinceNs{0};
 
-    std::vector<uint8_t> scaledFrame;
-    std::vector<uint8_t> mirroredFrame;
+    std::vector<uint8_t> cameraFrame; // what the camera is sent, BGR24 or YUYV
+    std::vector<uint8_t> timedFrame;  // own speed: the frame being shown, held
 
-    std::function<void(const unsigned char *pixels, int width, int height)> onFrame;
+    // Called on the worker with every source frame; the view is valid only
+    // during the call.
+    std::function<void(const FrameView &frame)> onFrame;
     std::function<void()> onFinished;
 
 private:
@@ -91,7 +122,12 @@ private:
     // camera, the decoder or the buffers next waits for it first, so two
     // workers never run side by side.
     void joinStraggler();
-    bool readVideoFrame(std::vector<uint8_t> &buffer);
+    bool readVideoFrame(FrameView &frame);
+    bool sendFrame(const FrameView &frame);
+    bool readTimedFrame(std::vector<uint8_t> &buffer);
+    bool readAndPublish(std::vector<uint8_t> &buffer);
+    template <typename Read>
+    bool readLooping(Read read);
 
     std::thread workerThread;
     std::thread straggler;
@@ -99,8 +135,20 @@ private:
     std::mutex exitMutex;
     std::condition_variable exited;
     bool workerDone = true;
-    // SeekTo runs on the owner's thread while the worker reads: the decoder
-    // is not thread-safe, so both go through this lock.
-    std::mutex decoderMutex;
+    // Only the worker touches a streaming decoder; SeekTo leaves the target
+    // here (seconds, kNoSeek when none) and the worker takes it.
+    static constexpr double kNoSeek = -1.0;
+    std::atomic<double> pendingSeek{kNoSeek};
     FrameFitter fitter;
+    // Own-speed clock, worker side: the time stamp the stream (re)started
+    // at and the camera frames sent since; a seek or a loop restarts it.
+    std::atomic<unsigned> seekCount{0};
+    std::atomic<bool> stepping{false};
+    unsigned seenSeekCount = 0;
+    bool clockRunning = false;
+    double clockStart = 0.0;
+    int64_t ticks = 0;
+    std::vector<uint8_t> aheadFrame;
+    double aheadTime = 0.0;
+    bool haveAhead = false;
 };

@@ -21,9 +21,14 @@ public:
     // Forgets the loaded image (storage kept); the backend stays prepared.
     void Release();
     // Loads `path` scaled to targetWidth x targetHeight, aspect ratio not
-    // kept; a 0 in either value means the image's own size. False (and the
-    // loader empty) for anything that cannot be decoded, or an image whose
-    // BGR24 frame would reach 2^31 bytes.
+    // kept; a 0 in either value means the image's own size, made to fit
+    // inside kMaxWidth x kMaxHeight (aspect ratio kept). False (and the
+    // loader empty) for anything that is not a regular file in an accepted
+    // format the window offers (BMP, GIF, JPEG, PNG), that cannot be decoded, or that
+    // cannot be decoded within a bounded amount of memory; and for targets
+    // beyond kMaxWidth x kMaxHeight.
+    static constexpr uint32_t kMaxWidth = 7680;
+    static constexpr uint32_t kMaxHeight = 4320;
     bool LoadImageW(const std::filesystem::path &path, unsigned int targetWidth = 0,
                     unsigned int targetHeight = 0);
 

@@ -6,10 +6,17 @@
 // images are converted to 32bppBGRA instead and the alpha byte is dropped,
 // which gives the same colours.
 //
+// Only regular files in the formats the window offers are decoded; WIC
+// pulls pixels through the converter and scaler in strips, so a picture
+// larger than the largest camera frame costs no more than the scaled frame.
+//
 // COM must be initialised on the calling thread; the loader never does it.
 #include "image_loader.h"
 
+#include "regular_file.h"
 #include "rgb32_frame.h"
+
+#include <algorithm>
 
 #include <wincodec.h>
 #include <wrl/client.h>
@@ -18,8 +25,17 @@ using Microsoft::WRL::ComPtr;
 
 namespace {
 
-// Frames are indexed in 32-bit signed arithmetic downstream.
-constexpr uint64_t kMaxFrameBytes = uint64_t{1} << 31;
+bool acceptedFormat(IWICBitmapDecoder *decoder)
+{
+    GUID container{};
+    if (FAILED(decoder->GetContainerFormat(&container)))
+        return false;
+    for (const GUID &accepted : {GUID_ContainerFormatBmp, GUID_ContainerFormatGif, GUID_ContainerFormatJpeg,
+                                 GUID_ContainerFormatPng})
+        if (container == accepted)
+            return true;
+    return false;
+}
 
 IWICImagingFactory *imagingFactory(void *factory)
 {
@@ -28,7 +44,8 @@ IWICImagingFactory *imagingFactory(void *factory)
 
 // Converts `frame` to `format` at the target size (scaling only when it
 // differs from the frame's) and copies the rows, `bytesPerPixel` each, into
-// `buffer`. A target of 0 means the frame's own size and is replaced by it.
+// `buffer`. A target of 0 means the frame's own size, fitted inside the
+// largest camera frame, and is replaced by it.
 bool copyConverted(IWICImagingFactory *factory, IWICBitmapFrameDecode *frame, const GUID &format,
                    uint32_t bytesPerPixel, UINT &targetWidth, UINT &targetHeight, std::vector<uint8_t> &buffer)
 {
@@ -40,11 +57,17 @@ bool copyConverted(IWICImagingFactory *factory, IWICBitmapFrameDecode *frame, co
     UINT ownWidth = 0, ownHeight = 0;
     if (FAILED(converter->GetSize(&ownWidth, &ownHeight)))
         return false;
+    if (ownWidth == 0 || ownHeight == 0)
+        return false;
     if (targetWidth == 0 || targetHeight == 0) {
-        targetWidth = ownWidth;
-        targetHeight = ownHeight;
+        // Aspect ratio kept, rounded, at least one pixel.
+        const double scale = std::min({1.0, double(ImageLoader::kMaxWidth) / ownWidth,
+                                       double(ImageLoader::kMaxHeight) / ownHeight});
+        targetWidth = std::max(1u, UINT(ownWidth * scale + 0.5));
+        targetHeight = std::max(1u, UINT(ownHeight * scale + 0.5));
     }
-    if (targetWidth == 0 || targetHeight == 0 || uint64_t(targetWidth) * targetHeight * 3 >= kMaxFrameBytes)
+    if (targetWidth == 0 || targetHeight == 0 || targetWidth > ImageLoader::kMaxWidth
+        || targetHeight > ImageLoader::kMaxHeight)
         return false;
 
     ComPtr<IWICBitmapSource> pixelSource = converter;
@@ -93,7 +116,7 @@ bool ImageLoader::LoadImageW(const std::filesystem::path &path, unsigned int tar
                              unsigned int targetHeight)
 {
     Release();
-    if (!factory)
+    if (!factory || !regular_file::Is(path))
         return false;
     IWICImagingFactory *wic = imagingFactory(factory);
 
@@ -101,7 +124,7 @@ bool ImageLoader::LoadImageW(const std::filesystem::path &path, unsigned int tar
     ComPtr<IWICBitmapFrameDecode> frame;
     if (FAILED(wic->CreateDecoderFromFilename(path.c_str(), nullptr, GENERIC_READ,
                                               WICDecodeMetadataCacheOnDemand, &decoder))
-        || FAILED(decoder->GetFrame(0, &frame)))
+        || !acceptedFormat(decoder.Get()) || FAILED(decoder->GetFrame(0, &frame)))
         return false;
 
     UINT w = targetWidth, h = targetHeight;

@@ -1,5 +1,6 @@
 #include "instance_activation.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QWidget>
 
@@ -11,8 +12,8 @@
 // Every process that registers this name gets the same message id.
 static const UINT WM_VIDLOOM_ACTIVATE = RegisterWindowMessageW(L"Vidloom_Activate");
 
-InstanceActivation::InstanceActivation(QWidget *window, QObject *parent)
-    : QObject(parent), window(window)
+InstanceActivation::InstanceActivation(QWidget *w, QObject *parent)
+    : QObject(parent), window(w)
 {
 }
 
@@ -23,9 +24,33 @@ QString InstanceActivation::lockFilePath()
     return QDir(QDir::tempPath()).filePath("vidloom.lock");
 }
 
-void InstanceActivation::activateRunningInstance()
+InstanceActivation::Answer InstanceActivation::activateRunningInstance(const Request &request)
 {
-    // Reaches hidden top-level windows too, so a window hidden in the tray
-    // comes back; MainWindow::nativeEvent answers it.
-    PostMessageW(HWND_BROADCAST, WM_VIDLOOM_ACTIVATE, 0, 0);
+    if (request.file.isEmpty()) {
+        // Reaches hidden top-level windows too, so a window hidden in the
+        // tray comes back; MainWindow::nativeEvent answers it.
+        PostMessageW(HWND_BROADCAST, WM_VIDLOOM_ACTIVATE, 0, 0);
+        return Answer::Activated;
+    }
+    // A broadcast cannot carry data: the file goes to the running window,
+    // found by its title (FindWindow sees hidden windows too), as
+    // WM_COPYDATA, which Windows copies across the process boundary.
+    const QString title = QString("Vidloom v%1").arg(QCoreApplication::applicationVersion());
+    const HWND target = FindWindowW(nullptr, reinterpret_cast<const wchar_t *>(title.utf16()));
+    if (!target)
+        return Answer::NoAnswer;
+    const QByteArray message = encode(request);
+    COPYDATASTRUCT data{};
+    data.dwData = kCopyDataTag;
+    data.cbData = static_cast<DWORD>(message.size());
+    data.lpData = const_cast<char *>(message.constData());
+    DWORD_PTR result = 0;
+    // The receiver gets the right to come to the foreground.
+    DWORD pid = 0;
+    GetWindowThreadProcessId(target, &pid);
+    AllowSetForegroundWindow(pid);
+    if (!SendMessageTimeoutW(target, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data), SMTO_ABORTIFHUNG, 2000,
+                             &result))
+        return Answer::NoAnswer;
+    return result == 1 ? Answer::Activated : Answer::NoAnswer;
 }

@@ -4,6 +4,7 @@
 #include "camera_registration_watcher.h"
 #include "clickableslider.h"
 #include "instance_activation.h"
+#include "media_types.h"
 #include "previewwidget.h"
 
 #include <QAction>
@@ -18,6 +19,7 @@
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -28,7 +30,6 @@
 #include <QRegularExpression>
 #include <QRegularExpressionValidator>
 #include <QSettings>
-#include <QShortcut>
 #include <QStandardPaths>
 #include <QStatusBar>
 #include <QTimer>
@@ -50,35 +51,23 @@ static const UINT WM_VIDLOOM_ACTIVATE = RegisterWindowMessageW(L"Vidloom_Activat
 
 static const char kMissingLibraryText[] = "softcam.dll not found. Place it next to Vidloom.exe";
 static const char kPlatformName[] = "Windows";
-static const char kAllFilesFilter[] = "All files (*.*)";
 #else
 static const char kMissingLibraryText[] = "libvidloomcam.so not found. Place it next to vidloom";
 static const char kPlatformName[] = "Linux";
-// "*.*" would hide files without an extension outside Windows.
-static const char kAllFilesFilter[] = "All files (*)";
 #endif
 
 namespace {
 
-constexpr float kCameraFps = 30.0f;
 constexpr int kMinSide = 64;
 constexpr int kMaxSide = 7680;
 constexpr double kSeekArrivalTolerance = 0.5;
+constexpr double kKeySeekSeconds = 5.0;
 const char kDefaultResolution[] = "1280x720";
 const char kWebSite[] = "https://github.com/vidloom/vidloom";
 
 std::filesystem::path toNativePath(const QString &path)
 {
     return QFileInfo(path).filesystemFilePath();
-}
-
-int clampSide(int side)
-{
-    if (side < kMinSide)
-        return kMinSide;
-    if (side > kMaxSide)
-        return kMaxSide;
-    return side / 4 * 4;
 }
 
 // Slider units (thousandths) for a position; safe for any double.
@@ -90,6 +79,28 @@ int sliderValueFor(double position, double duration)
     return static_cast<int>(std::min(value, 1000.0));
 }
 
+// Why the stream's frames have not reached the camera for a while, or
+// empty while they do.
+QString sendProblemText(const FrameSender &sender)
+{
+    int width = 0, height = 0;
+    switch (sender.CurrentSendProblem(width, height)) {
+    case FrameSender::SendProblem::None:
+        return {};
+    case FrameSender::SendProblem::NotRegistered:
+        return "Camera not registered";
+    case FrameSender::SendProblem::Busy:
+        return "Camera busy: another program uses it";
+    case FrameSender::SendProblem::OtherSize:
+        return QString("Camera busy: another program holds it at %1x%2").arg(width).arg(height);
+    case FrameSender::SendProblem::NoPermission:
+        return "Camera not accessible: no permission";
+    case FrameSender::SendProblem::Refused:
+        break;
+    }
+    return "Camera refused the video";
+}
+
 } // namespace
 
 QString formatTime(double seconds)
@@ -97,6 +108,34 @@ QString formatTime(double seconds)
     // NaN fails both comparisons and so reads as 0.
     const int total = (seconds >= 0.0 && seconds < 2147483648.0) ? static_cast<int>(seconds) : 0;
     return QString("%1:%2").arg(total / 60).arg(total % 60, 2, 10, QChar('0'));
+}
+
+int MainWindow::clampSide(int side)
+{
+    if (side < kMinSide)
+        return kMinSide;
+    if (side > kMaxSide)
+        return kMaxSide;
+    return side / 4 * 4;
+}
+
+QString MainWindow::missingLibraryText()
+{
+    return kMissingLibraryText;
+}
+
+QString MainWindow::aboutText()
+{
+    // One arg() call on the whole text, so both numbers land in it.
+    return (QString("<h3>Vidloom v%1</h3><p>Virtual camera application for ") + kPlatformName
+            + ".</p><p>Stream a video or image as a webcam feed in any application "
+              "(Telegram, Zoom, Skype, etc.).</p><p><b>How to use:</b></p><ol>"
+              "<li>Click <b>Register</b> (once, requires admin)</li>"
+              "<li>Open a video or image file</li>"
+              "<li>Press <b>Play</b> to start streaming</li>"
+              "<li>Select <b>Vidloom</b> as your camera in any app</li></ol>"
+              "<p><a href=\"%3\">%3</a></p><p>Built with Qt %2.</p>")
+        .arg(QCoreApplication::applicationVersion(), qVersion(), kWebSite);
 }
 
 QString MainWindow::settingsFilePath()
@@ -114,7 +153,7 @@ QString MainWindow::settingsFilePath()
 #endif
 }
 
-MainWindow::MainWindow(QWidget *parent)
+MainWindow::MainWindow(QWidget *parent, bool restoreLastFile)
     : QMainWindow(parent)
 {
     QDir().mkpath(QFileInfo(settingsFilePath()).absolutePath());
@@ -131,7 +170,46 @@ MainWindow::MainWindow(QWidget *parent)
         "QComboBox { padding: 4px 8px; combobox-popup: 0; }"
         "QCheckBox { spacing: 5px; }");
 
-    // Menus
+    createMenus();
+    createCentralArea();
+    createStatusBar();
+    connectControls();
+    applyPalette();
+
+    timer = new QTimer(this);
+    timer->setObjectName("timer");
+    connect(timer, &QTimer::timeout, this, &MainWindow::onTimerTick);
+    timer->start(200);
+
+    setupTrayIcon();
+    imageLoader.Initialize();
+    if (!initCamera())
+        statusLabel->setText(kMissingLibraryText);
+    updateRegisterButtons();
+    connect(new CameraRegistrationWatcher(this), &CameraRegistrationWatcher::changed, this,
+            &MainWindow::updateRegisterButtons);
+    // Stop starts out disabled, as it is whenever nothing streams.
+    updatePlayButton();
+    loadSettings(restoreLastFile);
+}
+
+// A checkable Settings entry whose state lives in the settings file; it is
+// checked before it is connected, so restoring it writes nothing back.
+static QAction *addSetting(QMenu *menu, QSettings *settings, const char *text, const char *name, const char *key,
+                           bool defaultValue)
+{
+    QAction *action = menu->addAction(text);
+    action->setObjectName(name);
+    action->setCheckable(true);
+    action->setChecked(settings->value(key, defaultValue).toBool());
+    QObject::connect(action, &QAction::toggled, settings, [settings, key](bool checked) {
+        settings->setValue(key, checked);
+    });
+    return action;
+}
+
+void MainWindow::createMenus()
+{
     QMenu *fileMenu = menuBar()->addMenu("&File");
     QAction *openAction = fileMenu->addAction("&Open media...");
     openAction->setShortcut(QKeySequence::Open);
@@ -142,34 +220,28 @@ MainWindow::MainWindow(QWidget *parent)
     connect(quitAction, &QAction::triggered, this, &MainWindow::onQuit);
 
     QMenu *settingsMenu = menuBar()->addMenu("&Settings");
-    minimizeToTrayAction = settingsMenu->addAction("Minimize to tray on close");
-    minimizeToTrayAction->setObjectName("minimizeToTrayAction");
-    minimizeToTrayAction->setCheckable(true);
-    // Checked before it is connected, so restoring it writes nothing back.
-    minimizeToTrayAction->setChecked(settings->value("minimizeToTray", true).toBool());
-    connect(minimizeToTrayAction, &QAction::toggled, this, [this](bool checked) {
-        settings->setValue("minimizeToTray", checked);
-    });
+    minimizeToTrayAction = addSetting(settingsMenu, settings, "Minimize to tray on close", "minimizeToTrayAction",
+                                      "minimizeToTray", true);
+    settingsMenu->addSeparator();
+    mirrorAction = addSetting(settingsMenu, settings, "Mirror", "mirrorAction", "mirror", true);
+    ownSpeedAction = addSetting(settingsMenu, settings, "Play at the file's own speed", "ownSpeedAction", "ownSpeed", false);
+    cropAction = addSetting(settingsMenu, settings, "Crop to fill", "cropAction", "crop", false);
+    frameSender.mirror = mirrorAction->isChecked();
+    frameSender.ownSpeed = ownSpeedAction->isChecked();
+    frameSender.crop = cropAction->isChecked();
+    connect(mirrorAction, &QAction::toggled, this, [this](bool on) { frameSender.mirror = on; });
+    connect(ownSpeedAction, &QAction::toggled, this, [this](bool on) { frameSender.ownSpeed = on; });
 
     QMenu *helpMenu = menuBar()->addMenu("&?");
     QAction *aboutAction = helpMenu->addAction("&About Vidloom");
     connect(aboutAction, &QAction::triggered, this, [this] {
-        QMessageBox::about(
-            this, "About Vidloom",
-            QString("<h3>Vidloom v%1</h3><p>Virtual camera application for ")
-                + kPlatformName
-                + QString(".</p>"
-                    "<p>Stream a video or image as a webcam feed in any application "
-                    "(Telegram, Zoom, Skype, etc.).</p><p><b>How to use:</b></p><ol>"
-                    "<li>Click <b>Register</b> (once, requires admin)</li>"
-                    "<li>Open a video or image file</li>"
-                    "<li>Press <b>Play</b> to start streaming</li>"
-                    "<li>Select <b>Vidloom</b> as your camera in any app</li></ol>")
-                    .arg(QCoreApplication::applicationVersion(), qVersion())
-                + QString("<p><a href=\"%1\">%1</a></p>").arg(kWebSite) + QString(""));
+        QMessageBox::about(this, "About Vidloom", aboutText());
     });
+}
 
-    // Central area: preview, transport row, then source and camera groups.
+void MainWindow::createCentralArea()
+{
+    // Preview, transport row, then source and camera groups.
     auto *central = new QWidget;
     setCentralWidget(central);
     auto *mainLayout = new QVBoxLayout(central);
@@ -182,19 +254,20 @@ MainWindow::MainWindow(QWidget *parent)
 
     auto *transportRow = new QHBoxLayout;
     transportRow->setSpacing(6);
-    playButton = new QPushButton(QIcon(":/icons/play.svg"), " Play");
+    playButton = new QPushButton(QIcon(":/icons/play.svg"), " &Play");
     playButton->setObjectName("playButton");
     playButton->setMinimumWidth(90);
     QFont playFont = playButton->font();
     playFont.setWeight(QFont::Bold);
     playButton->setFont(playFont);
-    stopButton = new QPushButton(QIcon(":/icons/stop.svg"), " Stop");
+    stopButton = new QPushButton(QIcon(":/icons/stop.svg"), " S&top");
     stopButton->setObjectName("stopButton");
     seekSlider = new ClickableSlider(Qt::Horizontal);
     seekSlider->setObjectName("seekSlider");
     seekSlider->setRange(0, 1000);
     seekSlider->setEnabled(false);
     seekSlider->setTracking(true);
+    seekSlider->setFocusPolicy(Qt::StrongFocus);
     timeLabel = new QLabel("0:00 / 0:00");
     timeLabel->setObjectName("timeLabel");
     timeLabel->setFixedWidth(90);
@@ -212,11 +285,11 @@ MainWindow::MainWindow(QWidget *parent)
     auto *sourceLayout = new QVBoxLayout(sourceGroup);
     sourceLayout->setSpacing(8);
     auto *fileRow = new QHBoxLayout;
-    openButton = new QPushButton(QIcon(":/icons/open.svg"), " Open media...");
+    openButton = new QPushButton(QIcon(":/icons/open.svg"), " &Open media...");
     openButton->setObjectName("openButton");
     fileLabel = new QLabel("No file selected");
     fileLabel->setObjectName("fileLabel");
-    fileLabel->setStyleSheet("color: #888;");
+    fileLabel->setTextFormat(Qt::PlainText); // file names may look like markup
     fileRow->addWidget(openButton);
     fileRow->addWidget(fileLabel, 1);
     sourceLayout->addLayout(fileRow);
@@ -230,12 +303,14 @@ MainWindow::MainWindow(QWidget *parent)
     resolutionCombo->setCurrentIndex(1);
     resolutionCombo->setValidator(
         new QRegularExpressionValidator(QRegularExpression("\\d{2,5}x\\d{2,5}"), resolutionCombo));
-    loopCheck = new QCheckBox("Loop");
+    loopCheck = new QCheckBox("&Loop");
     loopCheck->setObjectName("loopCheck");
     loopCheck->setChecked(true);
-    stretchCheck = new QCheckBox("Stretch");
+    stretchCheck = new QCheckBox("Str&etch");
     stretchCheck->setObjectName("stretchCheck");
-    optionsRow->addWidget(new QLabel("Resolution:"));
+    resolutionLabel = new QLabel("Resolutio&n:");
+    resolutionLabel->setBuddy(resolutionCombo);
+    optionsRow->addWidget(resolutionLabel);
     optionsRow->addWidget(resolutionCombo);
     optionsRow->addWidget(loopCheck);
     optionsRow->addWidget(stretchCheck);
@@ -247,9 +322,9 @@ MainWindow::MainWindow(QWidget *parent)
     auto *cameraLayout = new QVBoxLayout(cameraGroup);
     cameraLayout->setSpacing(8);
     auto *registerRow = new QHBoxLayout;
-    registerButton = new QPushButton(QIcon(":/icons/register.svg"), " Register");
+    registerButton = new QPushButton(QIcon(":/icons/register.svg"), " &Register");
     registerButton->setObjectName("registerButton");
-    unregisterButton = new QPushButton(QIcon(":/icons/unregister.svg"), " Unregister");
+    unregisterButton = new QPushButton(QIcon(":/icons/unregister.svg"), " &Unregister");
     unregisterButton->setObjectName("unregisterButton");
     registerRow->addWidget(registerButton);
     registerRow->addWidget(unregisterButton);
@@ -266,11 +341,10 @@ MainWindow::MainWindow(QWidget *parent)
     lowerRow->addWidget(cameraGroup);
 
     mainLayout->addLayout(lowerRow);
+}
 
-    // Status bar
-    statusBar()->setStyleSheet("QStatusBar { background: #f0f0f0; border-top: 1px solid #ccc; padding: 4px 8px; }"
-                               "QStatusBar::item { border: none; }"
-                               "QLabel { padding: 2px 6px; }");
+void MainWindow::createStatusBar()
+{
     statusBar()->setFixedHeight(28);
     statusLabel = new QLabel("Ready.");
     statusLabel->setObjectName("statusLabel");
@@ -282,7 +356,27 @@ MainWindow::MainWindow(QWidget *parent)
     connectionLabel->setObjectName("connectionLabel");
     statusBar()->addWidget(statusLabel, 1);
     statusBar()->addPermanentWidget(connectionLabel, 0);
+}
 
+// The fixed light colours hold on a light palette; on a dark one the status
+// bar and the grey file label take the palette's own colours, so the text
+// stays readable.
+void MainWindow::applyPalette()
+{
+    const bool dark = palette().color(QPalette::Window).lightness() < 128;
+    statusBar()->setStyleSheet(
+        QString(dark ? "QStatusBar { background: palette(window); border-top: 1px solid palette(mid); padding: 4px 8px; }"
+                     : "QStatusBar { background: #f0f0f0; border-top: 1px solid #ccc; padding: 4px 8px; }")
+        + "QStatusBar::item { border: none; }QLabel { padding: 2px 6px; }");
+    QColor dim = palette().color(QPalette::WindowText);
+    dim.setAlpha(150);
+    fileLabel->setStyleSheet(!currentFile.isEmpty() ? QString()
+                             : dark ? QString("color: %1;").arg(dim.name(QColor::HexArgb))
+                                    : QString("color: #888;"));
+}
+
+void MainWindow::connectControls()
+{
     connect(openButton, &QPushButton::clicked, this, &MainWindow::onOpenFile);
     connect(playButton, &QPushButton::clicked, this, &MainWindow::onPlayPause);
     connect(stopButton, &QPushButton::clicked, this, &MainWindow::onStop);
@@ -295,17 +389,26 @@ MainWindow::MainWindow(QWidget *parent)
         frameSender.stretch.store(on);
         preview->setStretch(on);
     });
+    // Crop to fill is the third fitting mode and wins over Stretch, whose
+    // box is greyed out meanwhile but keeps its own state.
+    auto applyCrop = [this](bool on) {
+        frameSender.crop = on;
+        stretchCheck->setEnabled(!on);
+    };
+    applyCrop(cropAction->isChecked());
+    connect(cropAction, &QAction::toggled, this, applyCrop);
     connect(seekSlider, &QSlider::sliderPressed, this, [this] {
         sliderDragging = true;
     });
     connect(seekSlider, &QSlider::sliderReleased, this, [this] {
         sliderDragging = false;
-        const double d = knownDuration();
-        if (d <= 0.0)
-            return;
-        seekTarget = seekSlider->value() / 1000.0 * d;
-        if (frameSender.running)
-            frameSender.SeekTo(seekTarget);
+        seekToSeconds(seekSlider->value() / 1000.0 * knownDuration());
+    });
+    // The slider's own keys (arrows, page keys, Home, End) seek at once,
+    // streaming or not; the ticker's moves trigger no action.
+    connect(seekSlider, &QSlider::actionTriggered, this, [this](int action) {
+        if (action != QAbstractSlider::SliderMove && !sliderDragging)
+            seekToSeconds(seekSlider->sliderPosition() / 1000.0 * knownDuration());
     });
     connect(seekSlider, &QSlider::valueChanged, this, [this](int value) {
         const double d = knownDuration();
@@ -317,26 +420,35 @@ MainWindow::MainWindow(QWidget *parent)
             return;
         timeLabel->setText(QString("%1 / %2").arg(formatTime(value / 1000.0 * d), formatTime(d)));
     });
+}
 
-    auto *playShortcut = new QShortcut(QKeySequence(Qt::Key_Space), this);
-    playShortcut->setContext(Qt::WindowShortcut);
-    connect(playShortcut, SIGNAL(activated()), this, SLOT(onPlayPause()));
+void MainWindow::start(const LaunchOptions &options)
+{
+    if (options.resolution.isValid()) {
+        const QString text = QString("%1x%2").arg(options.resolution.width()).arg(options.resolution.height());
+        if (resolutionCombo->findText(text) < 0)
+            resolutionCombo->addItem(text);
+        resolutionCombo->setCurrentIndex(resolutionCombo->findText(text));
+    }
+    if (!options.file.isEmpty())
+        openRequested(options.file, options.play);
+    else if (options.play && !currentFile.isEmpty())
+        onPlayPause();
+    if (!options.minimized)
+        show();
+    else if (!QSystemTrayIcon::isSystemTrayAvailable())
+        showMinimized();
+    else
+        inTray = true;
+}
 
-    timer = new QTimer(this);
-    timer->setObjectName("timer");
-    connect(timer, &QTimer::timeout, this, &MainWindow::onTimerTick);
-    timer->start(200);
-
-    setupTrayIcon();
-    imageLoader.Initialize();
-    if (!initCamera())
-        statusLabel->setText(kMissingLibraryText);
-    updateRegisterButtons();
-    connect(new CameraRegistrationWatcher(this), &CameraRegistrationWatcher::changed, this,
-            &MainWindow::updateRegisterButtons);
-    // Stop starts out disabled, as it is whenever nothing streams.
-    updatePlayButton();
-    loadSettings();
+bool MainWindow::openRequested(const QString &file, bool play)
+{
+    if (!loadFile(file))
+        return false;
+    if (play && !(frameSender.running && !frameSender.paused))
+        onPlayPause();
+    return true;
 }
 
 MainWindow::~MainWindow()
@@ -347,6 +459,11 @@ MainWindow::~MainWindow()
         registrationProcess->disconnect();
         registrationProcess->setParent(nullptr);
     }
+    stopStreaming();
+}
+
+void MainWindow::stopStreaming()
+{
     frameSender.Stop();
     frameSender.ShutdownCamera();
     videoDecoder.Close();
@@ -359,79 +476,80 @@ void MainWindow::onOpenFile()
     const QString startDir = currentFile.isEmpty()
         ? QStandardPaths::writableLocation(QStandardPaths::PicturesLocation)
         : QFileInfo(currentFile).absolutePath();
-    const QString filter =
-        QString("All supported files (*.mp4 *.avi *.wmv *.mkv *.mov *.jpg *.jpeg *.png *.bmp *.gif);;"
-                "Videos (*.mp4 *.avi *.wmv *.mkv *.mov);;"
-                "Images (*.jpg *.jpeg *.png *.bmp *.gif);;")
-        + kAllFilesFilter;
-    const QString path = QFileDialog::getOpenFileName(this, "Open File", startDir, filter);
+    const QString path = QFileDialog::getOpenFileName(this, "Open File", startDir, media_types::dialogFilter());
     if (!path.isEmpty())
         loadFile(path);
 }
 
-void MainWindow::loadFile(const QString &path)
+bool MainWindow::loadFile(const QString &path)
 {
+    // The first frame is decoded before anything changes: a file that
+    // cannot be shown leaves the current one, its stream and the settings
+    // as they were. A FIFO, device, socket or folder would block or make no
+    // sense, so its type is read first, without opening it.
+    const bool video = isVideoFile(path);
+    const QFileInfo info(path);
+    if ((info.exists() && !info.isFile()) || !showPreview(path, video)) {
+        report(video ? "Failed to open video." : "Failed to load image.");
+        return false;
+    }
     const bool wasPlaying = frameSender.running && !frameSender.paused;
     onStop();
 
     currentFile = path;
-    isVideo = isVideoFile(path);
+    isVideo = video;
     fileLabel->setText(QFileInfo(path).fileName());
     fileLabel->setStyleSheet(QString());
     seekTarget = -1.0;
-    showPreview();
+    preview->setFrame(previewFrame.data(), previewWidth, previewHeight);
+    seekSlider->setEnabled(isVideo);
+    seekSlider->setValue(0);
+    timeLabel->setText(isVideo ? QString("0:00 / %1").arg(formatTime(duration)) : QString("Image"));
     settings->setValue("lastFile", currentFile);
+    updatePlayButton();
 
     if (wasPlaying) {
         onPlayPause();
-        return;
+        return true;
     }
     statusLabel->setText(isVideo ? "Video loaded. Press Play to stream." : "Image loaded. Press Play to stream.");
+    return true;
 }
 
 bool MainWindow::isVideoFile(const QString &path)
 {
-    static const QStringList videoSuffixes = {"mp4", "avi", "wmv", "mkv", "mov"};
-    return videoSuffixes.contains(QFileInfo(path).suffix().toLower());
+    return media_types::isVideo(path);
 }
 
-void MainWindow::showPreview()
+bool MainWindow::showPreview(const QString &file, bool video)
 {
-    if (currentFile.isEmpty())
-        return;
-    const std::filesystem::path path = toNativePath(currentFile);
+    if (!QFileInfo(file).isFile())
+        return false;
+    const std::filesystem::path path = toNativePath(file);
 
     // Short-lived sources of their own: the window's decoder and loader
     // belong to the stream.
-    if (isVideo) {
+    std::vector<uint8_t> frame;
+    if (video) {
         VideoDecoder decoder;
-        if (!decoder.Open(path))
-            return;
-        if (decoder.ReadFrame(previewFrame)) {
-            previewWidth = static_cast<int>(decoder.width);
-            previewHeight = static_cast<int>(decoder.height);
-            duration = decoder.duration;
-            preview->setFrame(previewFrame.data(), previewWidth, previewHeight);
-            seekSlider->setEnabled(true);
-            seekSlider->setValue(0);
-            timeLabel->setText(QString("0:00 / %1").arg(formatTime(duration)));
-        }
-        decoder.Close();
-        return;
+        if (!decoder.Open(path) || !decoder.ReadFrame(frame)
+            || frame.size() < size_t(decoder.width) * decoder.height * 3 || decoder.width == 0)
+            return false;
+        previewWidth = static_cast<int>(decoder.width);
+        previewHeight = static_cast<int>(decoder.height);
+        duration = decoder.duration;
+    } else {
+        ImageLoader loader;
+        if (!loader.Initialize() || !loader.LoadImageW(path, 0, 0) || loader.width == 0
+            || loader.pixels.size() < size_t(loader.width) * loader.height * 3)
+            return false;
+        previewWidth = static_cast<int>(loader.width);
+        previewHeight = static_cast<int>(loader.height);
+        frame.assign(loader.pixels.begin(), loader.pixels.begin() + size_t(previewWidth) * previewHeight * 3);
+        duration = 0.0;
     }
-
-    ImageLoader loader;
-    if (!loader.Initialize() || !loader.LoadImageW(path, 0, 0)
-        || loader.pixels.size() < size_t(loader.width) * loader.height * 3)
-        return;
-    previewWidth = static_cast<int>(loader.width);
-    previewHeight = static_cast<int>(loader.height);
-    previewFrame.assign(loader.pixels.begin(), loader.pixels.begin() + size_t(previewWidth) * previewHeight * 3);
-    preview->setFrame(previewFrame.data(), previewWidth, previewHeight);
-    duration = 0.0;
-    seekSlider->setEnabled(false);
-    seekSlider->setValue(0);
-    timeLabel->setText("Image");
+    previewFrame.swap(frame);
+    return true;
 }
 
 void MainWindow::dragEnterEvent(QDragEnterEvent *event)
@@ -452,6 +570,15 @@ void MainWindow::dropEvent(QDropEvent *event)
 
 // ---- Streaming control ----
 
+void MainWindow::report(const QString &text)
+{
+    statusLabel->setText(text);
+    if (trayIcon && inTray && !isVisible()) {
+        trayIcon->setProperty("lastMessage", text);
+        trayIcon->showMessage("Vidloom", text, QSystemTrayIcon::Warning);
+    }
+}
+
 void MainWindow::onPlayPause()
 {
     if (frameSender.running && !frameSender.paused) {
@@ -467,25 +594,25 @@ void MainWindow::onPlayPause()
         return;
     }
     if (currentFile.isEmpty()) {
-        statusLabel->setText("Open a file first.");
+        report("Open a file first.");
         return;
     }
     if (!isSoftcamRegistered()) {
-        statusLabel->setText("Register the camera first.");
+        report("Register the camera first.");
         return;
     }
 
     int width, height;
     getSelectedResolution(width, height);
     if (!frameSender.InitCamera(width, height, kCameraFps)) {
-        statusLabel->setText("Failed to create virtual camera.");
+        report("Failed to create virtual camera.");
         return;
     }
 
     // Runs on the worker thread: the preview copies the frame under its
     // own lock and repaints later on this thread.
-    frameSender.onFrame = [this](const unsigned char *pixels, int width, int height) {
-        preview->setFrame(pixels, width, height);
+    frameSender.onFrame = [this](const FrameView &frame) {
+        preview->setFrame(frame);
     };
     frameSender.onFinished = [this] {
         QMetaObject::invokeMethod(this, "onPlaybackFinished", Qt::QueuedConnection);
@@ -494,7 +621,7 @@ void MainWindow::onPlayPause()
     const std::filesystem::path path = toNativePath(currentFile);
     if (isVideo) {
         if (!videoDecoder.Open(path)) {
-            statusLabel->setText("Failed to open video.");
+            report("Failed to open video.");
             seekTarget = -1.0;
             return;
         }
@@ -505,7 +632,7 @@ void MainWindow::onPlayPause()
         }
     } else {
         if (!imageLoader.LoadImageW(path, 0, 0)) {
-            statusLabel->setText("Failed to load image.");
+            report("Failed to load image.");
             return;
         }
         frameSender.StartImage(imageLoader.pixels.data(), static_cast<int>(imageLoader.width),
@@ -518,9 +645,7 @@ void MainWindow::onPlayPause()
 
 void MainWindow::onStop()
 {
-    frameSender.Stop();
-    frameSender.ShutdownCamera();
-    videoDecoder.Close();
+    stopStreaming();
 
     if (!previewFrame.empty())
         preview->setFrame(previewFrame.data(), previewWidth, previewHeight);
@@ -550,11 +675,18 @@ void MainWindow::updatePlayButton()
     const bool running = frameSender.running;
     const bool playing = running && !frameSender.paused;
     playButton->setIcon(QIcon(playing ? ":/icons/pause.svg" : ":/icons/play.svg"));
-    playButton->setText(playing ? " Pause" : " Play");
+    playButton->setText(playing ? " &Pause" : " &Play");
     if (trayPlayAction)
         trayPlayAction->setText(playing ? "Pause" : "Play");
     stopButton->setEnabled(running);
     resolutionCombo->setEnabled(!running);
+    // A disabled Play button says what is missing.
+    const bool registered = isSoftcamRegistered();
+    playButton->setEnabled(running || (registered && !currentFile.isEmpty()));
+    playButton->setToolTip(running ? QString()
+                           : !registered ? QString("Register the camera first")
+                           : currentFile.isEmpty() ? QString("Open a file first")
+                                                   : QString());
 }
 
 void MainWindow::getSelectedResolution(int &width, int &height)
@@ -597,6 +729,73 @@ double MainWindow::knownDuration() const
     return streamed > 0.0 ? streamed : 0.0;
 }
 
+void MainWindow::seekBy(double seconds)
+{
+    const double d = knownDuration();
+    if (!isVideo || d <= 0.0)
+        return;
+    const double from = seekTarget >= 0.0 ? seekTarget
+        : frameSender.running              ? double(frameSender.position)
+                                           : seekSlider->value() / 1000.0 * d;
+    seekToSeconds(std::clamp(from + seconds, 0.0, d));
+}
+
+void MainWindow::seekToSeconds(double seconds)
+{
+    const double d = knownDuration();
+    if (!isVideo || d <= 0.0)
+        return;
+    seekTarget = std::clamp(seconds, 0.0, d);
+    seekSlider->setValue(sliderValueFor(seekTarget, d));
+    timeLabel->setText(QString("%1 / %2").arg(formatTime(seekTarget), formatTime(d)));
+    if (frameSender.running)
+        frameSender.SeekTo(seekTarget);
+    showFrameAtTarget();
+}
+
+void MainWindow::showFrameAtTarget()
+{
+    if (frameSender.running) {
+        if (frameSender.paused)
+            frameSender.Step();
+        return;
+    }
+    // Stopped: a short-lived decoder shows the frame; the stream starts
+    // from the slider's position later.
+    VideoDecoder decoder;
+    std::vector<uint8_t> frame;
+    if (!decoder.Open(toNativePath(currentFile)))
+        return;
+    decoder.SeekTo(seekTarget);
+    if (decoder.ReadFrame(frame) && frame.size() >= size_t(decoder.width) * decoder.height * 3)
+        preview->setFrame(frame.data(), int(decoder.width), int(decoder.height));
+}
+
+void MainWindow::keyPressEvent(QKeyEvent *event)
+{
+    // Keys reach the window only when the focused control has no use for
+    // them: a focused button or check box takes Space itself, a text field
+    // and the slider take the arrows.
+    switch (event->key()) {
+    case Qt::Key_Space:
+        onPlayPause();
+        break;
+    case Qt::Key_Left:
+        seekBy(-kKeySeekSeconds);
+        break;
+    case Qt::Key_Right:
+        seekBy(kKeySeekSeconds);
+        break;
+    case Qt::Key_Home:
+        seekToSeconds(0.0);
+        break;
+    default:
+        QMainWindow::keyPressEvent(event);
+        return;
+    }
+    event->accept();
+}
+
 void MainWindow::onTimerTick()
 {
     if (!frameSender.running)
@@ -624,10 +823,15 @@ void MainWindow::onTimerTick()
                              .arg(height));
 
     const bool connected = frameSender.IsConnected();
-    connectionLabel->setStyleSheet(connected ? "color: #2a2; font-weight: bold;" : "color: #d90; font-weight: bold;");
-    connectionLabel->setText(connected ? "Connected" : "Waiting for app...");
+    const QString problem = connected ? QString() : sendProblemText(frameSender);
+    connectionLabel->setStyleSheet(connected            ? "color: #2a2; font-weight: bold;"
+                                   : problem.isEmpty() ? "color: #d90; font-weight: bold;"
+                                                       : "color: #d22; font-weight: bold;");
+    connectionLabel->setText(connected ? "Connected" : problem.isEmpty() ? "Waiting for app..." : problem);
     // Re-setting an unchanged tray icon makes some trays flicker.
-    const QString toolTip = connected ? "Vidloom - Connected" : "Vidloom - Streaming";
+    const QString toolTip = connected          ? "Vidloom - Connected"
+                            : problem.isEmpty() ? "Vidloom - Streaming"
+                                                : "Vidloom - " + problem;
     if (trayIcon->toolTip() != toolTip) {
         trayIcon->setIcon(QIcon(connected ? ":/icons/vidloom-connected.svg" : ":/icons/vidloom.svg"));
         trayIcon->setToolTip(toolTip);
@@ -636,13 +840,15 @@ void MainWindow::onTimerTick()
 
 // ---- Settings ----
 
-void MainWindow::loadSettings()
+void MainWindow::loadSettings(bool restoreLastFile)
 {
-    // A damaged geometry gets the first-start size rather than whatever
-    // the window happened to have.
+    // The first-start size applies only without a saved geometry; one that
+    // restoreGeometry rejects leaves the window as it is.
     const QByteArray geometry = settings->value("windowGeometry").toByteArray();
-    if (geometry.isEmpty() || !restoreGeometry(geometry))
+    if (geometry.isEmpty())
         resize(780, 600);
+    else
+        restoreGeometry(geometry);
 
     const QString resolution = settings->value("resolution", kDefaultResolution).toString();
     const int index = resolutionCombo->findText(resolution);
@@ -657,7 +863,7 @@ void MainWindow::loadSettings()
     stretchCheck->setChecked(settings->value("stretch", false).toBool());
 
     const QString lastFile = settings->value("lastFile").toString();
-    if (!lastFile.isEmpty() && QFileInfo::exists(lastFile))
+    if (restoreLastFile && !lastFile.isEmpty() && QFileInfo::exists(lastFile))
         loadFile(lastFile);
 }
 
@@ -688,9 +894,7 @@ void MainWindow::setupTrayIcon()
     trayMenu->addSeparator();
     connect(trayMenu->addAction("Quit"), &QAction::triggered, this, [this] {
         quitting = true;
-        frameSender.Stop();
-        frameSender.ShutdownCamera();
-        videoDecoder.Close();
+        stopStreaming();
         trayIcon->hide();
         QCoreApplication::quit();
     });
@@ -710,8 +914,17 @@ void MainWindow::showFromTray()
 
 void MainWindow::onTrayActivated(QSystemTrayIcon::ActivationReason reason)
 {
-    if (reason == QSystemTrayIcon::DoubleClick)
+    // A single click toggles; a double click (which some trays announce
+    // as a click first) always ends with the window shown.
+    if (reason == QSystemTrayIcon::Trigger) {
+        if (isVisible() && !isMinimized()) {
+            hide();
+            inTray = true;
+        } else
+            showFromTray();
+    } else if (reason == QSystemTrayIcon::DoubleClick) {
         showFromTray();
+    }
 }
 
 void MainWindow::onQuit()
@@ -726,33 +939,61 @@ void MainWindow::closeEvent(QCloseEvent *event)
         // The stream goes on without the window. Where no tray exists a
         // hidden window could not be found again, so it goes to the task
         // bar instead.
-        if (QSystemTrayIcon::isSystemTrayAvailable())
+        if (QSystemTrayIcon::isSystemTrayAvailable()) {
             hide();
-        else
+            inTray = true;
+            // Said once: a window that vanished while the camera still runs
+            // would otherwise look like a crash or a hang.
+            if (!settings->value("trayNoticeShown", false).toBool()) {
+                settings->setValue("trayNoticeShown", true);
+                const QString text = "Vidloom keeps running in the tray and goes on streaming. "
+                                     "Click the icon to show the window; use Quit in its menu to end.";
+                trayIcon->setProperty("lastMessage", text);
+                trayIcon->showMessage("Vidloom", text, QSystemTrayIcon::Information);
+            }
+        } else {
             showMinimized();
+        }
         event->ignore();
         return;
     }
 
     saveSettings();
-    frameSender.Stop();
-    frameSender.ShutdownCamera();
-    videoDecoder.Close();
+    stopStreaming();
     trayIcon->hide();
     event->accept();
 }
 
 void MainWindow::changeEvent(QEvent *event)
 {
+    if (event->type() == QEvent::PaletteChange || event->type() == QEvent::ApplicationPaletteChange)
+        applyPalette();
     QMainWindow::changeEvent(event);
 }
 
 bool MainWindow::nativeEvent(const QByteArray &eventType, void *message, qintptr *result)
 {
 #ifdef _WIN32
-    if (static_cast<MSG *>(message)->message == WM_VIDLOOM_ACTIVATE) {
+    const MSG *msg = static_cast<MSG *>(message);
+    if (msg->message == WM_VIDLOOM_ACTIVATE) {
         InstanceActivation::bringToFront(this);
         return true;
+    }
+    // A later start handing over a file; the data is only valid during
+    // this call, so it is decoded here and acted on afterwards.
+    if (msg->message == WM_COPYDATA) {
+        const auto *data = reinterpret_cast<const COPYDATASTRUCT *>(msg->lParam);
+        InstanceActivation::Request request;
+        if (data && data->dwData == InstanceActivation::kCopyDataTag && data->lpData && data->cbData <= 65536
+            && InstanceActivation::decode(QByteArray(static_cast<const char *>(data->lpData), int(data->cbData)),
+                                          request)) {
+            InstanceActivation::bringToFront(this);
+            if (!request.file.isEmpty())
+                QMetaObject::invokeMethod(this, [this, request] { openRequested(request.file, request.play); },
+                                          Qt::QueuedConnection);
+            *result = 1;
+            return true;
+        }
     }
 #endif
     return QMainWindow::nativeEvent(eventType, message, result);
@@ -847,7 +1088,7 @@ void MainWindow::updateRegisterButtons()
     const bool busy = registrationProcess != nullptr;
     registerButton->setEnabled(!registered && !busy);
     unregisterButton->setEnabled(registered && !busy);
-    playButton->setEnabled(registered);
+    updatePlayButton();
     if (trayPlayAction)
         trayPlayAction->setEnabled(registered);
     registerStatusLabel->setText(registered

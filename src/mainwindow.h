@@ -1,5 +1,6 @@
 #pragma once
 
+#include "command_line.h"
 #include "frame_sender.h"
 #include "image_loader.h"
 #include "video_decoder.h"
@@ -15,6 +16,7 @@ class PreviewWidget;
 class QAction;
 class QCheckBox;
 class QComboBox;
+class QKeyEvent;
 class QLabel;
 class QMenu;
 class QProcess;
@@ -31,12 +33,28 @@ class MainWindow : public QMainWindow {
     Q_OBJECT
 
 public:
-    explicit MainWindow(QWidget *parent = nullptr);
+    // Without restoreLastFile the last file is not reloaded (the command
+    // line names another).
+    explicit MainWindow(QWidget *parent = nullptr, bool restoreLastFile = true);
     ~MainWindow() override;
+
+    // Applies the command line and shows the window (or keeps it in the
+    // tray for --minimized).
+    void start(const LaunchOptions &options);
 
     // Where the settings file lives: per user on Linux, beside the
     // executable on Windows.
     static QString settingsFilePath();
+    static QString aboutText();
+    static QString missingLibraryText();
+    // A camera side clamped to 64..7680 and rounded down to a multiple of 4.
+    static int clampSide(int side);
+    static constexpr float kCameraFps = 30.0f;
+
+public slots:
+    // A file from the command line or from a later start; false when it
+    // cannot be shown (the current file stays).
+    bool openRequested(const QString &file, bool play);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -44,6 +62,7 @@ protected:
     void dropEvent(QDropEvent *event) override;
     bool nativeEvent(const QByteArray &eventType, void *message, qintptr *result) override;
     void changeEvent(QEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
 
 private slots:
     void onOpenFile();
@@ -57,18 +76,34 @@ private slots:
     void onQuit();
 
 private:
+    void createMenus();
+    void createCentralArea();
+    void createStatusBar();
+    void connectControls();
+    void applyPalette();
     void setupTrayIcon();
     void updatePlayButton();
     void updateRegisterButtons();
     static bool isSoftcamRegistered();
     void runRegistration(bool unregister);
     void finishRegistration(bool unregister, int exitCode, const QString &reason);
-    void loadFile(const QString &path);
+    bool loadFile(const QString &path);
     bool isVideoFile(const QString &path);
-    void showPreview();
+    // Decodes the first frame of path into the preview fields; false (and
+    // nothing changed) when it cannot.
+    bool showPreview(const QString &path, bool video);
+    void stopStreaming();
+    // Shows the status text, and in a notification when the window is not
+    // on screen (a tray action that failed).
+    void report(const QString &text);
+    void seekBy(double seconds);
+    void seekToSeconds(double seconds);
+    // Paused: the worker sends the frame at the new position once. Stopped:
+    // the preview shows it.
+    void showFrameAtTarget();
     bool initCamera();
     void getSelectedResolution(int &width, int &height);
-    void loadSettings();
+    void loadSettings(bool restoreLastFile = true);
     void saveSettings();
 
     double knownDuration() const;
@@ -96,8 +131,15 @@ private:
     QMenu *trayMenu = nullptr;
     QAction *trayPlayAction = nullptr;
     bool quitting = false;
+    // Hidden to the tray by the user (or started there): failures of tray
+    // actions are then told in a notification.
+    bool inTray = false;
     QSettings *settings = nullptr;
     QAction *minimizeToTrayAction = nullptr;
+    QAction *mirrorAction = nullptr;
+    QAction *ownSpeedAction = nullptr;
+    QAction *cropAction = nullptr;
+    QLabel *resolutionLabel = nullptr;
 
     VideoDecoder videoDecoder;
     ImageLoader imageLoader;

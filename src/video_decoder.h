@@ -1,7 +1,10 @@
 #pragma once
 
+#include "frame_view.h"
+
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <vector>
 
 // Decodes the first video stream of a file into BGR24 frames (3 bytes per
@@ -26,10 +29,27 @@ public:
     // Reads the next frame into out (width x height x 3 bytes, storage
     // reused). On failure out is left as it was.
     bool ReadFrame(std::vector<uint8_t> &out);
+    // Reads the next frame without copying it: the view points into the
+    // decoder and stays valid until the next read, seek or Close. With yuv,
+    // frames already in the camera's colours come as their 4:2:0 planes;
+    // all others as BGR24.
+    bool ReadFrame(FrameView &view, bool yuv);
     void SeekToStart();
     // Lands on the frame at or just before the target; position takes the
     // target at once.
     void SeekTo(double seconds);
+
+    // Largest frame accepted in either dimension (the largest camera size);
+    // larger videos fail to open.
+    static constexpr uint32_t kMaxWidth = 7680;
+    static constexpr uint32_t kMaxHeight = 4320;
+
+    // Asked between decoded frames while a seek decodes towards its target
+    // (which can take seconds with few key frames). True abandons the work:
+    // ReadFrame fails with `interrupted` set and the seek stays pending, so
+    // the owner can stop, or seek elsewhere, without waiting for it.
+    std::function<bool()> interrupt;
+    bool interrupted = false;
 
     struct Source;
     Source *source = nullptr;

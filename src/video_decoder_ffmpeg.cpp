@@ -1,5 +1,6 @@
 // Linux backend of VideoDecoder: libavformat demuxes, libavcodec decodes the
-// first video stream, libswscale converts to BGR24.
+// first video stream, libswscale converts to BGR24 – unless the caller takes
+// the decoder's own 4:2:0 planes (ReadFrame into a FrameView).
 //
 // Output layout: BGR24, tightly packed at the decoded (and, for rotated
 // videos, upright) size, so `stride` is always width * 3 – the row length of
@@ -22,13 +23,15 @@
 // of pictures per slider move, and a burst of seeks costs only one.
 //
 // Safety:
-// - the file is opened by this code as "file:<path>" (a ':' in the name is
-//   never a protocol), with the protocol whitelist "file", and only if it is
-//   a regular file (a FIFO would block the open forever);
+// - the file is opened by this code, as a regular file only (a FIFO would
+//   block the open forever), and read through our own I/O context, so no
+//   protocol is involved at all (a ':' in the name is never one);
 // - only demuxers of self-contained video files are allowed, and io_open
 //   refuses every request for a further file, so a playlist (HLS, concat,
 //   ...) in disguise cannot reach other files or the network;
-// - frames of zero size or of 2^31 bytes or more (BGR24) are refused.
+// - frames larger than kMaxWidth x kMaxHeight are refused, by the decoder
+//   itself too (max_pixels), so a small file cannot claim a huge frame;
+// - decoder threads are capped: every frame thread keeps frames of its own.
 //
 // swscale: its fast yuv420p/yuv422p -> BGR24 path in FFmpeg 5.1 writes past
 // the end of a tightly packed buffer for some widths and leaves the last
@@ -41,11 +44,17 @@
 
 #include "video_decoder.h"
 
+#include "regular_file.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <mutex>
-#include <system_error>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -58,12 +67,40 @@ extern "C" {
 
 namespace {
 
-// BGR24 frames must stay below 2^31 bytes: sizes travel as 32-bit signed ints.
-constexpr int64_t kMaxFrameBytes = int64_t(1) << 31;
-
 bool ValidFrameSize(int w, int h)
 {
-    return w > 0 && h > 0 && int64_t(w) * int64_t(h) * 3 < kMaxFrameBytes;
+    return w > 0 && h > 0 && unsigned(w) <= VideoDecoder::kMaxWidth &&
+           unsigned(h) <= VideoDecoder::kMaxHeight;
+}
+
+// Frame threads beyond this cost memory (each holds frames of its own, and
+// a 4K frame is 12 MiB) for little speed: see the note at Open.
+constexpr int kMaxThreads = 4;
+
+// The file is read through a descriptor of our own.
+int ReadFd(void *opaque, uint8_t *buf, int size)
+{
+    const int fd = *static_cast<int *>(opaque);
+    for (;;) {
+        const ssize_t n = ::read(fd, buf, size_t(size));
+        if (n > 0)
+            return int(n);
+        if (n == 0)
+            return AVERROR_EOF;
+        if (errno != EINTR)
+            return AVERROR(errno);
+    }
+}
+
+int64_t SeekFd(void *opaque, int64_t offset, int whence)
+{
+    const int fd = *static_cast<int *>(opaque);
+    if (whence == AVSEEK_SIZE) {
+        struct stat st {};
+        return ::fstat(fd, &st) == 0 ? int64_t(st.st_size) : AVERROR(errno);
+    }
+    const off_t r = ::lseek(fd, off_t(offset), whence & ~AVSEEK_FORCE);
+    return r < 0 ? AVERROR(errno) : int64_t(r);
 }
 
 // Row pitch of the scratch buffer: generous padding so no SIMD writer can
@@ -198,13 +235,34 @@ bool IsFullRangeFormat(AVPixelFormat fmt)
     }
 }
 
+// Frames the camera can take as they are: 8-bit 4:2:0 in limited range with
+// the BT.601 matrix (or none stated, which is read as BT.601), the camera's
+// own colours. Anything else is converted to BGR24 first.
+bool PassesAsYuv(const AVFrame *f)
+{
+    if (f->format != AV_PIX_FMT_YUV420P || f->color_range == AVCOL_RANGE_JPEG)
+        return false;
+    if (f->linesize[0] <= 0 || f->linesize[1] <= 0 || f->linesize[1] != f->linesize[2])
+        return false;
+    switch (f->colorspace) {
+    case AVCOL_SPC_UNSPECIFIED:
+    case AVCOL_SPC_RESERVED:
+    case AVCOL_SPC_BT470BG:
+    case AVCOL_SPC_SMPTE170M:
+        return ValidFrameSize(f->width, f->height);
+    default:
+        return false;
+    }
+}
+
 } // namespace
 
 struct VideoDecoder::Source {
     ~Source();
 
     AVFormatContext *format = nullptr;
-    AVIOContext *io = nullptr; // opened here, so closed here
+    int fd = -1;
+    AVIOContext *io = nullptr; // ours, over fd, so freed here
     AVCodecContext *codec = nullptr;
     AVStream *stream = nullptr;
     int streamIndex = -1;
@@ -235,6 +293,7 @@ struct VideoDecoder::Source {
 
     bool seekPending = false;
     double seekTarget = 0.0; // seconds from the start, >= 0
+    const std::function<bool()> *interrupt = nullptr; // the owner's, during ReadFrame
 
     // Converter state.
     SwsContext *sws = nullptr;
@@ -244,6 +303,9 @@ struct VideoDecoder::Source {
     bool direct = false; // tightly packed output verified for this configuration
     std::vector<uint8_t> scratch;
 
+    AVFrame *shown = nullptr;  // the frame a YUV view points into
+    std::vector<uint8_t> bgr;  // the frame a BGR24 view points into
+
     bool Prime();
     bool Receive(AVFrame *f);
     bool DecodeNext(AVFrame *f);
@@ -252,25 +314,32 @@ struct VideoDecoder::Source {
     bool PrepareConverter(const AVFrame *f);
     bool CheckDirect(const AVFrame *f);
     bool Emit(const AVFrame *f, std::vector<uint8_t> &out, uint32_t &width, uint32_t &height);
-    void PerformSeek();
-    enum class Landing { Done, Overshot, Failed };
+    bool PerformSeek();
+    enum class Landing { Done, Overshot, Failed, Interrupted };
     Landing Land(int64_t seekTicks, bool fromStart, bool byBytes, int64_t target);
     void ResetDecoding();
     void ClearQueue();
     void PushFrame(AVFrame *f);
     void PopFrame();
+    AVFrame *Take(bool &interrupted);
+    void Release(AVFrame *f);
 };
 
 VideoDecoder::Source::~Source()
 {
     ClearQueue();
+    av_frame_free(&shown);
     av_frame_free(&queue[0]);
     av_frame_free(&queue[1]);
     av_frame_free(&work);
     av_packet_free(&packet);
     avcodec_free_context(&codec);
     avformat_close_input(&format);
-    avio_closep(&io);
+    if (io)
+        av_freep(&io->buffer);
+    avio_context_free(&io);
+    if (fd >= 0)
+        ::close(fd);
     sws_freeContext(sws);
 }
 
@@ -538,6 +607,8 @@ VideoDecoder::Source::Landing VideoDecoder::Source::Land(int64_t seekTicks, bool
     bool landed = false;
     int64_t landedEnd = 0; // end of the landing frame; 0 when its duration is unknown
     while (DecodeNext(work)) {
+        if (interrupt && *interrupt && (*interrupt)())
+            return Landing::Interrupted;
         const int64_t ts = work->best_effort_timestamp;
         if (firstAfterSeek == AV_NOPTS_VALUE)
             firstAfterSeek = ts;
@@ -568,10 +639,16 @@ VideoDecoder::Source::Landing VideoDecoder::Source::Land(int64_t seekTicks, bool
 }
 
 // Lands on the last frame at or before seekTarget (see Land); sets atEnd when
-// the target lies past the last frame or nothing can be decoded.
-void VideoDecoder::Source::PerformSeek()
+// the target lies past the last frame or nothing can be decoded. False when
+// interrupted: the seek stays pending.
+bool VideoDecoder::Source::PerformSeek()
 {
     seekPending = false;
+    auto interrupted = [this](Landing l) {
+        if (l == Landing::Interrupted)
+            seekPending = true;
+        return l == Landing::Interrupted;
+    };
     const double tb = av_q2d(timeBase);
     // Ticks of the target, rounded down: the frame at or before it.
     const int64_t target = startTicks + int64_t(std::floor(seekTarget / tb + 1e-6));
@@ -584,25 +661,35 @@ void VideoDecoder::Source::PerformSeek()
     for (int attempt = 0;; ++attempt, back = back ? back * 2 : second) {
         const int64_t seekTicks = timestamps ? target - back : startTicks;
         if (seekTicks > startTicks && attempt < 6) {
-            if (Land(seekTicks, false, false, target) == Landing::Done)
-                return;
+            const Landing l = Land(seekTicks, false, false, target);
+            if (l == Landing::Done)
+                return true;
+            if (interrupted(l))
+                return false;
             continue;
         }
         // From the start. A time seek there can land a little late (MPEG-TS
         // searches by time stamps in the data); the first byte cannot.
         Landing landing = Land(startTicks, true, false, target);
+        if (interrupted(landing))
+            return false;
         const bool late = landing != Landing::Done ||
                           (timestamps && firstAfterSeek != AV_NOPTS_VALUE && firstAfterSeek > firstTicks);
         if (late && !(format->iformat->flags & AVFMT_NO_BYTE_SEEK)) {
-            if (Land(startTicks, true, true, target) == Landing::Done)
-                return;
+            const Landing l = Land(startTicks, true, true, target);
+            if (l == Landing::Done)
+                return true;
+            if (interrupted(l))
+                return false;
             landing = Land(startTicks, true, false, target);
+            if (interrupted(landing))
+                return false;
         }
         if (landing != Landing::Done) {
             ClearQueue();
             atEnd = true;
         }
-        return;
+        return true;
     }
 }
 
@@ -629,36 +716,53 @@ bool VideoDecoder::Open(const std::filesystem::path &path)
     static std::once_flag quiet;
     std::call_once(quiet, [] { av_log_set_level(AV_LOG_QUIET); });
     Close();
-    std::error_code ec;
-    if (path.empty() || !std::filesystem::is_regular_file(path, ec))
-        return false;
-
     auto *s = new Source;
     auto fail = [&] {
         delete s;
         return false;
     };
 
-    const std::string url = "file:" + path.string();
-    AVDictionary *options = nullptr;
-    av_dict_set(&options, "protocol_whitelist", "file", 0);
-    int r = avio_open2(&s->io, url.c_str(), AVIO_FLAG_READ, nullptr, &options);
-    av_dict_free(&options);
-    if (r < 0)
+    s->fd = regular_file::Open(path);
+    if (s->fd < 0)
         return fail();
+    constexpr int kIoBuffer = 64 * 1024;
+    auto *buffer = static_cast<unsigned char *>(av_malloc(kIoBuffer));
+    if (!buffer)
+        return fail();
+    s->io = avio_alloc_context(buffer, kIoBuffer, 0, &s->fd, ReadFd, nullptr, SeekFd);
+    if (!s->io) {
+        av_free(buffer);
+        return fail();
+    }
 
     s->format = avformat_alloc_context();
     if (!s->format)
         return fail();
     s->format->pb = s->io;
     s->format->io_open = DenyIoOpen;
+    // The name only guides format probing by extension; nothing opens it.
+    const std::string url = "file:" + path.string();
+    AVDictionary *options = nullptr;
     av_dict_set(&options, "protocol_whitelist", "file", 0);
     av_dict_set(&options, "format_whitelist", kDemuxers, 0);
-    r = avformat_open_input(&s->format, url.c_str(), nullptr, &options);
+    int r = avformat_open_input(&s->format, url.c_str(), nullptr, &options);
     av_dict_free(&options);
     if (r < 0) // the context is freed on failure
         return fail();
-    if (avformat_find_stream_info(s->format, nullptr) < 0)
+    // Probing decodes a few frames: the same size limit applies there, and a
+    // size the container already states is checked before any decoding.
+    std::vector<AVDictionary *> probeOptions(s->format->nb_streams, nullptr);
+    bool oversized = false;
+    for (unsigned i = 0; i < s->format->nb_streams; ++i) {
+        const AVCodecParameters *par = s->format->streams[i]->codecpar;
+        oversized |= par->codec_type == AVMEDIA_TYPE_VIDEO && (par->width > 0 || par->height > 0) &&
+                     !ValidFrameSize(par->width, par->height);
+        av_dict_set_int(&probeOptions[i], "max_pixels", int64_t(kMaxWidth) * kMaxHeight, 0);
+    }
+    r = oversized ? -1 : avformat_find_stream_info(s->format, probeOptions.data());
+    for (AVDictionary *&o : probeOptions)
+        av_dict_free(&o);
+    if (r < 0)
         return fail();
 
     // The first video stream that can be decoded; cover art is not video.
@@ -686,9 +790,11 @@ bool VideoDecoder::Open(const std::filesystem::path &path)
     if (!s->codec || avcodec_parameters_to_context(s->codec, st->codecpar) < 0)
         return fail();
     s->codec->pkt_timebase = st->time_base;
-    // Frame and slice threads, one per core (0 = automatic): 1.5 to 1.8
+    // Refused inside the decoder before any frame buffer is allocated.
+    s->codec->max_pixels = int64_t(kMaxWidth) * kMaxHeight;
+    // Frame and slice threads, one per core up to kMaxThreads: 1.5 to 1.8
     // times the single-thread rate for H.264 on two cores.
-    s->codec->thread_count = 0; // as many as the machine has
+    s->codec->thread_count = std::clamp(int(std::thread::hardware_concurrency()), 1, kMaxThreads);
     s->codec->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
     if (avcodec_open2(s->codec, decoder, nullptr) < 0)
         return fail();
@@ -697,7 +803,8 @@ bool VideoDecoder::Open(const std::filesystem::path &path)
     s->work = av_frame_alloc();
     s->queue[0] = av_frame_alloc();
     s->queue[1] = av_frame_alloc();
-    if (!s->packet || !s->work || !s->queue[0] || !s->queue[1])
+    s->shown = av_frame_alloc();
+    if (!s->packet || !s->work || !s->queue[0] || !s->queue[1] || !s->shown)
         return fail();
 
     s->timeBase = st->time_base;
@@ -739,36 +846,96 @@ bool VideoDecoder::Open(const std::filesystem::path &path)
     return true;
 }
 
+// The next frame to hand out, after a pending seek; null at the end, or
+// with `interrupted` set when the owner broke off the seek (it stays
+// pending). Give the frame back with Release.
+AVFrame *VideoDecoder::Source::Take(bool &interrupted)
+{
+    if (seekPending && !PerformSeek()) {
+        interrupted = true;
+        return nullptr;
+    }
+    if (atEnd)
+        return nullptr;
+    if (queued)
+        return queue[0];
+    if (!DecodeNext(work)) {
+        atEnd = true;
+        return nullptr;
+    }
+    return work;
+}
+
+void VideoDecoder::Source::Release(AVFrame *f)
+{
+    if (f == work)
+        av_frame_unref(work);
+    else
+        PopFrame();
+}
+
 bool VideoDecoder::ReadFrame(std::vector<uint8_t> &out)
 {
     if (!source)
         return false;
     Source &s = *source;
-    if (s.seekPending)
-        s.PerformSeek();
-    if (s.atEnd)
+    interrupted = false;
+    s.interrupt = &interrupt;
+    AVFrame *frame = s.Take(interrupted);
+    if (!frame)
         return false;
-
-    AVFrame *frame = nullptr;
-    if (s.queued) {
-        frame = s.queue[0];
-    } else {
-        if (!s.DecodeNext(s.work)) {
-            s.atEnd = true;
-            return false;
-        }
-        frame = s.work;
-    }
     const int64_t ts = frame->best_effort_timestamp;
-
     uint32_t w = 0, h = 0;
     const bool ok = s.Emit(frame, out, w, h);
-    if (frame == s.work)
-        av_frame_unref(s.work);
-    else
-        s.PopFrame();
+    s.Release(frame);
     if (!ok)
         return false;
+    width = w;
+    height = h;
+    stride = int32_t(w * 3);
+    position = s.Seconds(ts);
+    return true;
+}
+
+bool VideoDecoder::ReadFrame(FrameView &view, bool yuv)
+{
+    if (!source)
+        return false;
+    Source &s = *source;
+    interrupted = false;
+    s.interrupt = &interrupt;
+    AVFrame *frame = s.Take(interrupted);
+    if (!frame)
+        return false;
+    const int64_t ts = frame->best_effort_timestamp;
+    uint32_t w = 0, h = 0;
+    bool ok = true;
+    av_frame_unref(s.shown);
+    if (yuv && PassesAsYuv(frame)) {
+        // Handed out as it is: the planes stay alive in `shown` until the
+        // next read.
+        av_frame_move_ref(s.shown, frame);
+        const AVFrame *f = s.shown;
+        const bool quarter = s.rotation == 90 || s.rotation == 270;
+        w = uint32_t(quarter ? f->height : f->width);
+        h = uint32_t(quarter ? f->width : f->height);
+        view = FrameView{};
+        view.format = FrameView::Format::Yuv420;
+        view.rotation = s.rotation;
+        for (int i = 0; i < 3; ++i) {
+            view.plane[i] = f->data[i];
+            view.stride[i] = f->linesize[i];
+        }
+    } else {
+        ok = s.Emit(frame, s.bgr, w, h);
+        if (ok)
+            view = FrameView::Bgr(s.bgr.data(), int(w), int(h));
+    }
+    s.Release(frame);
+    if (!ok)
+        return false;
+    view.width = int(w);
+    view.height = int(h);
     width = w;
     height = h;
     stride = int32_t(w * 3);

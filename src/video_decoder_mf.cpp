@@ -10,6 +10,7 @@
 // stops it. The caller serialises all calls (FrameSender does).
 #include "video_decoder.h"
 
+#include "regular_file.h"
 #include "rgb32_frame.h"
 
 #include <mfapi.h>
@@ -97,6 +98,7 @@ struct VideoDecoder::Source {
     // The converter's output, reused frame after frame, unless the converter
     // hands out samples of its own.
     ComPtr<IMFSample> convertedSample;
+    std::vector<uint8_t> viewFrame; // what ReadFrame's view points into
 
     bool attachConverter();
     bool configureConverter();
@@ -199,7 +201,7 @@ static bool readOutputType(VideoDecoder &decoder)
         return false;
     UINT32 w = 0, h = 0;
     MFGetAttributeSize(type.Get(), MF_MT_FRAME_SIZE, &w, &h);
-    if (uint64_t(w) * h * 3 >= kMaxFrameBytes)
+    if (w == 0 || h == 0 || w > VideoDecoder::kMaxWidth || h > VideoDecoder::kMaxHeight)
         return false;
     decoder.width = w;
     decoder.height = h;
@@ -219,6 +221,8 @@ VideoDecoder::~VideoDecoder()
 bool VideoDecoder::Open(const std::filesystem::path &path)
 {
     Close();
+    if (!regular_file::Is(path))
+        return false;
 
     ComPtr<IMFAttributes> attributes;
     if (SUCCEEDED(MFCreateAttributes(&attributes, 1)))
@@ -253,6 +257,15 @@ void VideoDecoder::Close()
     height = 0;
     duration = 0.0;
     position = 0.0;
+}
+
+// Media Foundation hands out RGB32, so views are always BGR24.
+bool VideoDecoder::ReadFrame(FrameView &view, bool)
+{
+    if (!source || !ReadFrame(source->viewFrame))
+        return false;
+    view = FrameView::Bgr(source->viewFrame.data(), int(width), int(height));
+    return true;
 }
 
 bool VideoDecoder::ReadFrame(std::vector<uint8_t> &out)

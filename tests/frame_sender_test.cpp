@@ -8,8 +8,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <future>
 #include <mutex>
-#include <random>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -70,11 +70,11 @@ TEST_F(FrameSenderTest, StillImageStreamsFittedAndMirrored)
     std::mutex seenMutex;
     std::vector<uint8_t> seen;
     int seenW = 0, seenH = 0;
-    sender.onFrame = [&](const unsigned char *px, int fw, int fh) {
+    sender.onFrame = [&](const FrameView &f) {
         std::lock_guard lock(seenMutex);
-        seen.assign(px, px + size_t(fw) * fh * 3);
-        seenW = fw;
-        seenH = fh;
+        seen.assign(f.plane[0], f.plane[0] + size_t(f.width) * f.height * 3);
+        seenW = f.width;
+        seenH = f.height;
     };
     sender.position = 12.5;
     sender.StartImage(image.data(), w, h);
@@ -90,10 +90,22 @@ TEST_F(FrameSenderTest, StillImageStreamsFittedAndMirrored)
     }
     EXPECT_EQ(sender.position.load(), 12.5) << "a still image leaves the position alone";
 
-    // Stretch takes effect on the next frame.
+    // Stretch, mirror and crop take effect on the next frame. Crop keeps the
+    // middle 90x90 and fills the frame with it.
     sender.stretch = true;
     ASSERT_TRUE(sendMore(3));
     EXPECT_EQ(camera.frame(), reference_frame::CameraFrame(image.data(), w, h, 96, 96, true));
+    sender.mirror = false;
+    ASSERT_TRUE(sendMore(3));
+    EXPECT_EQ(camera.frame(), reference_frame::Fit(image.data(), w, h, 96, 96, true));
+    sender.mirror = true;
+    sender.stretch = false;
+    sender.crop = true;
+    std::vector<uint8_t> middle;
+    for (int row = 0; row < h; ++row)
+        middle.insert(middle.end(), image.begin() + (row * w + 35) * 3, image.begin() + (row * w + 125) * 3);
+    ASSERT_TRUE(sendMore(3));
+    EXPECT_EQ(camera.frame(), reference_frame::CameraFrame(middle.data(), 90, 90, 96, 96, true));
     sender.Stop();
 }
 
@@ -132,12 +144,8 @@ TEST_F(FrameSenderTest, PauseResumeAndStop)
     sender.Resume();
     ASSERT_TRUE(sendMore(10));
 
-    // Stop while paused wakes the worker and ends it; stops while streaming,
-    // back to back with starts, leave no worker behind.
-    sender.Pause();
-    sender.Stop();
-    EXPECT_FALSE(sender.running);
-    EXPECT_FALSE(sender.paused);
+    // Stops while streaming, back to back with starts, leave no worker
+    // behind (stops from pause: below).
     for (int i = 0; i < 50; ++i) {
         sender.StartImage(image.data(), 64, 48);
         if (i % 2) {
@@ -149,6 +157,28 @@ TEST_F(FrameSenderTest, PauseResumeAndStop)
     const int64_t after = camera.frameCount();
     std::this_thread::sleep_for(100ms);
     EXPECT_EQ(camera.frameCount(), after);
+
+    // Stop wakes a paused worker with both of its events signalled: in no
+    // trial may it read one more frame.
+    std::atomic<int> reads{0};
+    sender.onFrame = [&](const FrameView &) { ++reads; };
+    int late = 0;
+    for (int i = 0; i < 400; ++i) {
+        const int64_t sentBefore = camera.frameCount();
+        const int readBefore = reads;
+        sender.StartImage(image.data(), 64, 48);
+        ASSERT_TRUE(sendMore(1));
+        sender.Pause();
+        // The frame in flight, if any, is sent before the worker parks.
+        while (camera.frameCount() - sentBefore != reads - readBefore)
+            std::this_thread::yield();
+        std::this_thread::sleep_for(1ms);
+        const int before = reads;
+        sender.Stop();
+        late += reads - before;
+        ASSERT_FALSE(sender.running || sender.paused);
+    }
+    EXPECT_EQ(late, 0) << "frames read after a stop from pause";
 }
 
 TEST_F(FrameSenderTest, OversizedOrEmptyImagesAreRefused)
@@ -177,7 +207,7 @@ TEST_F(FrameSenderTest, WorkerThatOverrunsStopNeverRunsBesideTheNextOne)
     ASSERT_TRUE(sender.InitCamera(64, 48, 30.0f));
     camera.setPacing(false);
     std::atomic<int> inside{0}, overlap{0};
-    sender.onFrame = [&](const unsigned char *, int, int) {
+    sender.onFrame = [&](const FrameView &) {
         if (++inside > 1)
             ++overlap;
         std::this_thread::sleep_for(1ms);
@@ -277,9 +307,9 @@ TEST_F(FrameSenderVideoTest, VideoWithoutLoopEndsOnceByItself)
 {
     std::mutex seenMutex;
     std::vector<std::pair<int, int>> seenSizes;
-    sender.onFrame = [&](const unsigned char *, int w, int h) {
+    sender.onFrame = [&](const FrameView &f) {
         std::lock_guard lock(seenMutex);
-        seenSizes.emplace_back(w, h);
+        seenSizes.emplace_back(f.width, f.height);
     };
     sender.StartVideo(&decoder, false);
     for (int i = 0; i < 500 && sender.running; ++i)
@@ -308,10 +338,12 @@ TEST_F(FrameSenderVideoTest, SwitchingFromImageToVideoDropsTheImage)
     const auto image = reference_frame::Pattern(64, 48);
     sender.StartImage(image.data(), 64, 48);
     ASSERT_TRUE(sendMore(2));
+    // Captured from the start on: the first video frame may go out at once.
+    sender.Stop();
+    camera.captureFrames(3);
     sender.StartVideo(&decoder, true);
     EXPECT_TRUE(sender.imageData.empty());
     EXPECT_TRUE(sender.videoMode);
-    camera.captureFrames(3);
     ASSERT_TRUE(sendMore(3));
     sender.Stop();
     EXPECT_EQ(camera.frame(0), expectedOnCamera(0, 80, 80));
@@ -325,27 +357,80 @@ TEST_F(FrameSenderVideoTest, SwitchingFromImageToVideoDropsTheImage)
     sender.Stop();
 }
 
-TEST_F(FrameSenderVideoTest, SeeksFromTheOwnerThreadWhileTheWorkerReads)
+TEST_F(FrameSenderVideoTest, SeekNeverWaitsForTheDecoderAndTheNewestTargetWins)
 {
-    // Runs under ThreadSanitizer in CI: seeking and reading share the decoder.
+    std::promise<void> entered, release;
+    const std::shared_future<void> released = release.get_future().share();
+    std::atomic<bool> armed{false};
+    std::mutex shownMutex;
+    std::vector<double> shown; // positions of the frames handed out
+    sender.onFrame = [&](const FrameView &) {
+        // On the worker, the decoder's only user while streaming: from the
+        // first frame on, a seek once armed blocks inside the decoder.
+        if (shown.empty())
+            decoder.interrupt = [&, inner = decoder.interrupt] {
+                if (armed.exchange(false)) {
+                    entered.set_value();
+                    released.wait();
+                }
+                return inner();
+            };
+        std::lock_guard lock(shownMutex);
+        shown.push_back(decoder.position);
+    };
     sender.StartVideo(&decoder, true);
-    std::mt19937 random(7);
-    std::uniform_real_distribution<double> target(-0.2, 1.2);
-    for (int i = 0; i < 300; ++i) {
-        sender.SeekTo(target(random));
-        if (i % 50 == 0) {
-            ASSERT_TRUE(sendMore(1));
-        }
-        if (i % 60 == 0) {
-            sender.Pause();
-            sender.SeekTo(0.5);
-            sender.Resume();
-        }
-    }
-    sender.SeekTo(0.0);
-    ASSERT_TRUE(sendMore(5));
+    ASSERT_TRUE(sendMore(1));
+    armed = true;
+    sender.SeekTo(0.9);
+    entered.get_future().wait();
+    sender.SeekTo(0.2); // returns while the worker is held inside the decoder
+    std::unique_lock lock(shownMutex);
+    const size_t mark = shown.size();
+    lock.unlock();
+    release.set_value();
+    ASSERT_TRUE(sendMore(2));
     sender.Stop();
-    EXPECT_EQ(finished, 0);
-    EXPECT_GE(sender.position.load(), 0.0);
-    EXPECT_LE(sender.position.load(), decoder.duration);
+    lock.lock();
+    ASSERT_GT(shown.size(), mark);
+    EXPECT_DOUBLE_EQ(shown[mark], 4 / 24.0) << "the frame at 0.2 s; the abandoned target is never shown";
 }
+
+// At the file's own speed camera frame n shows the source frame due at
+// n/30 s: every 5th of 4 repeats for 24 fps, every second one for 60 fps,
+// and a 2 s clip takes 60 camera frames whatever its rate.
+class OwnSpeedTest : public FrameSenderTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(OwnSpeedTest, FramesAreChosenByTimeStamp)
+{
+    const int rate = GetParam();
+    const auto path = test_media::Generate("rate" + std::to_string(rate) + ".mp4",
+                                           "-f lavfi -i testsrc2=size=64x48:rate=" + std::to_string(rate)
+                                               + " -t 2 -c:v libx264 -pix_fmt yuv420p");
+    VideoDecoder decoder;
+    ASSERT_TRUE(decoder.Open(path));
+    std::vector<std::vector<uint8_t>> frames(1);
+    while (decoder.ReadFrame(frames.back()))
+        frames.emplace_back();
+    frames.pop_back();
+    ASSERT_EQ(frames.size(), size_t(2 * rate));
+    decoder.SeekToStart();
+
+    FrameSender sender;
+    std::atomic<int> finished{0};
+    sender.onFinished = [&] { ++finished; };
+    ASSERT_TRUE(sender.InitCamera(64, 48, 30.0f));
+    camera.setPacing(false);
+    camera.captureFrames(100);
+    sender.ownSpeed = true;
+    sender.StartVideo(&decoder, false);
+    for (int i = 0; i < 500 && sender.running; ++i)
+        std::this_thread::sleep_for(10ms);
+    sender.Stop();
+    EXPECT_EQ(finished, 1);
+    ASSERT_EQ(camera.capturedCount(), 60);
+    for (int n = 0; n < 60; ++n)
+        ASSERT_EQ(camera.frame(n), reference_frame::CameraFrame(frames[size_t(n * rate / 30)].data(), 64, 48, 64, 48, false))
+            << "camera frame " << n;
+}
+
+INSTANTIATE_TEST_SUITE_P(Rates, OwnSpeedTest, ::testing::Values(24, 60));

@@ -55,13 +55,13 @@ private slots:
             QCoreApplication::processEvents();
             // What the UI thread sets in one go must agree at all times.
             QCOMPARE(stop->isEnabled(), !combo->isEnabled());
-            QVERIFY(play->text() != " Pause" || stop->isEnabled());
+            QVERIFY(play->text() != " &Pause" || stop->isEnabled());
             QVERIFY(stop->isEnabled() || !env.camera.cameraLive());
         }
 
         invoke(window, "onStop");
         QCOMPARE(statusText(window), QString("Stopped."));
-        QCOMPARE(play->text(), QString(" Play"));
+        QCOMPARE(play->text(), QString(" &Play"));
         QVERIFY(!env.camera.cameraLive());
         // Still fully usable afterwards.
         loop->setChecked(true);

@@ -4,6 +4,10 @@
 // video, the live status line and connection indicator, and seeking.
 #include "mainwindow_test_support.h"
 
+#include "headless.h"
+#include "image_loader.h"
+#include "reference_frame.h"
+
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
@@ -12,8 +16,13 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSlider>
+#include <QStatusBar>
 
+#include <csignal>
+#include <cstdio>
 #include <limits>
+
+#include <sys/stat.h>
 
 namespace {
 const QString kVideoLoaded = "Video loaded. Press Play to stream.";
@@ -47,10 +56,16 @@ private slots:
                 menus += entry->isSeparator() ? QString("-|") : entry->text() + "(" + entry->shortcut().toString() + ")|";
             menus += "] ";
         }
-        QCOMPARE(menus, QString("&File[&Open media...(%1)|-|&Quit(%2)|] &Settings[Minimize to tray on close()|] "
-                                "&?[&About Vidloom()|] ")
+        QCOMPARE(menus, QString("&File[&Open media...(%1)|-|&Quit(%2)|] &Settings[Minimize to tray on close()|-|"
+                                "Mirror()|Play at the file's own speed()|Crop to fill()|] &?[&About Vidloom()|] ")
                             .arg(QKeySequence(QKeySequence::Open).toString(), QKeySequence(QKeySequence::Quit).toString()));
         QVERIFY(part<QAction>(&window, "minimizeToTrayAction")->isChecked());
+        QVERIFY(part<QAction>(&window, "mirrorAction")->isChecked());
+        QVERIFY(!part<QAction>(&window, "ownSpeedAction")->isChecked() && !part<QAction>(&window, "cropAction")->isChecked());
+        QCOMPARE(part<QPushButton>(&window, "playButton")->toolTip(), QString("Open a file first"));
+        const QString about = MainWindow::aboutText();
+        QVERIFY(about.startsWith("<h3>Vidloom v1.0</h3><p>Virtual camera application for "));
+        QVERIFY(about.contains(QString("Qt %1.").arg(qVersion())) && !about.contains('%'));
         auto *combo = part<QComboBox>(&window, "resolutionCombo");
         QStringList items;
         for (int i = 0; i < combo->count(); ++i)
@@ -100,7 +115,9 @@ private slots:
         QCOMPARE(labelText(window, "registerStatusLabel"),
                  registeredAfter ? QString::fromUtf8("<span style='color: #2a2;font-weight:bold;'>✓ Registered</span>")
                                  : QString::fromUtf8("<span style='color: #888;'>✗ Not registered</span>"));
-        QCOMPARE(part<QPushButton>(&window, "playButton")->isEnabled(), registeredAfter);
+        QCOMPARE(part<QPushButton>(&window, "playButton")->isEnabled(), false);
+        QCOMPARE(part<QPushButton>(&window, "playButton")->toolTip(),
+                 QString(registeredAfter ? "Open a file first" : "Register the camera first"));
         QCOMPARE(trayAction(window, "Play")->isEnabled(), registeredAfter);
         QCOMPARE(part<QPushButton>(&window, "registerButton")->isEnabled(), !registeredAfter);
         QCOMPARE(part<QPushButton>(&window, "unregisterButton")->isEnabled(), registeredAfter);
@@ -132,39 +149,44 @@ private slots:
         MainWindow window;
         for (bool registered : {true, false, true}) {
             env.setRegistered(registered);
-            QTRY_COMPARE_WITH_TIMEOUT(part<QPushButton>(&window, "playButton")->isEnabled(), registered, 1000);
+            QTRY_COMPARE_WITH_TIMEOUT(part<QPushButton>(&window, "playButton")->toolTip(),
+                                      QString(registered ? "Open a file first" : "Register the camera first"), 1000);
             QCOMPARE(part<QPushButton>(&window, "registerButton")->isEnabled(), !registered);
             QCOMPARE(trayAction(window, "Play")->isEnabled(), registered);
         }
     }
 
-    // After a video, an image replaces preview and times. The extension
-    // alone picks the loaded text: an unreadable file still becomes the
-    // current one, but the video's preview and times stay.
+    // After a video, an image replaces preview and times. A file whose
+    // first frame cannot be decoded is refused at once with the text for
+    // its kind (by extension), and the video stays loaded and saved.
     void loading_data()
     {
         QTest::addColumn<QString>("path");
-        QTest::addColumn<bool>("video");
-        QTest::addColumn<QString>("time");
+        QTest::addColumn<QString>("status");
         QFile mp4(testVideo());
         QVERIFY(mp4.open(QIODevice::ReadOnly));
         const QByteArray video = mp4.readAll();
-        const QString kept = "0:00 / 2:05";
-        QTest::newRow("image") << testImage() << false << "Image";
-        QTest::newRow("empty") << writeFile("empty.mp4", "") << true << kept;
-        QTest::newRow("truncated") << writeFile("CLIP.MP4", video.left(700)) << true << kept;
-        QTest::newRow("text") << writeFile("notes.Mov", QByteArray("not a video\n").repeated(300)) << true << kept;
-        QTest::newRow("wmv") << writeFile("clip.wmv", "x") << true << kept;
-        QTest::newRow("webm") << writeFile("clip.webm", "x") << false << kept;
-        QTest::newRow("backup") << writeFile("archive.mp4.bak", "x") << false << kept;
-        QTest::newRow("video named as image") << writeFile("clip.jpg", video) << false << kept;
-        QTest::newRow("missing") << QFileInfo(testImage()).absolutePath() + "/no-such-file.png" << false << kept;
+        const QString badVideo = "Failed to open video.", badImage = "Failed to load image.";
+        QTest::newRow("image") << testImage() << kImageLoaded;
+        QFile png(testImage());
+        QVERIFY(png.open(QIODevice::ReadOnly));
+        QTest::newRow("markup in the name")
+            << writeFile(QByteArray("<br>").repeated(10).append("x.png").constData(), png.readAll()) << kImageLoaded;
+        QTest::newRow("webm") << mediaFile("clip.webm", "-f lavfi -i testsrc=size=64x48:rate=10 -t 1 -c:v libvpx") << kVideoLoaded;
+        QTest::newRow("ts") << mediaFile("clip.ts", "-f lavfi -i testsrc=size=64x48:rate=10 -t 1 -c:v mpeg2video") << kVideoLoaded;
+        QTest::newRow("empty") << writeFile("empty.mp4", "") << badVideo;
+        QTest::newRow("truncated") << writeFile("CLIP.MP4", video.left(700)) << badVideo;
+        QTest::newRow("text") << writeFile("notes.Mov", QByteArray("not a video\n").repeated(300)) << badVideo;
+        QVERIFY(QDir(QFileInfo(testImage()).absolutePath()).mkpath("folder.mkv"));
+        QTest::newRow("folder") << QFileInfo(testImage()).absolutePath() + "/folder.mkv" << badVideo;
+        QTest::newRow("backup") << writeFile("archive.mp4.bak", "x") << badImage;
+        QTest::newRow("video named as image") << writeFile("clip.jpg", video) << badImage;
+        QTest::newRow("missing") << QFileInfo(testImage()).absolutePath() + "/no-such-file.png" << badImage;
     }
     void loading()
     {
         QFETCH(QString, path);
-        QFETCH(bool, video);
-        QFETCH(QString, time);
+        QFETCH(QString, status);
         MainWindow window;
         window.show();
         const QImage blank = previewImage(window);
@@ -173,14 +195,17 @@ private slots:
         QCOMPARE(labelText(window, "timeLabel"), QString("0:00 / 2:05"));
         const QImage firstFrame = previewImage(window);
         QVERIFY(firstFrame != blank);
+        QTRY_VERIFY_WITH_TIMEOUT(env.settingsOnDisk().contains("long.mkv"), 10000);
         load(window, path);
-        QCOMPARE(statusText(window), video ? kVideoLoaded : kImageLoaded);
-        QCOMPARE(labelText(window, "fileLabel"), QFileInfo(path).fileName());
-        QCOMPARE(labelText(window, "timeLabel"), time);
-        QCOMPARE(previewImage(window) == firstFrame, time != "Image");
-        QCOMPARE(part<QSlider>(&window, "seekSlider")->isEnabled(), time != "Image");
-        // On disk once the event loop has had a turn, not at exit.
-        QTRY_VERIFY_WITH_TIMEOUT(env.settingsOnDisk().contains("lastFile=" + path.toUtf8()), 10000);
+        const bool taken = status.endsWith("Press Play to stream.");
+        QCOMPARE(statusText(window), status);
+        QCOMPARE(labelText(window, "fileLabel"), taken ? QFileInfo(path).fileName() : QString("long.mkv"));
+        QVERIFY(part<QLabel>(&window, "fileLabel")->sizeHint().height() < 100); // text, not markup
+        QCOMPARE(labelText(window, "timeLabel") == "0:00 / 2:05", !taken);
+        QCOMPARE(previewImage(window) == firstFrame, !taken);
+        QCOMPARE(part<QSlider>(&window, "seekSlider")->isEnabled(), status != kImageLoaded);
+        QTRY_VERIFY_WITH_TIMEOUT(env.settingsOnDisk().contains("lastFile=" + (taken ? path.toUtf8() : QByteArray("/"))), 10000);
+        QVERIFY(taken || env.settingsOnDisk().contains("long.mkv"));
     }
 
     // Of three files the first is taken. A remote link is accepted as a drag
@@ -229,6 +254,10 @@ private slots:
         QTest::newRow("leading blank") << QByteArray("[General]\nresolution=\" 800x600\"\n") << "1280x720" << none;
         QTest::newRow("six digits") << QByteArray("[General]\nresolution=123456x600\n") << "1280x720" << none;
         QTest::newRow("deleted last file") << QByteArray("[General]\nlastFile=/nonexistent/gone.mp4\n") << "1280x720" << none;
+        // Opening it would wait for a writer for ever.
+        const QString fifo = QFileInfo(testImage()).absolutePath() + "/last.mp4";
+        QVERIFY(::mkfifo(fifo.toLocal8Bit().constData(), 0600) == 0 || errno == EEXIST);
+        QTest::newRow("fifo as last file") << "[General]\nlastFile=" + fifo.toUtf8() << "1280x720" << none;
         QTest::newRow("binary junk") << QByteArray("\x00\xff\xfe[\x01=\x02\n", 9).repeated(1000) << "1280x720" << none;
         QTest::newRow("wrong types") << QByteArray("[General]\nloop=maybe\nresolution=@Invalid()\nwindowGeometry=@ByteArray(\\x1\\xd9"
                                                    "\nlastFile=@Variant(\\0\\0)\n") << "1280x720" << none;
@@ -241,7 +270,8 @@ private slots:
         writeSettingsFile(contents);
         MainWindow window;
         window.show();
-        QCOMPARE(window.size(), QSize(780, 600));
+        // A geometry that cannot be restored leaves the size alone.
+        QCOMPARE(window.size() == QSize(780, 600), !contents.contains("windowGeometry"));
         auto *combo = part<QComboBox>(&window, "resolutionCombo");
         QCOMPARE(combo->currentText(), resolution);
         QCOMPARE(combo->count(), resolution == "800x600" ? 5 : 4); // only a well-formed new size is added
@@ -301,6 +331,8 @@ private slots:
                 QVERIFY(!part<QSystemTrayIcon>(&window, "trayIcon")->isVisible());
             }
             const bool streaming = how == "close" && toTray;
+            QCOMPARE(part<QSystemTrayIcon>(&window, "trayIcon")->property("lastMessage").toString().contains("keeps running"),
+                     streaming && QSystemTrayIcon::isSystemTrayAvailable());
             if (streaming)
                 QVERIFY(QSystemTrayIcon::isSystemTrayAvailable() ? !window.isVisible() : window.isMinimized());
             QCOMPARE(env.camera.cameraLive(), streaming);
@@ -321,8 +353,8 @@ private slots:
     // Actions: p and s = the play/pause and stop slots, P and S = the
     // buttons, k = space key, t and T = the tray's Play/Pause and Stop,
     // i and v = loading the image and the video, u = the unregister button.
-    // After: idle, playing, paused, or "left" (not streaming, camera left
-    // created until the next stop).
+    // B and K = Space on the focused Play button and Loop box.
+    // After: idle, playing or paused.
     void stateTable_data()
     {
         QTest::addColumn<QString>("file");
@@ -344,11 +376,12 @@ private slots:
         QTest::newRow("unregister while playing") << image << true << "Pu" << "Camera unregistered." << "idle";
         QTest::newRow("space key and tray") << image << true << "kt" << "Paused." << "paused";
         QTest::newRow("tray stop") << image << true << "tT" << "Stopped." << "idle";
-        QTest::newRow("broken video") << broken << true << "p" << "Failed to open video." << "left";
-        QTest::newRow("broken image") << writeFile("broken.png", QByteArray(3000, 'i')) << true << "p"
-                                      << "Failed to load image." << "left";
-        QTest::newRow("empty image") << writeFile("empty.jpg", "") << true << "p" << "Failed to load image." << "left";
-        QTest::newRow("stop after failure") << broken << true << "ps" << "Stopped." << "idle";
+        QTest::newRow("broken video") << broken << true << "p" << "Open a file first." << "idle";
+        QTest::newRow("broken image") << writeFile("broken.png", QByteArray(3000, 'i')) << true << ""
+                                      << "Failed to load image." << "idle";
+        // A focused button or check box takes Space itself, exactly once.
+        QTest::newRow("space on focused Play") << image << true << "B" << "Streaming..." << "playing";
+        QTest::newRow("space on focused Loop") << image << true << "K" << kImageLoaded << "idle";
     }
     void stateTable()
     {
@@ -375,15 +408,22 @@ private slots:
             case 'i': load(window, testImage()); break;
             case 'v': load(window, testVideo()); break;
             case 'u': part<QPushButton>(&window, "unregisterButton")->click(); break;
+            case 'B': case 'K': {
+                QWidget *target = part<QWidget>(&window, action == 'B' ? "playButton" : "loopCheck");
+                target->setFocus();
+                QTest::keyClick(target, Qt::Key_Space);
+                QCOMPARE(part<QCheckBox>(&window, "loopCheck")->isChecked(), action == 'B');
+                break;
+            }
             }
         }
         const bool playing = after == "playing", running = playing || after == "paused";
         QTRY_COMPARE(statusText(window), status);
-        QCOMPARE(part<QPushButton>(&window, "playButton")->text(), QString(playing ? " Pause" : " Play"));
+        QCOMPARE(part<QPushButton>(&window, "playButton")->text(), QString(playing ? " &Pause" : " &Play"));
         QVERIFY(trayAction(window, playing ? "Pause" : "Play"));
         QCOMPARE(part<QPushButton>(&window, "stopButton")->isEnabled(), running);
         QCOMPARE(part<QComboBox>(&window, "resolutionCombo")->isEnabled(), !running);
-        QCOMPARE(env.camera.cameraLive(), running || after == "left");
+        QCOMPARE(env.camera.cameraLive(), running);
     }
 
     // Clamped to 64..7680 and rounded down to a multiple of 4; unreadable
@@ -443,7 +483,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(statusText(window), QString("Playback finished."), 20000);
         QCOMPARE(previewImage(window), firstFrame);
         QCOMPARE(part<QSlider>(&window, "seekSlider")->value(), 0);
-        QCOMPARE(part<QPushButton>(&window, "playButton")->text(), QString(" Play"));
+        QCOMPARE(part<QPushButton>(&window, "playButton")->text(), QString(" &Play"));
         QVERIFY(!env.camera.cameraLive());
         QCOMPARE(env.camera.frameCount(), 60);
     }
@@ -503,6 +543,154 @@ private slots:
         QVERIFY(slider->value() >= 745 && slider->value() <= 800);
         env.camera.setSendDelayMs(0);
         QTRY_VERIFY_WITH_TIMEOUT(slider->value() > 765, 10000); // following the stream again
+    }
+
+
+    // Keys seek: stopped, the preview shows the new position; paused, the
+    // camera gets that one frame; streaming, the slider's own keys move the
+    // stream and the slider does not snap back.
+    void keyboardSeeking()
+    {
+        MainWindow window;
+        window.show();
+        load(window, longVideo());
+        const QImage first = previewImage(window);
+        QTest::keyClick(&window, Qt::Key_Right);
+        QCOMPARE(labelText(window, "timeLabel"), QString("0:05 / 2:05"));
+        QVERIFY(previewImage(window) != first);
+        QTest::keyClick(&window, Qt::Key_Home);
+        QCOMPARE(labelText(window, "timeLabel"), QString("0:00 / 2:05"));
+        QCOMPARE(previewImage(window), first);
+
+        invoke(window, "onPlayPause");
+        QVERIFY(env.camera.waitForFrames(3));
+        invoke(window, "onPlayPause");
+        QTest::qWait(100);
+        const qint64 held = env.camera.frameCount();
+        QTest::keyClick(&window, Qt::Key_Right);
+        QVERIFY(env.camera.waitForFrames(held + 1));
+        QTest::qWait(300);
+        QCOMPARE(env.camera.frameCount(), held + 1);
+
+        invoke(window, "onPlayPause");
+        auto *slider = part<QSlider>(&window, "seekSlider");
+        slider->setFocus();
+        for (int i = 0; i < 40; ++i)
+            QTest::keyClick(slider, Qt::Key_PageUp);
+        QTRY_VERIFY_WITH_TIMEOUT(labelText(window, "timeLabel").startsWith("0:5"), 10000);
+        QTest::qWait(600);
+        QVERIFY(slider->value() >= 400);
+    }
+
+    // Written at once, applied to the running stream, read back next time.
+    void settingsMenu()
+    {
+        {
+            MainWindow window;
+            QVERIFY(env.stream(window, testImage()));
+            ImageLoader loader;
+            QVERIFY(loader.Initialize() && loader.LoadImageW(QFileInfo(testImage()).filesystemFilePath()));
+            part<QAction>(&window, "mirrorAction")->setChecked(false);
+            QVERIFY(env.camera.waitForFrames(env.camera.frameCount() + 3));
+            QCOMPARE(env.camera.frame(), reference_frame::Fit(loader.pixels.data(), 200, 150, 1280, 720, false));
+            part<QAction>(&window, "cropAction")->setChecked(true);
+            QVERIFY(!part<QCheckBox>(&window, "stretchCheck")->isEnabled());
+            QVERIFY(env.camera.waitForFrames(env.camera.frameCount() + 3));
+            // The middle 200x112 rows fill the whole frame.
+            const auto middle = std::vector<uint8_t>(loader.pixels.begin() + 19 * 200 * 3, loader.pixels.begin() + 131 * 200 * 3);
+            QCOMPARE(env.camera.frame(), reference_frame::Fit(middle.data(), 200, 112, 1280, 720, true));
+            part<QAction>(&window, "ownSpeedAction")->setChecked(true);
+            QTRY_VERIFY_WITH_TIMEOUT(env.settingsOnDisk().contains("ownSpeed=true"), 10000);
+            QVERIFY(env.settingsOnDisk().contains("mirror=false") && env.settingsOnDisk().contains("crop=true"));
+        }
+        MainWindow window;
+        QVERIFY(!part<QAction>(&window, "mirrorAction")->isChecked());
+        QVERIFY(part<QAction>(&window, "ownSpeedAction")->isChecked() && part<QAction>(&window, "cropAction")->isChecked());
+        QVERIFY(!part<QCheckBox>(&window, "stretchCheck")->isEnabled());
+    }
+
+    // The spec's light grey bar stays on a light palette only.
+    void palette()
+    {
+        MainWindow window;
+        QPalette dark;
+        dark.setColor(QPalette::Window, QColor(30, 30, 30));
+        dark.setColor(QPalette::WindowText, Qt::white);
+        window.setPalette(dark);
+        QVERIFY(!window.statusBar()->styleSheet().contains("#f0f0f0"));
+        window.setPalette(QPalette(QColor(240, 240, 240)));
+        QVERIFY(window.statusBar()->styleSheet().contains("#f0f0f0"));
+    }
+
+    // One click shows or hides; a tray action that fails while hidden says
+    // why in a notification.
+    void tray()
+    {
+        MainWindow window;
+        window.show();
+        auto click = [&] {
+            QMetaObject::invokeMethod(&window, "onTrayActivated",
+                                      Q_ARG(QSystemTrayIcon::ActivationReason, QSystemTrayIcon::Trigger));
+        };
+        click();
+        QVERIFY(!window.isVisible());
+        trayAction(window, "Play")->trigger();
+        QCOMPARE(part<QSystemTrayIcon>(&window, "trayIcon")->property("lastMessage").toString(), QString("Open a file first."));
+        click();
+        QVERIFY(window.isVisible());
+    }
+
+    // Exit codes and the last status line; a stream ends at its end (no
+    // loop) or on SIGTERM, releasing the camera either way.
+    void headless_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<bool>("loop");
+        QTest::addColumn<bool>("registered");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("last");
+        QTest::newRow("video to its end") << testVideo() << false << true << 0 << "Playback finished.";
+        QTest::newRow("image until SIGTERM") << testImage() << true << true << 0 << "Stopped.";
+        QTest::newRow("missing file") << testVideo() + ".gone.mp4" << true << true << 1 << "Failed to open video.";
+        QTest::newRow("not registered") << testImage() << true << false << 3 << "Register the camera first.";
+    }
+    void headless()
+    {
+        QFETCH(QString, file);
+        QFETCH(bool, loop);
+        QFETCH(bool, registered);
+        QFETCH(int, exitCode);
+        QFETCH(QString, last);
+        env.setRegistered(registered);
+        LaunchOptions options;
+        options.action = LaunchOptions::Action::Headless;
+        options.file = file;
+        options.loop = loop;
+        options.resolution = QSize(320, 240);
+        FILE *out = std::tmpfile();
+        QVERIFY(out);
+        int code;
+        {
+            HeadlessStream stream(options, out);
+            if (exitCode == 0 && loop)
+                QTimer::singleShot(0, [this] {
+                    env.camera.waitForFrames(5);
+                    std::raise(SIGTERM);
+                });
+            code = stream.run();
+        }
+        std::rewind(out);
+        char buffer[65536];
+        const QString text = QString::fromLocal8Bit(buffer, qsizetype(std::fread(buffer, 1, sizeof buffer, out)));
+        std::fclose(out);
+        QCOMPARE(code, exitCode);
+        QVERIFY2(text.trimmed().endsWith(last), qPrintable(text));
+        QVERIFY(!env.camera.cameraLive());
+        if (exitCode == 0) {
+            QVERIFY2(QRegularExpression("^Playing  \\|  (0:00 / 0:02|Image)  \\|  \\d+\\.\\d fps  \\|  320x240  \\|  "
+                                        "Waiting for app\\.\\.\\.\n").match(text).hasMatch(), qPrintable(text));
+            QVERIFY(env.camera.frameCount() >= (loop ? 5 : 60));
+        }
     }
 
 private:

@@ -47,6 +47,7 @@ void WindowTestEnvironment::setRegistered(bool registered)
     if (registered) {
         std::filesystem::create_directories(device);
         std::ofstream(device / "name") << "Vidloom\n";
+        std::ofstream(device / "max_openers") << "10\n"; // v4l2loopback's mark
     }
 }
 
@@ -67,7 +68,7 @@ void WindowTestEnvironment::setHelper(Helper behaviour)
     if (behaviour == Helper::Waits)
         script << "i=0; while [ ! -e '" << gateFile << "' ] && [ $i -lt 300 ]; do sleep 0.05; i=$((i+1)); done\n";
     script << "if [ \"$1\" = register ]; then mkdir -p '" << device << "' && echo Vidloom > '" << device
-           << "/name'; else rm -rf '" << device << "'; fi\n";
+           << "/name' && echo 10 > '" << device << "/max_openers'; else rm -rf '" << device << "'; fi\n";
     script.close();
     std::filesystem::permissions(helperScript, std::filesystem::perms::owner_all);
 }

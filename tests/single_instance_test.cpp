@@ -1,5 +1,6 @@
 // One Vidloom per user: the real executable started twice, and the
 // activation request reaching a running instance's window.
+#include "command_line.h"
 #include "instance_activation.h"
 
 #include <QLockFile>
@@ -7,6 +8,9 @@
 #include <QTemporaryDir>
 #include <QWidget>
 #include <QtTest>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 // The process id the lock file names; 0 when there is none.
 static qint64 lockOwner()
@@ -25,7 +29,8 @@ private slots:
         QCoreApplication::setApplicationName("Vidloom");
         QVERIFY(dirs.isValid());
         const QString runtime = dirs.path() + "/runtime";
-        QVERIFY(QDir(dirs.path()).mkpath("config") && QDir(dirs.path()).mkpath("runtime"));
+        QVERIFY(QDir(dirs.path()).mkpath("config") && QDir(dirs.path()).mkpath("runtime") && QDir(dirs.path()).mkpath("tmp"));
+        qputenv("TMPDIR", QFile::encodeName(dirs.path() + "/tmp"));
         QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(dirs.path() + "/config"));
         qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime));
@@ -42,14 +47,17 @@ private slots:
         QWidget window;
         window.setWindowState(Qt::WindowMaximized | Qt::WindowMinimized);
         InstanceActivation activation(&window);
+        QSignalSpy opened(&activation, &InstanceActivation::openRequested);
         QProcess second;
-        second.start(VIDLOOM_APP, {"/some/file.mp4"});
+        second.start(VIDLOOM_APP, {"/some/file.mp4", "--play"});
         QTRY_VERIFY_WITH_TIMEOUT(second.state() == QProcess::NotRunning, 20000);
         QCOMPARE(second.exitStatus(), QProcess::NormalExit);
         QCOMPARE(second.exitCode(), 0);
         QTRY_VERIFY_WITH_TIMEOUT(window.isVisible(), 10000);
         QVERIFY(!(window.windowState() & Qt::WindowMinimized));
         QVERIFY(window.windowState() & Qt::WindowMaximized);
+        QCOMPARE(opened.size(), 1);
+        QCOMPARE(opened[0], QVariantList({QString("/some/file.mp4"), true}));
     }
 
     // SIGTERM quits like File > Quit: normal exit, lock gone, and the next
@@ -65,6 +73,19 @@ private slots:
         QCOMPARE(second.exitCode(), 0);
         QCOMPARE(first.state(), QProcess::Running);
         QCOMPARE(lockOwner(), first.processId());
+        // Help needs no display and no lock; a headless stream gives way.
+        QProcess help, headless;
+        QProcessEnvironment bare = QProcessEnvironment::systemEnvironment();
+        bare.remove("QT_QPA_PLATFORM");
+        bare.remove("DISPLAY");
+        help.setProcessEnvironment(bare);
+        help.start(VIDLOOM_APP, {"--help"});
+        QVERIFY(help.waitForFinished(20000));
+        QCOMPARE(help.exitCode(), 0);
+        QVERIFY(help.readAllStandardOutput().startsWith("Usage: "));
+        headless.start(VIDLOOM_APP, {"--headless", "/some/file.mp4"});
+        QVERIFY(headless.waitForFinished(20000));
+        QCOMPARE(headless.exitCode(), int(kExitInstanceBusy));
 
         first.terminate();
         QVERIFY(first.waitForFinished(20000));
@@ -76,6 +97,86 @@ private slots:
         QCOMPARE(third.state(), QProcess::Running);
         third.kill();
         QVERIFY(third.waitForFinished(20000));
+    }
+
+
+    void commandLine_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("action");
+        QTest::addColumn<QString>("outcome"); // file|play|WxH|minimized|loop, or the text's start
+        using A = LaunchOptions::Action;
+        QTest::newRow("nothing") << QStringList() << int(A::Window) << "|0|-1x-1|0|1";
+        QTest::newRow("file and play") << QStringList({"/a/../b.mp4", "--play"}) << int(A::Window) << "/b.mp4|1|-1x-1|0|1";
+        QTest::newRow("Qt's options") << QStringList({"-platform", "offscreen", "-style", "fusion", "/c.png"}) << int(A::Window)
+                                      << "/c.png|0|-1x-1|0|1";
+        QTest::newRow("minimized, size") << QStringList({"--minimized", "--resolution", "800x600"}) << int(A::Window)
+                                         << "|0|800x600|1|1";
+        QTest::newRow("headless") << QStringList({"--headless", "/d.mkv", "--no-loop"}) << int(A::Headless) << "/d.mkv|0|-1x-1|0|0";
+        QTest::newRow("help wins") << QStringList({"--bogus", "-h"}) << int(A::Help) << "Usage: ";
+        QTest::newRow("version") << QStringList({"--version"}) << int(A::Version) << "Vidloom 1.0";
+        QTest::newRow("unknown") << QStringList({"--bogus"}) << int(A::Error) << "Unknown option";
+        QTest::newRow("two files") << QStringList({"a", "b"}) << int(A::Error) << "Give at most one";
+        QTest::newRow("bad size") << QStringList({"--resolution", "1280X720"}) << int(A::Error) << "Bad resolution";
+        QTest::newRow("headless, no file") << QStringList({"--headless"}) << int(A::Error) << "--headless needs";
+        QTest::newRow("no-loop alone") << QStringList({"--no-loop"}) << int(A::Error) << "--no-loop works";
+    }
+    void commandLine()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, action);
+        QFETCH(QString, outcome);
+        const LaunchOptions o = parseCommandLine(QStringList("vidloom") + arguments);
+        QCOMPARE(int(o.action), action);
+        if (!o.text.isEmpty())
+            QVERIFY2(o.text.startsWith(outcome), qPrintable(o.text));
+        else
+            QCOMPARE(QString("%1|%2|%3x%4|%5|%6").arg(o.file).arg(o.play).arg(o.resolution.width()).arg(o.resolution.height())
+                         .arg(o.minimized).arg(o.loop), outcome);
+    }
+
+    // Without a private $XDG_RUNTIME_DIR the lock goes to a folder of our
+    // own under the temporary folder; one that is not private is refused.
+    void runtimeFolder_data()
+    {
+        QTest::addColumn<QString>("xdgMode");   // "private", "open" (0755) or "unset"
+        QTest::addColumn<int>("fallbackMode");  // of a fallback folder made beforehand; 0: none
+        QTest::addColumn<QString>("expected");  // "xdg", "fallback" or "none"
+        QTest::newRow("private") << "private" << 0 << "xdg";
+        QTest::newRow("open to others") << "open" << 0 << "fallback";
+        QTest::newRow("unset") << "unset" << 0 << "fallback";
+        QTest::newRow("fallback taken open") << "unset" << 0755 << "none";
+    }
+    void runtimeFolder()
+    {
+        QFETCH(QString, xdgMode);
+        QFETCH(int, fallbackMode);
+        QFETCH(QString, expected);
+        const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
+        const QString xdg = dirs.path() + "/xdg-" + xdgMode, fallback = dirs.path() + "/tmp/vidloom-" + QString::number(geteuid());
+        QDir().mkpath(xdg);
+        ::chmod(QFile::encodeName(xdg).constData(), xdgMode == "private" ? 0700 : 0755);
+        QDir(fallback).removeRecursively();
+        if (fallbackMode)
+            ::mkdir(QFile::encodeName(fallback).constData(), mode_t(fallbackMode));
+        if (xdgMode == "unset")
+            qunsetenv("XDG_RUNTIME_DIR");
+        else
+            qputenv("XDG_RUNTIME_DIR", QFile::encodeName(xdg));
+        const QString lock = InstanceActivation::lockFilePath();
+        qputenv("XDG_RUNTIME_DIR", saved);
+        QCOMPARE(lock, expected == "xdg" ? xdg + "/vidloom.lock" : expected == "fallback" ? fallback + "/vidloom.lock" : QString());
+        struct stat st {};
+        QVERIFY(expected != "fallback" || (::stat(QFile::encodeName(fallback).constData(), &st) == 0 && (st.st_mode & 0777) == 0700));
+        // A socket path that is not our own socket is never spoken to.
+        if (expected == "xdg") {
+            QFile fake(xdg + "/vidloom-activate");
+            QVERIFY(fake.open(QIODevice::WriteOnly));
+            qputenv("XDG_RUNTIME_DIR", QFile::encodeName(xdg));
+            const auto answer = InstanceActivation::activateRunningInstance();
+            qputenv("XDG_RUNTIME_DIR", saved);
+            QCOMPARE(answer, InstanceActivation::Answer::NoAnswer);
+        }
     }
 
 private:

@@ -2,6 +2,7 @@
 // following it as it comes and goes, and noticing readers. A temporary
 // folder stands in for /sys and /dev, and a plain file for the device node.
 #include "frame_pacer.h"
+#include "placeholder.h"
 #include "reader_watch.h"
 #include "vidloom_device.h"
 #include "vidloomcam.h"
@@ -11,12 +12,16 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cerrno>
+#include <cstring>
 #include <chrono>
 #include <cmath>
 #include <csignal>
 #include <fcntl.h>
 #include <fstream>
 #include <functional>
+#include <linux/videodev2.h>
+#include <map>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <thread>
@@ -166,6 +171,61 @@ TEST(FramePacing, StallResynchronisesInsteadOfBursting)
 }
 
 
+// v4l2loopback 0.12.7 behind the camera's system calls, logging them; the
+// node is a plain file. A call named in faults fails with that errno; "uvc",
+// "reader" (holds 640x480) and "kept" (a kept format) set the device's state.
+struct FakeLoopback {
+    std::map<std::string, int> faults;
+    std::string calls;
+
+    int call(const std::string &name)
+    {
+        calls += (calls.empty() ? "" : " ") + name;
+        const auto fail = faults.find(name);
+        return fail == faults.end() ? 0 : (errno = fail->second, -1);
+    }
+    DeviceIo Io() const
+    {
+        auto *d = const_cast<FakeLoopback *>(this);
+        return {[d](const char *path, int) { return d->faults.count("open") ? d->call("open") : open(path, O_RDWR); },
+                [d](int, unsigned long request, void *arg) { return d->ioctl(request, arg); },
+                [d](int fd, const void *data, size_t size) { return d->call("write") ?: write(fd, data, size); },
+                [d](int fd) { return d->call("close"), close(fd); }};
+    }
+    int ioctl(unsigned long request, void *arg)
+    {
+        auto &pix = static_cast<v4l2_format *>(arg)->fmt.pix;
+        const auto &frame = static_cast<v4l2_streamparm *>(arg)->parm.output.timeperframe;
+        auto &control = *static_cast<v4l2_control *>(arg);
+        switch (request) {
+        case VIDIOC_QUERYCAP:
+            std::strcpy(reinterpret_cast<char *>(static_cast<v4l2_capability *>(arg)->driver),
+                        faults.count("uvc") ? "uvcvideo" : "v4l2 loopback");
+            return call("QUERYCAP");
+        case VIDIOC_S_FMT:
+            if (faults.count("reader") || faults["kept"])
+                pix.width = 640, pix.height = 480;
+            return call(pix.pixelformat == V4L2_PIX_FMT_YUYV ? "S_FMT" : "S_FMT not YUYV");
+        case VIDIOC_S_PARM:
+            return call("S_PARM " + std::to_string(frame.numerator) + "/" + std::to_string(frame.denominator));
+        case VIDIOC_STREAMON:
+        case VIDIOC_STREAMOFF:
+            return call(std::string(request == VIDIOC_STREAMON ? "STREAMON" : "STREAMOFF") +
+                        (*static_cast<int *>(arg) == V4L2_BUF_TYPE_VIDEO_OUTPUT ? "" : " of a reader"));
+        case VIDIOC_SUBSCRIBE_EVENT:
+            return faults.count("events") ? 0 : (errno = EINVAL, -1);
+        case VIDIOC_G_CTRL:
+            control.value = faults["kept"];
+            return call("G_CTRL");
+        case VIDIOC_S_CTRL:
+            faults[control.id & 1 ? "sustain" : "kept"] = control.value;
+            return call(std::string(control.id & 1 ? "S_CTRL sustain=" : "S_CTRL keep=") + std::to_string(control.value));
+        default:
+            return errno = EINVAL, -1;
+        }
+    }
+};
+
 class FakeDeviceTree {
 public:
     FakeDeviceTree() { fs::create_directories(v4l()), fs::create_directories(dev()); }
@@ -176,17 +236,21 @@ public:
     fs::path v4l() const { return sysfs() / "class" / "video4linux"; }
 
     // A video4linux entry with the given label, and a plain file as its node.
-    fs::path AddDevice(int number, const std::string &label)
+    fs::path AddDevice(int number, const std::string &label, bool loopback = true)
     {
         const std::string node = "video" + std::to_string(number);
         fs::create_directories(v4l() / node);
         std::ofstream(v4l() / node / "name") << label << "\n";
+        if (loopback)
+            std::ofstream(v4l() / node / "max_openers") << "10\n";
         std::ofstream(dev() / node).flush();
         return dev() / node;
     }
     void RemoveDevice(int number) { fs::remove_all(v4l() / ("video" + std::to_string(number))); }
     fs::path Find() const { return vidloom_device::Find(sysfs(), dev()); }
-    CameraEnvironment Environment() const { return {sysfs(), dev(), false}; }
+    CameraEnvironment Environment() const { return {sysfs(), dev(), device.Io()}; }
+
+    FakeLoopback device;
 
 private:
     static inline int counter = 0;
@@ -202,6 +266,7 @@ TEST(DeviceDiscovery, FindsTheLowestVidloomNodeOnly)
     tree.AddDevice(0, "Integrated Camera");
     tree.AddDevice(12, "Vidloom");
     tree.AddDevice(3, "Vidloom Extra");
+    tree.AddDevice(2, "Vidloom", false); // another driver's device
     fs::create_directories(tree.v4l() / "v4l-subdev0");
     std::ofstream(tree.v4l() / "v4l-subdev0" / "name") << "Vidloom\n";
     fs::create_directories(tree.v4l() / "video1"); // no name at all
@@ -220,6 +285,18 @@ uintmax_t fileSize(const fs::path &path)
     std::error_code ec;
     const uintmax_t size = fs::file_size(path, ec);
     return ec ? 0 : size;
+}
+
+// The last whole frame written to a plain-file node.
+std::vector<uint8_t> lastFrame(const fs::path &node)
+{
+    const uintmax_t size = fileSize(node);
+    EXPECT_TRUE(size >= kYuyvBytes && size % kYuyvBytes == 0) << size;
+    std::vector<uint8_t> frame(kYuyvBytes);
+    std::ifstream in(node, std::ios::binary);
+    in.seekg(std::streamoff(size - kYuyvBytes));
+    in.read(reinterpret_cast<char *>(frame.data()), std::streamsize(frame.size()));
+    return frame;
 }
 
 // Sends frames until the condition holds or about five seconds pass (the
@@ -247,40 +324,94 @@ TEST(CameraDevice, AttachesWritesDetachesAndReattaches)
 
     const auto red = solidBgr(kW, kH, 255, 0, 0);
     EXPECT_TRUE(camera.SendFrame(red.data()));
-    const uintmax_t size = fileSize(node);
-    ASSERT_TRUE(size >= kYuyvBytes && size % kYuyvBytes == 0) << size;
-    std::ifstream in(node, std::ios::binary);
-    in.seekg(std::streamoff(size - kYuyvBytes));
-    std::vector<uint8_t> written(kYuyvBytes);
-    in.read(reinterpret_cast<char *>(written.data()), std::streamsize(written.size()));
-    EXPECT_EQ(written, toYuyv(red, kW, kH));
+    EXPECT_EQ(lastFrame(node), toYuyv(red, kW, kH));
 
     tree.RemoveDevice(0);
     ASSERT_TRUE(sendUntil(camera, [&] { return !camera.Attached(); }));
-    const uintmax_t detached = fileSize(node);
-    EXPECT_FALSE(camera.SendFrame(kFrame.data()));
-    EXPECT_EQ(fileSize(node), detached);
     const fs::path again = tree.AddDevice(5, "Vidloom");
     ASSERT_TRUE(sendUntil(camera, [&] { return camera.Attached(); }));
     EXPECT_EQ(camera.Device(), again);
 }
 
-TEST(CameraDevice, MissingNodeOrFailedWriteDetachesAndRetries)
+// The producer's V4L2 sequence, and each way the device can refuse it as
+// the status then tells. Faults of the device's state clear, and the camera
+// then attaches at its next look.
+TEST(CameraDevice, ProducerSequenceAndRefusals)
+{
+    const std::string start = "QUERYCAP S_FMT S_PARM 1/100 STREAMON";
+    const std::string release = "QUERYCAP S_FMT G_CTRL S_CTRL sustain=0 S_CTRL keep=0 close ";
+    const struct Row {
+        const char *what;
+        std::map<std::string, int> faults;
+        scStatus status;
+        std::string calls; // up to the first frame's write
+        bool clears;
+    } rows[] = {
+        {"streams", {}, SC_STATUS_SENDING, start + " write", false},
+        {"newer module: STREAMON needs buffers", {{"STREAMON", EINVAL}}, SC_STATUS_SENDING, start + " write", false},
+        {"placeholder's format released", {{"kept", 1}}, SC_STATUS_SENDING, release + start + " write", false},
+        {"not v4l2loopback", {{"uvc", 1}}, SC_STATUS_NOT_REGISTERED, "QUERYCAP close", false},
+        {"reader holds another size", {{"reader", 1}}, SC_STATUS_OTHER_SIZE, "QUERYCAP S_FMT G_CTRL close", true},
+        {"reader holds the placeholder's size", {{"reader", 1}, {"kept", 1}}, SC_STATUS_OTHER_SIZE,
+         release + "QUERYCAP S_FMT G_CTRL close", true},
+        {"another producer", {{"S_FMT", EBUSY}}, SC_STATUS_BUSY, "QUERYCAP S_FMT close", true},
+        {"format refused", {{"S_FMT", EINVAL}}, SC_STATUS_REFUSED, "QUERYCAP S_FMT close", false},
+        {"rate refused", {{"S_PARM 1/100", EINVAL}}, SC_STATUS_REFUSED, "QUERYCAP S_FMT S_PARM 1/100 close", false},
+        {"stream taken", {{"STREAMON", EBUSY}}, SC_STATUS_BUSY, start + " close", false},
+        {"no more openers", {{"open", EBUSY}}, SC_STATUS_BUSY, "open", true},
+        {"no permission", {{"open", EACCES}}, SC_STATUS_NO_PERMISSION, "open", false},
+        {"node missing", {{"open", ENOENT}}, SC_STATUS_NOT_REGISTERED, "open", false},
+        {"unloaded mid-stream", {{"write", ENODEV}}, SC_STATUS_NOT_REGISTERED, start + " write STREAMOFF close", true},
+        {"frame refused", {{"write", ENOSPC}}, SC_STATUS_REFUSED, start + " write STREAMOFF close", false},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.what);
+        FakeDeviceTree tree;
+        tree.AddDevice(0, "Vidloom");
+        tree.device.faults = row.faults;
+        VirtualCamera camera(kW, kH, 100.0f, tree.Environment());
+        EXPECT_EQ(camera.SendFrame(kFrame.data()), row.status == SC_STATUS_SENDING);
+        EXPECT_EQ(tree.device.calls, row.calls);
+        EXPECT_EQ(camera.Status().code, row.status);
+        EXPECT_EQ(camera.Status().width, row.status == SC_STATUS_OTHER_SIZE ? 640 : 0);
+        if (!row.clears)
+            continue;
+        tree.device = FakeLoopback();
+        ASSERT_TRUE(sendUntil(camera, [&] { return camera.Attached(); }));
+        EXPECT_TRUE(camera.SendFrame(kFrame.data()));
+        EXPECT_EQ(camera.Status().code, SC_STATUS_SENDING);
+        EXPECT_EQ(tree.device.calls, start + " write write");
+    }
+}
+
+// A camera that goes leaves the placeholder as the device's last frame and
+// asks a 0.12 device to keep showing it, then ends its stream.
+TEST(CameraDevice, LeavesThePlaceholder)
 {
     FakeDeviceTree tree;
-    const fs::path node = tree.AddDevice(1, "Vidloom");
-    fs::remove(node);
-    EXPECT_FALSE(VirtualCamera(kW, kH, 100.0f, tree.Environment()).Attached());
-    fs::create_symlink("/dev/full", node); // every write fails
-    VirtualCamera camera(kW, kH, 100.0f, tree.Environment());
-    ASSERT_TRUE(camera.Attached());
-    EXPECT_FALSE(camera.SendFrame(kFrame.data()));
-    EXPECT_FALSE(camera.Attached());
+    const fs::path node = tree.AddDevice(0, "Vidloom");
+    VirtualCamera(kW, kH, 100.0f, tree.Environment()).SendFrame(kFrame.data());
+    EXPECT_EQ(tree.device.calls, "QUERYCAP S_FMT S_PARM 1/100 STREAMON write write S_CTRL keep=1 S_CTRL sustain=1 "
+                                 "STREAMOFF close");
+    EXPECT_EQ(lastFrame(node), toYuyv(PlaceholderBgr(kW, kH), kW, kH));
+    tree.device = {{{"events", 1}}, ""}; // 0.13 and later refuse a kept format to new readers
+    VirtualCamera(kW, kH, 100.0f, tree.Environment()).SendFrame(kFrame.data());
+    EXPECT_EQ(tree.device.calls, "QUERYCAP S_FMT S_PARM 1/100 STREAMON write STREAMOFF close");
+}
 
-    fs::remove(node);
-    std::ofstream(node).flush();
-    ASSERT_TRUE(sendUntil(camera, [&] { return camera.Attached(); }));
-    EXPECT_TRUE(camera.SendFrame(kFrame.data()));
+// The placeholder at extreme sizes: nothing drawn outside the frame, the
+// background in the corners, the icon's lens in its place. (The VM test
+// judges the picture a reader gets.)
+TEST(Placeholder, FitsAnySize)
+{
+    for (const auto &[w, h] : {std::pair{64, 64}, {7680, 64}, {64, 7680}}) {
+        const auto bgr = PlaceholderBgr(w, h);
+        ASSERT_EQ(bgr.size(), size_t(w) * h * 3);
+        auto rgb = [&](size_t i) { return bgr[i * 3 + 2] << 16 | bgr[i * 3 + 1] << 8 | bgr[i * 3]; };
+        const int side = std::max(8, std::min(w, h) * 2 / 5), lensY = h * 2 / 5 - side / 2 + side * 27 / 64;
+        EXPECT_TRUE(rgb(0) == 0x1e2127 && rgb(size_t(w) * h - 1) == 0x1e2127 && rgb(size_t(lensY) * w + w / 2) == 0x3a3f47)
+            << w << "x" << h;
+    }
 }
 
 
@@ -329,6 +460,10 @@ TEST(CameraReaders, AnotherProcessHoldingTheDeviceIsAReaderUntilItOrTheDeviceGoe
     ASSERT_GT(reader.pid, 0);
     EXPECT_TRUE(camera.WaitForConnection(10.0f));
     EXPECT_TRUE(camera.IsConnected());
+    // Nobody opens or closes the node now, so /proc is left alone.
+    const int scans = camera.Readers().ProcessScans();
+    std::this_thread::sleep_for(3 * ReaderWatch::kInterval);
+    EXPECT_EQ(camera.Readers().ProcessScans(), scans);
     EXPECT_FALSE(OtherProcessHasOpen(fs::canonical(node).string() + "0")) << "exact paths only";
     EXPECT_FALSE(OtherProcessHasOpen((tree.dev() / "video9").string()));
     reader.Release();
@@ -376,6 +511,7 @@ TEST(CameraApi, PacesWithoutADeviceOrReader)
         EXPECT_FALSE(scSendFrame(camera, frame.data()));
     EXPECT_GE(secondsSince(start), 6 / 30.0 - 0.002) << "the sender is held to the rate all the same";
     EXPECT_FALSE(scSendFrame(camera, nullptr));
+    EXPECT_EQ(scGetStatus(camera, nullptr, nullptr), SC_STATUS_NOT_REGISTERED);
     EXPECT_FALSE(scWaitForConnection(camera, 0.2f));
     scDeleteCamera(camera);
 }

@@ -9,8 +9,10 @@
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QLabel>
+#include <QPalette>
 #include <QPushButton>
 #include <QSettings>
+#include <QStyle>
 
 #include <cstdio>
 
@@ -19,6 +21,13 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     setApplicationIdentity();
     const QString output = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString("vidloom.png");
+    // "dark": the window on a dark theme.
+    if (argc > 2 && QByteArray(argv[2]) == "dark") {
+        QApplication::setStyle("Fusion");
+        QPalette dark(Qt::white, QColor(53, 53, 53), QColor(80, 80, 80), QColor(20, 20, 20), QColor(40, 40, 40),
+                      Qt::white, Qt::white, QColor(35, 35, 35), QColor(53, 53, 53));
+        QApplication::setPalette(dark);
+    }
 
     WindowTestEnvironment env;
     RecordingCamera camera;

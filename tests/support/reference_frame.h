@@ -15,7 +15,7 @@ inline std::vector<uint8_t> Fit(const uint8_t *src, int srcW, int srcH, int camW
 {
     std::vector<uint8_t> out(size_t(camW) * camH * 3, 0);
     int dstW, dstH, offX = 0, offY = 0;
-    if (stretch) {
+    if (stretch || int64_t(srcW) * camH == int64_t(camW) * srcH) { // same aspect: exact
         dstW = camW;
         dstH = camH;
     } else {

@@ -5,14 +5,19 @@
 # unregisters. Everything is logged to $results/log.txt; the verdict goes to
 # $results/result.txt ("PASS" or "FAIL: ...").
 #
-#   in_vm_test.sh <build dir> <results dir> [installed]
-# With "installed", the Debian package's helper and camera library are used.
+# Then the same scenarios run on each module version (Debian's, then the
+# snapshots built for the VM kernel): sessions of changing sizes with client
+# probes between them, the placeholder after Stop, and a reader holding an
+# old size while the next session asks for another.
+#
+#   in_vm_test.sh <build dir> <results dir> <helper> <driver dir> [snapshot .ko ...]
 set -u
 build=$1
 results=$2
-bin=$build/bin
-helper=$bin/vidloom-camera-helper
-driver=$bin/vidloom_vm_driver
+helper=$3
+bin=$4
+shift 4
+snapshots=("$@")
 log=$results/log.txt
 # Small enough that the emulated CPU keeps up with 30 fps.
 width=320
@@ -40,13 +45,6 @@ finish() {
 trap finish EXIT
 
 say "== register"
-if [ "${3:-}" = installed ]; then
-    helper=/usr/libexec/vidloom/vidloom-camera-helper
-    check "installed helper" test -x "$helper"
-    # Alone in a folder, the driver loads the camera library from the
-    # package's private folder, as /usr/bin/vidloom does.
-    mkdir -p /tmp/installed && cp "$driver" /tmp/installed/ && driver=/tmp/installed/vidloom_vm_driver
-fi
 if [ -x "$helper" ]; then
     check "helper registers the camera" "$helper" register
 else
@@ -65,7 +63,7 @@ if ffmpeg -nostdin -v error -y -f lavfi -i "color=c=red:s=$((width / 2))x$height
         -filter_complex hstack -pix_fmt yuv420p -c:v mpeg4 -q:v 2 "$video" >> "$log" 2>&1; then
     source=("$video")
 fi
-"$driver" "${source[@]}" $width $height > "$results/driver.txt" 2>&1 &
+"$bin/vidloom_vm_driver" "${source[@]}" $width $height > "$results/driver.txt" 2>&1 &
 driver=$!
 # Under emulation the driver takes seconds to start; wait for its first
 # frames, which turn the device into a capture device.
@@ -110,6 +108,73 @@ say "== verdicts"
 check "frames, colours and connection" python3 "$(dirname "$0")/check_vm_results.py" \
     "$results" $width $height "$start" "$stop"
 
+
+# ---- the matrix -----------------------------------------------------------
+session=0
+start_driver() { # width height: streams the halves picture, waits for it to stream
+    session=$((session + 1))
+    local out=$results/driver-$module-$session.txt
+    "$bin/vidloom_vm_driver" --image "$1" "$2" > "$out" 2>&1 &
+    driver=$!
+    for _ in $(seq 120); do grep -q streaming "$out" && break; sleep 0.5; done
+    # The device may still show the last session's placeholder at this size.
+    sleep 2
+}
+# SIGTERM: a script's background jobs ignore SIGINT.
+stop_driver() { kill -TERM "$driver" 2>/dev/null; wait "$driver"; }
+grab() { # name width height halves|placeholder [seconds]: one frame, judged
+    # v4l2-ctl starts in a fraction of ffmpeg's time under emulation.
+    local prefix=$results/$module-$1
+    v4l2-ctl -d "$node" --info --get-fmt-video --get-parm > "$prefix.txt" 2>&1
+    timeout "${5:-90}" v4l2-ctl -d "$node" --stream-mmap --stream-count=3 --stream-to="$prefix.yuyv" \
+        >> "$prefix.txt" 2>&1
+    python3 "$(dirname "$0")/check_frame.py" "$prefix" "$2" "$3" "$4" | sed "s/^/$module $1: /"
+    return "${PIPESTATUS[0]}"
+}
+listed() { # clients list a device whose own capabilities offer capture
+    v4l2-ctl --list-devices 2>/dev/null | grep -q '^Vidloom' &&
+        v4l2-ctl -d "$node" --info 2>/dev/null | sed -n '/Device Caps/,$p' | grep -q 'Video Capture'
+}
+scenarios() { # module name; placeholder required?
+    module=$1
+    local need_placeholder=$2
+    say "== $module: sessions with probes between them"
+    local prev=
+    for size in 320x240 480x272 320x240; do
+        local w=${size%x*} h=${size#*x}
+        start_driver "$w" "$h"
+        check "$module: listed while streaming $size" listed
+        check "$module: session $session reaches the reader at $size" grab "session$session" "$w" "$h" halves
+        stop_driver
+        v4l2-ctl -d "$node" --info >> "$log" 2>&1 # a client probes
+        if listed; then say "$module: listed after Stop"; else say "$module: not listed after Stop"; fi
+        if [ "$need_placeholder" = yes ]; then
+            check "$module: placeholder after Stop" listed
+            check "$module: placeholder after Stop at $size" grab "after$session" "$w" "$h" placeholder
+        else
+            grab "after$session" "$w" "$h" placeholder 15 >> "$log" || say "$module: no placeholder after Stop (noted)"
+        fi
+    done
+
+    say "== $module: a reader holds 320x240 while the next session asks for 480x272"
+    start_driver 320 240
+    v4l2-ctl -d "$node" --stream-mmap --stream-count=100000 > /dev/null 2>&1 &
+    local reader=$!
+    sleep 4
+    stop_driver
+    start_driver 480 272
+    local held=$results/driver-$module-$session.txt
+    for _ in $(seq 40); do grep -q 'problem=3 held=320x240' "$held" && break; sleep 0.5; done
+    say "$module: driver reported: $(grep problem= "$held" | tr '\n' ' ')"
+    check "$module: status tells the size the reader holds" grep -q 'problem=3 held=320x240' "$held"
+    kill "$reader"; wait "$reader" 2>/dev/null
+    for _ in $(seq 40); do grep -q 'problem=0' "$held" && break; sleep 0.5; done
+    check "$module: the stream reaches a reader once the old one lets go" grab released 480 272 halves
+    stop_driver
+}
+
+scenarios "v4l2loopback-$(cat /sys/module/v4l2loopback/version 2>/dev/null || echo debian)" yes
+
 say "== unregister"
 if [ -x "$helper" ]; then
     check "helper unregisters the camera" "$helper" unregister
@@ -118,3 +183,14 @@ else
 fi
 no_vidloom_node() { ! vidloom_node; }
 check "device gone" no_vidloom_node
+
+for ko in "${snapshots[@]}"; do
+    name=$(basename "$(dirname "$ko")")
+    say "== load $name"
+    modprobe videodev
+    check "insmod $name" insmod "$ko" devices=1 exclusive_caps=1 card_label=Vidloom
+    for _ in $(seq 50); do vidloom_node > /dev/null && break; sleep 0.1; done
+    node=$(vidloom_node) || { failures+=("$name: no Vidloom device"); continue; }
+    scenarios "$name" no
+    check "rmmod $name" rmmod v4l2loopback
+done

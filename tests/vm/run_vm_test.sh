@@ -6,8 +6,14 @@
 # ffmpeg, v4l2-ctl) run against a real /dev/videoN (see in_vm_test.sh).
 #
 #   run_vm_test.sh [build dir]     (default: build)
-# VIDLOOM_VM_INSTALLED=1: use the installed package's helper and camera library.
 # Exits 0 on success or when no VM can be started (with a SKIP message).
+#
+# The module versions: Debian's (v4l2loopback-dkms, registered by the helper)
+# and the newest source snapshot in $VIDLOOM_V4L2LOOPBACK_SOURCES (default
+# ../shared/v4l2loopback beside the checkout; all of them with VIDLOOM_VM_ALL_SNAPSHOTS=1),
+# built here for the VM kernel as test fixtures, never installed.
+# VIDLOOM_VM_INSTALLED=1: use the installed package's helper and camera
+# library instead of the build's.
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/../.." && pwd)
 build=$(cd "${1:-$repo/build}" && pwd)
@@ -25,7 +31,14 @@ if [ ${#missing[@]} -gt 0 ]; then
     { apt-get update -q && apt-get install -y -q --no-install-recommends "${missing[@]}"; } ||
         skip "could not install ${missing[*]}"
 fi
-[ -x "$build/bin/vidloom_vm_driver" ] && [ -e "$build/bin/libvidloomcam.so" ] ||
+lib=$build/bin/libvidloomcam.so
+helper=$build/bin/vidloom-camera-helper
+if [ "${VIDLOOM_VM_INSTALLED:-0}" = 1 ]; then
+    lib=
+    helper=/usr/libexec/vidloom/vidloom-camera-helper
+    [ -x "$helper" ] || { echo "FAIL vm test: no installed helper at $helper"; exit 1; }
+fi
+[ -x "$build/bin/vidloom_vm_driver" ] && [ -z "$lib" -o -e "$lib" ] ||
     { echo "FAIL vm test: build vidloom_vm_driver and vidloomcam in $build first"; exit 1; }
 
 # A kernel for which dkms built the module.
@@ -41,6 +54,28 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 results=$build/vm-results
 rm -rf "$results" && mkdir -p "$results"
+
+# The driver finds the camera library beside itself first; alone in its
+# folder, it loads the package's, as /usr/bin/vidloom does.
+drivers=$results/driver-bin
+mkdir -p "$drivers"
+cp "$build/bin/vidloom_vm_driver" "$drivers/"
+[ -z "$lib" ] || ln -s "$(readlink -f "$lib")" "$drivers/libvidloomcam.so"
+
+sources=${VIDLOOM_V4L2LOOPBACK_SOURCES:-$repo/../shared/v4l2loopback}
+snapshots=()
+tarballs=$(ls "$sources"/v4l2loopback-*.tar.gz 2>/dev/null | sort)
+[ "${VIDLOOM_VM_ALL_SNAPSHOTS:-0}" = 1 ] || tarballs=$(echo "$tarballs" | tail -1)
+for tarball in $tarballs; do
+    name=$(basename "$tarball" .tar.gz)
+    mkdir -p "$results/modules" && tar -xzf "$tarball" -C "$results/modules"
+    if make -C "$results/modules/$name" KERNELRELEASE="$kver" v4l2loopback.ko > "$results/modules/$name.log" 2>&1; then
+        snapshots+=("$results/modules/$name/v4l2loopback.ko")
+    else
+        echo "FAIL vm test: could not build $name for $kver"; tail -5 "$results/modules/$name.log"; exit 1
+    fi
+done
+echo "== module versions: Debian's dkms build, ${snapshots[*]:-no snapshots}"
 
 # initramfs: busybox, the modules that reach the host's root, and an init
 # that chroots into it and runs the test.
@@ -74,7 +109,7 @@ for p in $repo $build; do
     case \$p in /tmp/*|/run/*) mkdir -p /host\$p && mount -o bind /hostro\$p /host\$p ;; esac
 done
 mount -t 9p -o \$opts results /host$results
-chroot /host /bin/bash $repo/tests/vm/in_vm_test.sh $build $results ${VIDLOOM_VM_INSTALLED:+installed} > /host$results/console.txt 2>&1
+chroot /host /bin/bash $repo/tests/vm/in_vm_test.sh $build $results $helper $drivers ${snapshots[*]} > /host$results/console.txt 2>&1
 sync
 poweroff -f
 INIT
@@ -97,7 +132,8 @@ if ! grep -q "vidloom-vm: init up" "$results/qemu.txt"; then
 fi
 cat "$results/console.txt" 2>/dev/null || true
 # What the readers measured: rate, colours of the two halves, connection.
-grep -E '^(ffmpeg read|reader saw|connection changes|disconnected)' "$results/log.txt" 2>/dev/null || true
+grep -E '^(ffmpeg read|reader saw|connection changes|disconnected)|: reader saw|driver reported|after Stop' \
+    "$results/log.txt" 2>/dev/null || true
 verdict=$(cat "$results/result.txt" 2>/dev/null || echo "FAIL: no result from the VM")
 echo "vm test: $verdict"
 [ "$verdict" = PASS ]

@@ -1,7 +1,8 @@
 // Streams a video (or, with --image, a still picture) through FrameSender
 // and libvidloomcam.so exactly as the app does, until SIGINT or SIGTERM.
-// Prints the connection state whenever it changes, stamped with the wall
-// clock, so the test can line it up with its readers.
+// Prints the connection state and the reason frames fail (the window's
+// status) whenever they change, stamped with the wall clock, so the test
+// can line them up with its readers.
 //
 //   vidloom_vm_driver <video file> <width> <height>
 //   vidloom_vm_driver --image <width> <height>   (left half red, right blue)
@@ -88,14 +89,15 @@ int main(int argc, char **argv)
     std::fflush(stdout);
 
     bool connected = false;
+    int problem = 0, heldWidth = 0, heldHeight = 0;
     double lastReport = wallSeconds();
     while (!stopRequested(signals) && sender.running) {
+        if (const int now = int(sender.CurrentSendProblem(heldWidth, heldHeight)); now != problem)
+            problem = now, std::printf("%.3f problem=%d held=%dx%d\n", wallSeconds(), now, heldWidth, heldHeight);
         const bool now = sender.IsConnected();
-        if (now != connected) {
-            connected = now;
-            std::printf("%.3f connected=%d\n", wallSeconds(), int(now));
-            std::fflush(stdout);
-        }
+        if (now != connected)
+            connected = now, std::printf("%.3f connected=%d\n", wallSeconds(), int(now));
+        std::fflush(stdout);
         if (wallSeconds() - lastReport >= 5.0) {
             lastReport = wallSeconds();
             std::printf("%.3f fps=%.2f\n", lastReport, sender.currentFps.load());
