@@ -51,12 +51,13 @@ public:
     std::function<bool()> interrupt;
     bool interrupted = false;
 
-    struct Source;
-    Source *source = nullptr;
-
     uint32_t width = 0;
     uint32_t height = 0;
     int32_t stride = 0;    // bytes per row of the backend's native output
     double duration = 0.0; // seconds; 0 when the file does not say
     double position = 0.0; // seconds: time stamp of the last frame read or the last seek target
+
+private:
+    struct Source;
+    Source *source = nullptr;
 };

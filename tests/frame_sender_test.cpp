@@ -363,6 +363,9 @@ TEST_F(FrameSenderVideoTest, SwitchingFromImageToVideoDropsTheImage)
 
 TEST_F(FrameSenderVideoTest, SeekNeverWaitsForTheDecoderAndTheNewestTargetWins)
 {
+#ifdef _WIN32
+    GTEST_SKIP() << "Media Foundation's reader lands on a key frame in one call: no long seek to break off";
+#endif
     std::promise<void> entered, release;
     const std::shared_future<void> released = release.get_future().share();
     std::atomic<bool> armed{false};
@@ -402,6 +405,9 @@ TEST_F(FrameSenderVideoTest, SeekNeverWaitsForTheDecoderAndTheNewestTargetWins)
 // At the file's own speed camera frame n shows the source frame due at
 // n/30 s: every 5th of 4 repeats for 24 fps, every second one for 60 fps,
 // and a 2 s clip takes 60 camera frames whatever its rate.
+// Clips are made with the ffmpeg tool, which the Windows test run lacks; the
+// frame choice itself is the same code on both.
+#ifndef _WIN32
 class OwnSpeedTest : public FrameSenderTest, public ::testing::WithParamInterface<int> {};
 
 TEST_P(OwnSpeedTest, FramesAreChosenByTimeStamp)
@@ -438,3 +444,4 @@ TEST_P(OwnSpeedTest, FramesAreChosenByTimeStamp)
 }
 
 INSTANTIATE_TEST_SUITE_P(Rates, OwnSpeedTest, ::testing::Values(24, 60));
+#endif

