@@ -87,29 +87,60 @@ private slots:
         QVERIFY(paintedAs(paint(preview), picture, colour));
     }
 
-    // Blue-green-red bytes in, red-green-blue out, rows top to bottom; clear()
-    // leaves the background.
-    void channelsOrientationAndClear()
+    // Four coloured quadrants in, the same four painted upright, from BGR
+    // bytes or from 4:2:0 YUV of any width; clear() leaves the background.
+    void quadrants_data()
     {
-        const int w = 64, h = 64;
-        std::vector<uchar> bgr(size_t(w) * h * 3);
-        const uchar blocks[4][3] = {{10, 20, 30}, {0, 0, 250}, {250, 0, 0}, {0, 250, 0}}; // B, G, R
-        for (int y = 0; y < h; ++y)
-            for (int x = 0; x < w; ++x) {
-                const uchar *b = blocks[(y >= 32) * 2 + (x >= 32)];
-                std::copy(b, b + 3, &bgr[(size_t(y) * w + x) * 3]);
+        QTest::addColumn<bool>("yuv");
+        QTest::addColumn<int>("width");
+        QTest::newRow("bgr") << false << 64;
+        QTest::newRow("yuv") << true << 64;
+        QTest::newRow("yuv, odd width") << true << 63;
+    }
+    void quadrants()
+    {
+        QFETCH(bool, yuv);
+        QFETCH(int, width);
+        const int h = 64;
+        // Red, blue, green, grey; and the same in limited-range BT.601.
+        const QRgb colours[4] = {qRgb(255, 0, 0), qRgb(0, 0, 255), qRgb(0, 255, 0), qRgb(128, 128, 128)};
+        const uchar yuvOf[4][3] = {{81, 90, 240}, {41, 240, 110}, {145, 54, 34}, {126, 128, 128}};
+        const auto quadrant = [](int x, int y) { return (y >= 32) * 2 + (x >= 32); };
+        std::vector<uchar> bgr(size_t(width) * h * 3), planes[3];
+        for (size_t i = 0; i < bgr.size(); ++i)
+            bgr[i] = uchar(colours[quadrant(int(i / 3) % width, int(i / 3) / width)] >> (8 * (i % 3)));
+        FrameView view = FrameView::Bgr(bgr.data(), width, h);
+        if (yuv) {
+            view.format = FrameView::Format::Yuv420;
+            for (int p = 0, s = 1; p < 3; ++p, s = 2) {
+                const int pw = (width + s - 1) / s;
+                planes[p].resize(size_t(pw) * (h / s));
+                for (size_t i = 0; i < planes[p].size(); ++i)
+                    planes[p][i] = yuvOf[quadrant(int(i % pw) * s, int(i / pw) * s)][p];
+                view.plane[p] = planes[p].data();
+                view.stride[p] = pw;
             }
+        }
         PreviewWidget preview;
         preview.resize(256, 256);
         QVERIFY(allAre(paint(preview), kBackground));
-        preview.setFrame(bgr.data(), w, h);
+        preview.setFrame(view);
         bgr.assign(bgr.size(), 0); // the widget must have its own copy
+        for (auto &plane : planes)
+            plane.assign(plane.size(), 0);
 
         const QImage image = paint(preview);
-        QCOMPARE(image.pixel(64, 64), qRgb(30, 20, 10));
-        QCOMPARE(image.pixel(192, 64), qRgb(250, 0, 0));
-        QCOMPARE(image.pixel(64, 192), qRgb(0, 0, 250));
-        QCOMPARE(image.pixel(192, 192), qRgb(0, 250, 0));
+        const QRect picture = QRect(0, 0, width * 4, 256).translated((256 - width * 4) / 2, 0);
+        QVERIFY(paintedAs(image.copy(0, 0, picture.x(), 256), QRect(), 0));
+        for (int y = 0; y < 256; ++y)
+            for (int x = picture.x(); x <= picture.right(); ++x) {
+                const int fx = (x - picture.x()) / 4, fy = y / 4;
+                if (qAbs(fx - 32) < 3 || qAbs(fy - 32) < 3)
+                    continue; // blended across the border
+                const QRgb want = colours[quadrant(fx, fy)], got = image.pixel(x, y);
+                if (qAbs(qRed(got) - qRed(want)) + qAbs(qGreen(got) - qGreen(want)) + qAbs(qBlue(got) - qBlue(want)) > 4)
+                    QFAIL(qPrintable(QString("(%1,%2) is %3").arg(x).arg(y).arg(got, 0, 16)));
+            }
         preview.clear();
         QVERIFY(allAre(paint(preview), kBackground));
     }
