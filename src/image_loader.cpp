@@ -1,7 +1,7 @@
 #include "image_loader.h"
 
-// The platform-independent part; decoding lives in image_loader_qt.cpp or
-// image_loader_wic.cpp.
+// The platform-independent part; decoding lives in linux/image_loader_qt.cpp or
+// windows/image_loader_wic.cpp.
 
 void ImageLoader::Release()
 {

@@ -13,7 +13,8 @@ class QWidget;
 // On Linux the request travels over a local socket in a folder only the
 // user can reach. On Windows it is a broadcast, registered window message
 // for activation and WM_COPYDATA to the running window for a file; both
-// arrive in MainWindow::nativeEvent, so this object only listens on Linux.
+// arrive in the window's nativeEvent, which hands them to
+// handleNativeMessage, so this object only listens on Linux.
 class InstanceActivation : public QObject {
     Q_OBJECT
 
@@ -45,6 +46,13 @@ public:
     // Shown if hidden, restored if minimised (other state kept), raised,
     // activated.
     static void bringToFront(QWidget *window);
+
+#ifdef _WIN32
+    // For the window's nativeEvent: true if `message` was a later start's
+    // activation (the window is brought forward); `request` then holds the
+    // file it handed over, if any, to be opened after the call returns.
+    static bool handleNativeMessage(QWidget *window, void *message, qintptr *result, Request &request);
+#endif
 
     static QByteArray encode(const Request &request);
     static bool decode(const QByteArray &message, Request &request);

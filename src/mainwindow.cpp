@@ -45,10 +45,6 @@
 #endif
 #include <windows.h>
 
-// Registered under the same name by every instance; a later start
-// broadcasts it to bring this window forward.
-static const UINT WM_VIDLOOM_ACTIVATE = RegisterWindowMessageW(L"Vidloom_Activate");
-
 static const char kMissingLibraryText[] = "softcam.dll not found. Place it next to Vidloom.exe";
 static const char kPlatformName[] = "Windows";
 #else
@@ -974,26 +970,12 @@ void MainWindow::changeEvent(QEvent *event)
 bool MainWindow::nativeEvent(const QByteArray &eventType, void *message, qintptr *result)
 {
 #ifdef _WIN32
-    const MSG *msg = static_cast<MSG *>(message);
-    if (msg->message == WM_VIDLOOM_ACTIVATE) {
-        InstanceActivation::bringToFront(this);
+    InstanceActivation::Request request;
+    if (InstanceActivation::handleNativeMessage(this, message, result, request)) {
+        if (!request.file.isEmpty())
+            QMetaObject::invokeMethod(this, [this, request] { openRequested(request.file, request.play); },
+                                      Qt::QueuedConnection);
         return true;
-    }
-    // A later start handing over a file; the data is only valid during
-    // this call, so it is decoded here and acted on afterwards.
-    if (msg->message == WM_COPYDATA) {
-        const auto *data = reinterpret_cast<const COPYDATASTRUCT *>(msg->lParam);
-        InstanceActivation::Request request;
-        if (data && data->dwData == InstanceActivation::kCopyDataTag && data->lpData && data->cbData <= 65536
-            && InstanceActivation::decode(QByteArray(static_cast<const char *>(data->lpData), int(data->cbData)),
-                                          request)) {
-            InstanceActivation::bringToFront(this);
-            if (!request.file.isEmpty())
-                QMetaObject::invokeMethod(this, [this, request] { openRequested(request.file, request.play); },
-                                          Qt::QueuedConnection);
-            *result = 1;
-            return true;
-        }
     }
 #endif
     return QMainWindow::nativeEvent(eventType, message, result);

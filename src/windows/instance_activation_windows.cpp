@@ -54,3 +54,22 @@ InstanceActivation::Answer InstanceActivation::activateRunningInstance(const Req
         return Answer::NoAnswer;
     return result == 1 ? Answer::Activated : Answer::NoAnswer;
 }
+
+bool InstanceActivation::handleNativeMessage(QWidget *window, void *message, qintptr *result, Request &request)
+{
+    const MSG *msg = static_cast<MSG *>(message);
+    if (msg->message == WM_VIDLOOM_ACTIVATE) {
+        bringToFront(window);
+        return true;
+    }
+    // The copied data is only valid during this call, so it is decoded here.
+    if (msg->message != WM_COPYDATA)
+        return false;
+    const auto *data = reinterpret_cast<const COPYDATASTRUCT *>(msg->lParam);
+    if (!data || data->dwData != kCopyDataTag || !data->lpData || data->cbData > 65536
+        || !decode(QByteArray(static_cast<const char *>(data->lpData), int(data->cbData)), request))
+        return false;
+    bringToFront(window);
+    *result = 1;
+    return true;
+}

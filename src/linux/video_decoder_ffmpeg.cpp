@@ -876,24 +876,12 @@ void VideoDecoder::Source::Release(AVFrame *f)
 
 bool VideoDecoder::ReadFrame(std::vector<uint8_t> &out)
 {
-    if (!source)
+    FrameView view;
+    if (!ReadFrame(view, false))
         return false;
-    Source &s = *source;
-    interrupted = false;
-    s.interrupt = &interrupt;
-    AVFrame *frame = s.Take(interrupted);
-    if (!frame)
-        return false;
-    const int64_t ts = frame->best_effort_timestamp;
-    uint32_t w = 0, h = 0;
-    const bool ok = s.Emit(frame, out, w, h);
-    s.Release(frame);
-    if (!ok)
-        return false;
-    width = w;
-    height = h;
-    stride = int32_t(w * 3);
-    position = s.Seconds(ts);
+    // The picture is in the decoder's own buffer; trade buffers instead of
+    // copying (the caller's old one is reused for the next frame).
+    out.swap(source->bgr);
     return true;
 }
 
