@@ -1,6 +1,7 @@
 // Thousands of rapid, random user actions against a running stream, the
-// camera unpaced so the worker races the UI thread as hard as it can. Built
-// for ThreadSanitizer too; the window must end consistent and usable.
+// camera unpaced so the worker races the UI thread as hard as it can. The
+// ThreadSanitizer build runs the long version (VIDLOOM_STRESS_SEQUENCES);
+// the window must end consistent and usable.
 #include "mainwindow_test_support.h"
 
 #include <QCheckBox>
@@ -35,7 +36,7 @@ private slots:
         invoke(window, "onPlayPause");
 
         std::mt19937 random(6061); // fixed, so a failure can be replayed
-        for (int sequence = 0; sequence < 2000; ++sequence) {
+        for (int sequence = 0; sequence < VIDLOOM_STRESS_SEQUENCES; ++sequence) {
             for (int step = 0, steps = 1 + int(random() % 3); step < steps; ++step) {
                 switch (random() % 8) {
                 case 0:
