@@ -609,7 +609,7 @@ private slots:
         QVERIFY(!part<QCheckBox>(&window, "stretchCheck")->isEnabled());
     }
 
-    // The spec's light grey bar stays on a light palette only.
+    // The usual light grey bar stays on a light palette only.
     void palette()
     {
         MainWindow window;
