@@ -1,5 +1,7 @@
 #include "test_media.h"
 
+#include "camera_library.h"
+
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -35,6 +37,13 @@ std::filesystem::path Dir()
 {
     static TempDir dir;
     return dir.path;
+}
+
+std::filesystem::path Made(const std::string &name)
+{
+    const std::filesystem::path path = camera_library::ExecutableDir() / "media" / name;
+    std::error_code ec;
+    return std::filesystem::is_regular_file(path, ec) ? path : std::filesystem::path();
 }
 
 std::string ReadFile(const std::filesystem::path &path)

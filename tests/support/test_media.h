@@ -10,15 +10,17 @@ namespace test_media {
 
 std::filesystem::path Dir();
 
+// A file that support/make_test_media.sh made at build time into media/
+// beside the test program; empty path when it is not there.
+std::filesystem::path Made(const std::string &name);
+
 // Runs "ffmpeg -nostdin -v error -y <args>"; true when it exits 0.
 bool Ffmpeg(const std::string &args);
 
 // Returns Dir()/name, generating it first with "ffmpeg <inputArgs> <path>"
-// if it does not exist yet; empty path when ffmpeg fails.
+// if it does not exist yet; empty path when ffmpeg fails. Where there is no
+// ffmpeg tool (Windows), only Made(name).
 std::filesystem::path Generate(const std::string &name, const std::string &args);
-
-// GeneratePiped, ReadFile and Quote serve the ffmpeg-backed tests and live in
-// test_media.cpp only.
 
 // Like Generate, but ffmpeg writes "-f <muxer>" to a pipe that the shell
 // sends into the file, so the muxer cannot go back to write an index or a

@@ -1,10 +1,7 @@
 // Windows side of the test media: the test programs run under Windows (or
-// Wine), where the ffmpeg tool is not at hand, so the media files are made
-// at build time on the build machine into media/ beside the test programs
-// (see tests/windows.cmake) and Generate only finds them there.
+// Wine), where the ffmpeg tool is not at hand, so only the files made at
+// build time are there.
 #include "test_media.h"
-
-#include "camera_library.h"
 
 namespace test_media {
 
@@ -15,9 +12,7 @@ bool Ffmpeg(const std::string &)
 
 std::filesystem::path Generate(const std::string &name, const std::string &)
 {
-    const std::filesystem::path path = camera_library::ExecutableDir() / "media" / name;
-    std::error_code ec;
-    return std::filesystem::is_regular_file(path, ec) ? path : std::filesystem::path();
+    return Made(name);
 }
 
 } // namespace test_media

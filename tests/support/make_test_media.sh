@@ -1,14 +1,15 @@
 #!/bin/sh
-# Makes the media files that the Windows test programs read, on the build
-# machine (the tests run where no ffmpeg tool is at hand). Usage:
-#   make_windows_media.sh <ffmpeg> <output folder>
+# Makes the media files that the decoder and image-loader contracts read, on
+# the build machine, the same for every backend (the Windows tests run where
+# no ffmpeg tool is at hand). Usage:
+#   make_test_media.sh <ffmpeg> <output folder>
 #
 # Every picture is the same four rectangles: red top left, lime top right,
 # blue bottom left, white bottom right. Videos show them for one second,
 # then yellow for one second, at 30 frames per second with a key frame every
 # half second.
-# Files that shared tests make with ffmpeg at test time elsewhere are made
-# here with the same arguments (the last lines).
+# Files that shared tests make with ffmpeg at test time on Linux are made
+# here with the same arguments for Windows (the last lines).
 set -eu
 ffmpeg=$1
 out=$2
@@ -45,6 +46,8 @@ run -filter_complex "$(quads 33 17);color=c=yellow:s=33x17:r=30:d=1[y];[q][y]con
 [a]palettegen=max_colors=8:reserve_transparent=0[p];[b][p]paletteuse=dither=none[v]" \
   -map '[v]' -frames:v 2 "$out/animated.gif"
 run -filter_complex "$(quads 1920 1080);[q]trim=end_frame=1[v]" -map '[v]' -frames:v 1 "$out/large.png"
+# Wider than the largest camera frame: loaded fitted into it.
+run -f lavfi -i color=c=red:s=16000x1000 -frames:v 1 "$out/panorama.png"
 
 # frame_sender_test's clip.
 run -f lavfi -i testsrc2=size=96x64:rate=24 -frames:v 24 -c:v libx264 -pix_fmt yuv420p "$out/sender_clip.mp4"
