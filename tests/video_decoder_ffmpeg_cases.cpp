@@ -1,9 +1,8 @@
 // The FFmpeg backend's own cases, on clips made at test time with ffmpeg:
-// exact seeking, its formats, rotation metadata, the swscale work-around,
-// the YUV route and the files it refuses. The pattern: top half red left,
-// blue right; bottom half eight stripes that spell the frame number in
-// binary (stripe k white when bit k is set).
-
+// exact frames and seeks in each of its formats, rotation metadata, the
+// swscale work-around, the YUV route and the files it refuses. The pattern:
+// top half red left, blue right; bottom half eight stripes that spell the
+// frame number in binary (stripe k white when bit k is set).
 #include "frame_fitter.h"
 #include "reference_frame.h"
 #include "test_media.h"
@@ -13,21 +12,17 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <array>
 #include <cmath>
-#include <cstdlib>
 #include <cstring>
 #include <functional>
-#include <string>
-#include <vector>
-
-namespace {
 
 using test_media::Generate;
 using test_media::Quote;
 using test_media::WriteFile;
-using Frame = std::vector<uint8_t>;
 
+namespace {
+
+using Frame = std::vector<uint8_t>;
 constexpr int kFrames = 60; // 2 s at 30 fps
 constexpr double kFrameTime = 1.0 / 30;
 const std::string kH264 = " -c:v libx264 -preset veryfast -pix_fmt yuv420p -g 15 -bf 3";
@@ -49,34 +44,26 @@ std::string FromMaster(int w = 320, int h = 240, double seconds = 2.0)
 
 std::filesystem::path Mp4() { return Generate("clip.mp4", FromMaster() + kH264); }
 
-// Four quadrants: red, lime / blue, white; with a rotation tag unless 0.
-std::filesystem::path Quadrants(int degrees = 0)
+// The contract's rectangles (red, lime / blue, white) with a rotation tag.
+std::filesystem::path Rotated(int degrees)
 {
-    const auto plain = Generate("quadrants.mp4",
-                                "-f lavfi -i \"color=red:s=160x120:r=30:d=1[a];color=lime:s=160x120:r=30:d=1[b];"
-                                "color=blue:s=160x120:r=30:d=1[c];color=white:s=160x120:r=30:d=1[d];"
-                                "[a][b]hstack[t];[c][d]hstack[u];[t][u]vstack[out0]\"" + kH264);
-    if (degrees == 0)
-        return plain;
-    return Generate("rotated" + std::to_string(degrees) + ".mp4",
-                    "-i " + Quote(plain) + " -c copy -metadata:s:v rotate=" + std::to_string(degrees));
+    return Generate("rotated" + std::to_string(degrees) + ".mp4", "-i " + Quote(test_media::Made("quadrants.mp4")) +
+                                                                      " -c copy -metadata:s:v rotate=" +
+                                                                      std::to_string(degrees));
 }
 
-struct Bgr { int b, g, r; };
+struct Bgr {
+    int b, g, r;
+};
 const Bgr kRed{0, 0, 255}, kBlue{255, 0, 0}, kLime{0, 255, 0}, kWhite{255, 255, 255};
 
-Bgr At(const Frame &f, int w, int x, int y)
+::testing::AssertionResult Near(const Frame &f, int w, int x, int y, Bgr want)
 {
-    const size_t i = (size_t(y) * size_t(w) + size_t(x)) * 3;
-    return {f[i], f[i + 1], f[i + 2]};
-}
-
-::testing::AssertionResult Near(Bgr got, Bgr want)
-{
-    if (std::abs(got.b - want.b) <= 12 && std::abs(got.g - want.g) <= 12 && std::abs(got.r - want.r) <= 12)
+    const uint8_t *p = &f[(size_t(y) * size_t(w) + size_t(x)) * 3];
+    if (std::abs(p[0] - want.b) <= 12 && std::abs(p[1] - want.g) <= 12 && std::abs(p[2] - want.r) <= 12)
         return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "got (b,g,r) = (" << got.b << "," << got.g << "," << got.r
-                                         << "), want (" << want.b << "," << want.g << "," << want.r << ")";
+    return ::testing::AssertionFailure() << "(b,g,r) at " << x << "," << y << " is " << int(p[0]) << ","
+                                         << int(p[1]) << "," << int(p[2]);
 }
 
 int FrameNumber(const Frame &f, const VideoDecoder &d)
@@ -84,15 +71,8 @@ int FrameNumber(const Frame &f, const VideoDecoder &d)
     const int w = int(d.width);
     int n = 0;
     for (int k = 0; k < 8; ++k)
-        if (At(f, w, k * w / 8 + w / 16, int(d.height) * 3 / 4).g > 128)
-            n |= 1 << k;
+        n |= int(f[((size_t(d.height) * 3 / 4) * w + size_t(k * w / 8 + w / 16)) * 3 + 1] > 128) << k;
     return n;
-}
-
-void ExpectPatternColours(const Frame &f, int w)
-{
-    EXPECT_TRUE(Near(At(f, w, 0, 0), kRed)) << "first pixel";
-    EXPECT_TRUE(Near(At(f, w, w - 1, 0), kBlue)) << "last pixel of the first row";
 }
 
 // Reads to the end; returns the frame numbers seen (and their positions).
@@ -103,6 +83,7 @@ std::vector<int> ReadAll(VideoDecoder &d, std::vector<double> *positions = nullp
     while (numbers.size() < 1000 && d.ReadFrame(frame)) {
         EXPECT_EQ(frame.size(), size_t(d.width) * d.height * 3);
         EXPECT_EQ(d.stride, int(d.width) * 3);
+        EXPECT_TRUE(Near(frame, int(d.width), 0, 0, kRed) && Near(frame, int(d.width), int(d.width) - 1, 0, kBlue));
         numbers.push_back(FrameNumber(frame, d));
         if (positions)
             positions->push_back(d.position);
@@ -110,11 +91,11 @@ std::vector<int> ReadAll(VideoDecoder &d, std::vector<double> *positions = nullp
     return numbers;
 }
 
-// from, from + 1, ..., end - 1
-std::vector<int> Iota(int from, int end = kFrames)
+// from, from + 1, ..., kFrames - 1
+std::vector<int> From(int first)
 {
     std::vector<int> v;
-    for (int i = from; i < end; ++i)
+    for (int i = first; i < kFrames; ++i)
         v.push_back(i);
     return v;
 }
@@ -134,22 +115,52 @@ void ExpectSeek(VideoDecoder &d, double t, int landing, int follow = 3)
     }
 }
 
-TEST(VideoDecoder, ReadsEveryFrameInOrderWithItsTime)
+struct Clip {
+    const char *name;
+    std::function<std::filesystem::path()> make;
+    double duration; // 0: the file does not say
+};
+class Formats : public ::testing::TestWithParam<Clip> {};
+
+TEST_P(Formats, EveryFrameInOrderWithItsTimeThenExactSeeks)
 {
     VideoDecoder d;
-    ASSERT_TRUE(d.Open(Mp4()));
+    ASSERT_TRUE(d.Open(GetParam().make()));
+    EXPECT_EQ(std::make_pair(d.width, d.height), std::make_pair(320u, 240u));
+    EXPECT_NEAR(d.duration, GetParam().duration, 0.1);
     for (int round = 0; round < 2; ++round) {
         std::vector<double> positions;
-        EXPECT_EQ(ReadAll(d, &positions), Iota(0)) << "the reordered last frames are drained too";
+        EXPECT_EQ(ReadAll(d, &positions), From(0)) << "the reordered last frames are drained too";
         for (size_t i = 0; i < positions.size(); ++i)
             EXPECT_NEAR(positions[i], double(i) * kFrameTime, 1e-3) << "frame " << i;
         Frame out(7, 0x42);
-        EXPECT_FALSE(d.ReadFrame(out));
-        EXPECT_FALSE(d.ReadFrame(out)) << "stays at the end";
+        EXPECT_FALSE(d.ReadFrame(out) || d.ReadFrame(out)) << "stays at the end";
         EXPECT_EQ(out, Frame(7, 0x42));
         d.SeekToStart();
     }
+    ExpectSeek(d, 1.25, 37);
+    ExpectSeek(d, 0.4, 12);
 }
+
+std::function<std::filesystem::path()> Pattern(const char *file, const std::string &args)
+{
+    return [=] { return Generate(file, FromMaster() + " " + args); };
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    VideoDecoder, Formats,
+    ::testing::Values(Clip{"H264Mp4", Mp4, 2.0},
+                      Clip{"Mpeg4AviBFrames", Pattern("c_mpeg4_b.avi", "-c:v mpeg4 -q:v 2 -g 15 -bf 2"), 2.0},
+                      Clip{"H264Mkv", Pattern("c_h264.mkv", kH264), 2.0},
+                      Clip{"Wmv2Wmv", Pattern("c_wmv2.wmv", "-c:v wmv2 -q:v 2 -g 15"), 2.0},
+                      Clip{"Vp8Webm", Pattern("c_vp8.webm", "-c:v libvpx -b:v 2M -g 15"), 2.0},
+                      Clip{"RgbFfv1", Pattern("c_ffv1_rgb.mkv", "-c:v ffv1 -pix_fmt bgr0"), 2.0},
+                      Clip{"MpegTs", Pattern("c_h264.ts", kH264), 2.0},
+                      // Not stream 0: the video comes after an audio stream.
+                      Clip{"AudioFirst", Pattern("c_audio_first.mp4", "-f lavfi -i sine=d=2 -map 1:a -map 0:v -c:a aac" + kH264), 2.0},
+                      Clip{"RawH264", Pattern("raw.h264", kH264), 0.0},
+                      Clip{"PipedMkv", [] { return test_media::GeneratePiped("piped.mkv", FromMaster() + kH264, "matroska"); }, 0.0}),
+    [](const auto &info) { return std::string(info.param.name); });
 
 TEST(VideoDecoder, SeekLandsOnOrJustBeforeTheTargetThenContinues)
 {
@@ -162,136 +173,52 @@ TEST(VideoDecoder, SeekLandsOnOrJustBeforeTheTargetThenContinues)
         ExpectSeek(d, t, landing);
     for (int i = kFrames - 1; i >= 0; --i)
         ExpectSeek(d, i * kFrameTime + 0.005, i, 1);
-
     for (int i = 0; i < 50; ++i)
         d.SeekTo(i * 0.03); // only the last seek before a read counts
     d.SeekTo(0.8);
-    EXPECT_EQ(ReadAll(d), Iota(24)) << "no gap to the end";
-
+    EXPECT_EQ(ReadAll(d), From(24)) << "no gap to the end";
     for (double t : {2.0, 1e300, double(INFINITY)}) {
         d.SeekTo(t);
         Frame frame(5, 9);
         EXPECT_FALSE(d.ReadFrame(frame)) << t;
         EXPECT_EQ(frame, Frame(5, 9));
     }
-    d.SeekToStart();
-    EXPECT_EQ(ReadAll(d), Iota(0));
 }
-
-struct Clip {
-    std::string name, file, args;
-    double durationTolerance;
-};
-
-void PrintTo(const Clip &c, std::ostream *os) { *os << c.name; }
-
-class Containers : public ::testing::TestWithParam<Clip> {};
-
-TEST_P(Containers, SizeColoursFramesAndSeeks)
-{
-    const Clip &c = GetParam();
-    const auto path = Generate(c.file, FromMaster() + " " + c.args);
-    ASSERT_FALSE(path.empty()) << "ffmpeg could not make " << c.file;
-    VideoDecoder d;
-    ASSERT_TRUE(d.Open(path));
-    EXPECT_EQ(d.width, 320u);
-    EXPECT_EQ(d.height, 240u);
-    EXPECT_NEAR(d.duration, 2.0, c.durationTolerance);
-    Frame frame;
-    ASSERT_TRUE(d.ReadFrame(frame));
-    ASSERT_EQ(frame.size(), 320u * 240 * 3);
-    ExpectPatternColours(frame, 320);
-    EXPECT_EQ(FrameNumber(frame, d), 0);
-    d.SeekToStart();
-    EXPECT_EQ(ReadAll(d), Iota(0));
-    ExpectSeek(d, 1.25, 37);
-    ExpectSeek(d, 0.4, 12);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    VideoDecoder, Containers,
-    ::testing::Values(Clip{"Mpeg4AviBFrames", "c_mpeg4_b.avi", "-c:v mpeg4 -q:v 2 -g 15 -bf 2", 0.01},
-                      Clip{"H264Mkv", "c_h264.mkv", kH264, 0.01},
-                      Clip{"Wmv2Wmv", "c_wmv2.wmv", "-c:v wmv2 -q:v 2 -g 15", 0.1},
-                      Clip{"Vp8Webm", "c_vp8.webm", "-c:v libvpx -b:v 2M -g 15", 0.01},
-                      Clip{"RgbFfv1", "c_ffv1_rgb.mkv", "-c:v ffv1 -pix_fmt bgr0", 0.01},
-                      Clip{"MpegTs", "c_h264.ts", kH264, 0.1},
-                      // Not stream 0: the video comes after an audio stream.
-                      Clip{"AudioFirst", "c_audio_first.mp4",
-                           "-f lavfi -i sine=d=2 -map 1:a -map 0:v -c:a aac" + kH264, 0.01}),
-    [](const auto &info) { return info.param.name; });
 
 TEST(VideoDecoder, OddWidthKeepsEveryColumn)
 {
     // swscale's fast path leaves the last columns of a 1366-wide row unconverted.
-    const auto path = Generate("odd_1366x768.mp4", FromMaster(1366, 768, 0.5) + kH264);
     VideoDecoder d;
-    ASSERT_TRUE(d.Open(path));
-    EXPECT_EQ(d.width, 1366u);
-    EXPECT_EQ(d.height, 768u);
+    ASSERT_TRUE(d.Open(Generate("odd_1366x768.mp4", FromMaster(1366, 768, 0.5) + kH264)));
     Frame frame;
-    for (int i = 0; i < 15; ++i) {
-        ASSERT_TRUE(d.ReadFrame(frame));
-        ASSERT_EQ(frame.size(), 1366u * 768 * 3);
-        EXPECT_EQ(FrameNumber(frame, d), i);
+    for (int i = 0; i < 15 && d.ReadFrame(frame); ++i)
         for (int x = 1366 - 8; x < 1366; ++x)
-            EXPECT_TRUE(Near(At(frame, 1366, x, 10), kBlue)) << "column " << x;
-    }
-    ExpectPatternColours(frame, 1366);
-}
-
-using Quad = std::array<Bgr, 4>; // top left, top right, bottom left, bottom right
-class Rotation : public ::testing::TestWithParam<std::pair<int, Quad>> {};
-
-void ExpectQuadrants(const Frame &f, const VideoDecoder &d, const Quad &want)
-{
-    const int w = int(d.width), h = int(d.height);
-    for (int q = 0; q < 4; ++q)
-        EXPECT_TRUE(Near(At(f, w, (q % 2 * 2 + 1) * w / 4, (q / 2 * 2 + 1) * h / 4), want[q])) << "quadrant " << q;
+            ASSERT_TRUE(Near(frame, 1366, x, 10, kBlue)) << "frame " << i;
+    EXPECT_EQ(FrameNumber(frame, d), 14);
 }
 
 // FFmpeg 5.1 reads "rotate=90" as 90 degrees counter-clockwise, as the
 // ffmpeg tool shows it: the top right corner (lime) comes to the top left.
-TEST_P(Rotation, ComesOutUpright)
+TEST(VideoDecoder, RotatedVideosComeOutUpright)
 {
-    const auto &[degrees, want] = GetParam();
-    VideoDecoder d;
-    ASSERT_TRUE(d.Open(Quadrants(degrees)));
-    const bool quarter = degrees % 180 != 0;
-    EXPECT_EQ(d.width, quarter ? 240u : 320u);
-    EXPECT_EQ(d.height, quarter ? 320u : 240u);
-    Frame frame;
-    ASSERT_TRUE(d.ReadFrame(frame));
-    ASSERT_EQ(frame.size(), size_t(d.width) * d.height * 3);
-    ExpectQuadrants(frame, d, want);
-    d.SeekTo(0.5);
-    ASSERT_TRUE(d.ReadFrame(frame));
-    ExpectQuadrants(frame, d, want);
-}
-
-INSTANTIATE_TEST_SUITE_P(VideoDecoder, Rotation,
-                         ::testing::Values(std::pair{0, Quad{kRed, kLime, kBlue, kWhite}},
-                                           std::pair{90, Quad{kLime, kWhite, kRed, kBlue}},
-                                           std::pair{180, Quad{kWhite, kBlue, kLime, kRed}},
-                                           std::pair{270, Quad{kBlue, kRed, kWhite, kLime}}),
-                         [](const auto &info) { return "Rotate" + std::to_string(info.param.first); });
-
-TEST(VideoDecoder, WithoutDurationCountsTimeAndSeeks)
-{
-    const std::filesystem::path files[] = {
-        Generate("raw.h264", FromMaster() + kH264),
-        test_media::GeneratePiped("piped.mkv", FromMaster() + kH264, "matroska"),
-    };
-    for (const auto &path : files) {
-        SCOPED_TRACE(path);
+    const std::pair<int, std::vector<Bgr>> table[] = {{90, {kLime, kWhite, kRed, kBlue}},
+                                                      {180, {kWhite, kBlue, kLime, kRed}},
+                                                      {270, {kBlue, kRed, kWhite, kLime}}};
+    for (const auto &[degrees, want] : table) {
         VideoDecoder d;
-        ASSERT_TRUE(d.Open(path));
-        EXPECT_EQ(d.duration, 0.0);
-        std::vector<double> positions;
-        EXPECT_EQ(ReadAll(d, &positions), Iota(0));
-        EXPECT_NEAR(positions.back(), (kFrames - 1) * kFrameTime, 1e-3);
-        ExpectSeek(d, 1.5, 45);
-        ExpectSeek(d, 0.3, 9);
+        ASSERT_TRUE(d.Open(Rotated(degrees)));
+        const bool quarter = degrees % 180 != 0;
+        EXPECT_EQ(std::make_pair(d.width, d.height), quarter ? std::make_pair(240u, 320u) : std::make_pair(320u, 240u));
+        Frame frame;
+        for (double seek : {-1.0, 0.5}) {
+            if (seek >= 0)
+                d.SeekTo(seek);
+            ASSERT_TRUE(d.ReadFrame(frame));
+            const int w = int(d.width), h = int(d.height);
+            for (int q = 0; q < 4; ++q)
+                EXPECT_TRUE(Near(frame, w, (q % 2 * 2 + 1) * w / 4, (q / 2 * 2 + 1) * h / 4, want[size_t(q)]))
+                    << degrees << " degrees, quadrant " << q;
+        }
     }
 }
 
@@ -300,17 +227,14 @@ TEST(VideoDecoder, FrameSizeChangeMidStream)
     // Elementary streams back to back: 320x240, 160x120, 320x240.
     const std::string a = test_media::ReadFile(Generate("size_a.h264", FromMaster() + kH264));
     const std::string b = test_media::ReadFile(Generate("size_b.h264", FromMaster() + " -vf scale=160:120" + kH264));
-    ASSERT_FALSE(a.empty() || b.empty());
     VideoDecoder d;
     ASSERT_TRUE(d.Open(WriteFile("sizes.h264", a + b + a)));
     Frame frame;
     int i = 0;
     for (; i < 1000 && d.ReadFrame(frame); ++i) {
         ASSERT_EQ(frame.size(), size_t(d.width) * d.height * 3);
-        EXPECT_EQ(d.width, i / kFrames == 1 ? 160u : 320u) << i;
-        EXPECT_EQ(d.height * 4, d.width * 3);
+        EXPECT_EQ(std::make_pair(d.width, d.height), i / kFrames == 1 ? std::make_pair(160u, 120u) : std::make_pair(320u, 240u));
         EXPECT_EQ(FrameNumber(frame, d), i % kFrames) << i;
-        ExpectPatternColours(frame, int(d.width));
     }
     EXPECT_EQ(i, 3 * kFrames);
 }
@@ -346,101 +270,63 @@ std::vector<std::filesystem::path> BackendBadFiles()
     };
 }
 
-namespace {
-
-TEST(VideoDecoder, DamagedFilesEndWithoutHanging)
-{
-    // Index first, so a cut file still opens and stops where the data does.
-    std::string bytes = test_media::ReadFile(Generate("faststart.mp4", FromMaster() + kH264 + " -movflags +faststart"));
-    ASSERT_GT(bytes.size(), 4000u);
-    const auto cut = WriteFile("faststart_cut.mp4", bytes.substr(0, bytes.size() / 2));
-    uint32_t state = 12345;
-    for (size_t i = bytes.size() / 3; i < bytes.size(); i += 97)
-        bytes[i] = char((state = state * 1103515245u + 12345u) >> 24);
-    for (const auto &path : {cut, WriteFile("corrupted.mp4", bytes)}) {
-        VideoDecoder d;
-        if (!d.Open(path))
-            continue;
-        EXPECT_LT(ReadAll(d).size(), path == cut ? size_t(kFrames) : 1000u) << path;
-        d.SeekToStart();
-        const auto again = ReadAll(d);
-        EXPECT_TRUE(path != cut || (!again.empty() && again.front() == 0)) << "rewinds";
-    }
-}
-
-} // namespace
-
-// Frames that stay in YUV to the camera against today's route (BGR24, the
+// Frames that stay in YUV to the camera against the BGR24 route (the
 // reference fit and mirror, the camera library's converter): the picture
-// and its bars in place, flat areas within 2 code values, on average within
-// 1 per byte; chroma alone may stray along edges.
-struct YuvCase {
-    const char *name;
-    std::function<std::filesystem::path()> clip;
-    int camW, camH;
-};
-class YuvToCamera : public ::testing::TestWithParam<YuvCase> {};
-
-TEST_P(YuvToCamera, MatchesTheBgrRoute)
+// and its bars in place, flat areas within 2 code values (12 where BGR24
+// clips), on average within 1 per byte; chroma alone may stray along edges.
+TEST(VideoDecoder, YuvRouteMatchesTheBgrRoute)
 {
-    const YuvCase &c = GetParam();
-    VideoDecoder viaBgr, viaYuv;
-    ASSERT_TRUE(viaBgr.Open(c.clip()));
-    ASSERT_TRUE(viaYuv.Open(c.clip()));
-    YuyvConverter converter(c.camW, c.camH);
-    FrameFitter fitter;
-    Frame bgr, want(converter.OutputBytes()), got;
-    FrameView view;
-    for (int i = 0; i < 3; ++i) {
-        ASSERT_TRUE(viaBgr.ReadFrame(bgr));
-        ASSERT_TRUE(viaYuv.ReadFrame(view, true));
-        ASSERT_EQ(view.format, FrameView::Format::Yuv420);
-        const int w = int(viaBgr.width), h = int(viaBgr.height);
-        ASSERT_EQ(std::make_pair(view.width, view.height), std::make_pair(w, h));
-        for (bool mirror : {false, true}) {
-            Frame fitted = reference_frame::Fit(bgr.data(), w, h, c.camW, c.camH, false);
-            if (mirror)
-                fitted = reference_frame::Mirror(fitted.data(), c.camW, c.camH);
-            converter.Convert(fitted.data(), want.data());
-            fitter.RenderYuyv(view, c.camW, c.camH, FitMode::Letterbox, mirror, got);
-            ASSERT_EQ(got.size(), want.size());
-            double total = 0;
-            auto same = [&](int x, int y, int dx, int dy) {
-                const int nx = std::clamp(x + dx, 0, c.camW - 1), ny = std::clamp(y + dy, 0, c.camH - 1);
-                return !std::memcmp(&fitted[(size_t(y) * c.camW + x) * 3], &fitted[(size_t(ny) * c.camW + nx) * 3], 3);
-            };
-            for (int y = 0; y < c.camH; ++y)
-                for (int x = 0; x < c.camW; ++x) {
-                    const size_t i = (size_t(y) * c.camW + x) * 2;
-                    total += std::abs(got[i] - want[i]) + std::abs(got[i + 1] - want[i + 1]);
-                    // Colours beyond what BGR24 holds come out clipped on
-                    // today's route: those are where it differs most.
-                    const uint8_t *px = &fitted[(size_t(y) * c.camW + x) * 3];
-                    const bool clipped = std::any_of(px, px + 3, [](uint8_t v) { return v == 0 || v == 255; });
-                    const bool flat = same(x, y, 1, 0) && same(x, y, -1, 0) && same(x, y, 0, 1) &&
-                                      same(x, y, 0, -1) && same(x & ~1, y, 1, 0);
-                    const int limit = flat ? (clipped ? 12 : 2) : 255;
-                    ASSERT_LE(std::abs(got[i] - want[i]), limit) << "luma at " << x << "," << y;
-                    ASSERT_LE(std::abs(got[i + 1] - want[i + 1]), limit) << "chroma at " << x << "," << y;
-                }
-            EXPECT_LE(total / double(got.size()), 1.0) << "frame " << i << " mirror " << mirror;
+    const auto testsrc = [](const char *file, const char *size, const std::string &codec) {
+        return Generate(file, std::string("-f lavfi -i testsrc2=s=") + size + ":r=30:d=0.2 " + codec);
+    };
+    const std::tuple<std::filesystem::path, int, int> table[] = {
+        {Mp4(), 320, 240},      // same size
+        {Mp4(), 400, 400},      // bars above and below
+        {testsrc("odd_321x243.mkv", "321x243", "-c:v ffv1 -pix_fmt yuv420p"), 402, 240},
+        {Rotated(90), 322, 240}, // pillarbox
+        {Rotated(180), 1280, 720},
+        {Rotated(270), 96, 96},
+        {testsrc("testsrc2_1280x720.mp4", "1280x720", kH264), 854, 480},
+    };
+    for (const auto &[clip, camW, camH] : table) {
+        SCOPED_TRACE(clip.filename().string() + " on " + std::to_string(camW) + "x" + std::to_string(camH));
+        VideoDecoder viaBgr, viaYuv;
+        ASSERT_TRUE(viaBgr.Open(clip) && viaYuv.Open(clip));
+        YuyvConverter converter(camW, camH);
+        FrameFitter fitter;
+        Frame bgr, want(converter.OutputBytes()), got;
+        FrameView view;
+        for (int i = 0; i < 3; ++i) {
+            ASSERT_TRUE(viaBgr.ReadFrame(bgr) && viaYuv.ReadFrame(view, true));
+            ASSERT_EQ(view.format, FrameView::Format::Yuv420);
+            const int w = int(viaBgr.width), h = int(viaBgr.height);
+            ASSERT_EQ(std::make_pair(view.width, view.height), std::make_pair(w, h));
+            for (bool mirror : {false, true}) {
+                Frame fitted = reference_frame::Fit(bgr.data(), w, h, camW, camH, false);
+                if (mirror)
+                    fitted = reference_frame::Mirror(fitted.data(), camW, camH);
+                converter.Convert(fitted.data(), want.data());
+                fitter.RenderYuyv(view, camW, camH, FitMode::Letterbox, mirror, got);
+                ASSERT_EQ(got.size(), want.size());
+                const auto px = [&](int x, int y) {
+                    return &fitted[(size_t(std::clamp(y, 0, camH - 1)) * camW + size_t(std::clamp(x, 0, camW - 1))) * 3];
+                };
+                double total = 0;
+                for (int y = 0; y < camH; ++y)
+                    for (int x = 0; x < camW; ++x) {
+                        const size_t i = (size_t(y) * camW + x) * 2;
+                        total += std::abs(got[i] - want[i]) + std::abs(got[i + 1] - want[i + 1]);
+                        const uint8_t *p = px(x, y);
+                        bool flat = !std::memcmp(p, px(x & ~1, y), 3) && !std::memcmp(p, px((x & ~1) + 1, y), 3);
+                        for (auto [dx, dy] : {std::pair{1, 0}, {-1, 0}, {0, 1}, {0, -1}})
+                            flat = flat && !std::memcmp(p, px(x + dx, y + dy), 3);
+                        const bool clipped = std::any_of(p, p + 3, [](uint8_t v) { return v == 0 || v == 255; });
+                        const int limit = flat ? (clipped ? 12 : 2) : 255;
+                        ASSERT_LE(std::abs(got[i] - want[i]), limit) << "luma at " << x << "," << y;
+                        ASSERT_LE(std::abs(got[i + 1] - want[i + 1]), limit) << "chroma at " << x << "," << y;
+                    }
+                EXPECT_LE(total / double(got.size()), 1.0) << "frame " << i << " mirror " << mirror;
+            }
         }
     }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    VideoDecoder, YuvToCamera,
-    ::testing::Values(
-        YuvCase{"SameSize", [] { return Mp4(); }, 320, 240},
-        YuvCase{"BarsAboveAndBelow", [] { return Mp4(); }, 400, 400},
-        YuvCase{"OddSizeOddBars", [] {
-                    return Generate("odd_321x243.mkv", "-f lavfi -i testsrc2=s=321x243:r=30:d=0.2 "
-                                                       "-c:v ffv1 -pix_fmt yuv420p");
-                }, 402, 240},
-        YuvCase{"Rotate90Pillarbox", [] { return Quadrants(90); }, 322, 240},
-        YuvCase{"Rotate180Upscaled", [] { return Quadrants(180); }, 1280, 720},
-        YuvCase{"Rotate270Downscaled", [] { return Quadrants(270); }, 96, 96},
-        YuvCase{"TestPatternDownscaled", [] {
-                    return Generate("testsrc2_1280x720.mp4", "-f lavfi -i testsrc2=s=1280x720:r=30:d=0.2" + kH264);
-                }, 854, 480}),
-    [](const auto &info) { return std::string(info.param.name); });
