@@ -67,9 +67,9 @@ std::filesystem::path Red(const std::string &name, const std::string &size)
                                           (jpeg ? "yuvj420p" : "rgb24"));
 }
 
-QRgb PixelAt(const ImageLoader &loader, uint32_t x, uint32_t y)
+QRgb PixelAt(const ImageLoader &l, uint32_t x, uint32_t y)
 {
-    const uint8_t *p = loader.pixels.data() + (size_t(y) * loader.width + x) * 3;
+    const uint8_t *p = &l.pixels[(size_t(y) * l.width + x) * 3];
     return qRgb(p[2], p[1], p[0]);
 }
 
@@ -123,7 +123,7 @@ TEST(ImageLoaderQt, RefusesOtherFormatsAndEnormousClaims)
     for (const auto &path : bad) {
         ResetPeakRss();
         EXPECT_FALSE(loader.LoadImageW(path)) << path;
-        EXPECT_TRUE(loader.pixels.empty() && loader.width == 0 && loader.height == 0);
+        EXPECT_TRUE(loader.pixels.empty() && loader.width + loader.height == 0);
         EXPECT_LT(PeakRssMiB(), 250) << path;
     }
     // A JPEG decodes scaled to fit the largest frame.

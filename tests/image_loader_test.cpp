@@ -38,11 +38,7 @@ protected:
         EXPECT_FALSE(path.empty()) << name << " was not made at build time";
         return loader.LoadImageW(path, w, h);
     }
-    void ExpectEmpty() const
-    {
-        EXPECT_TRUE(loader.pixels.empty());
-        EXPECT_EQ(loader.width + loader.height, 0u);
-    }
+    void ExpectEmpty() const { EXPECT_TRUE(loader.pixels.empty() && loader.width + loader.height == 0); }
 
     ImageLoader loader;
 };
@@ -90,12 +86,8 @@ TEST_F(ImageLoaderContract, ScalesToTheTargetOnlyWhenAsked)
     ASSERT_TRUE(Load("large.png", 320, 240));
     const auto expected = Rectangles(320, 240, kRed, kLime, kBlue, kWhite);
     ASSERT_EQ(loader.pixels.size(), expected.size());
-    for (auto [x, y] : {std::pair{80, 60}, {240, 60}, {80, 180}, {240, 180}, {0, 0}, {319, 239}}) {
-        const size_t i = (size_t(y) * 320 + x) * 3;
-        EXPECT_EQ(std::vector<uint8_t>(loader.pixels.begin() + i, loader.pixels.begin() + i + 3),
-                  std::vector<uint8_t>(expected.begin() + i, expected.begin() + i + 3))
-            << "at " << x << "," << y;
-    }
+    for (size_t i : {(60 * 320 + 80) * 3, (60 * 320 + 240) * 3, (180 * 320 + 80) * 3, (180 * 320 + 240) * 3, 0, 320 * 240 * 3 - 3})
+        EXPECT_TRUE(std::equal(expected.begin() + i, expected.begin() + i + 3, loader.pixels.begin() + i)) << i / 3;
     for (auto [w, h] : {std::pair{0u, 17u}, {33u, 0u}, {33u, 17u}}) {
         ASSERT_TRUE(Load("quadrants.bmp", w, h));
         EXPECT_EQ(loader.pixels, kQuadrants) << w << "x" << h;
@@ -146,6 +138,6 @@ TEST(ImageLoader, LoadsOnlyAfterInitializeAndReleaseEmpties)
     EXPECT_EQ(loader.factory, factory) << "the backend is prepared once";
     ASSERT_TRUE(loader.LoadImageW(test_media::Made("quadrants.bmp")));
     loader.Release();
-    EXPECT_TRUE(loader.pixels.empty() && loader.width == 0 && loader.height == 0);
+    EXPECT_TRUE(loader.pixels.empty() && loader.width + loader.height == 0);
     EXPECT_TRUE(loader.LoadImageW(test_media::Made("quadrants.bmp"))) << "still prepared";
 }

@@ -30,52 +30,29 @@ TEST(Rgb32RowPitch, Examples)
             << c.width << "x" << c.height << ", stride " << c.stride << ", length " << c.length;
 }
 
-namespace {
-
-// An RGB32 picture with `pitch`-byte rows; every byte says where it is, the
-// unused fourth byte and the padding are 0xEE.
-std::vector<uint8_t> rgb32Picture(uint32_t w, uint32_t h, uint32_t pitch, uint32_t extra = 0)
-{
-    std::vector<uint8_t> data(size_t(pitch) * h + extra, 0xEE);
-    for (uint32_t y = 0; y < h; ++y)
-        for (uint32_t x = 0; x < w; ++x)
-            for (uint32_t k = 0; k < 3; ++k)
-                data[size_t(y) * pitch + x * 4 + k] = uint8_t(y * 31 + x * 7 + k);
-    return data;
-}
-
-} // namespace
-
-// The 1366-wide frame is padded to 64-byte rows with stray bytes at the end,
-// and read with the pitch the rule picks.
-TEST(Rgb32ToBgr24, DropsTheFourthByteAndSkipsRowPadding)
+// The rows of an RGB32 picture `pitch` bytes apart, every colour byte saying
+// where it is, the fourth bytes and the padding 0xEE, read with the pitch
+// given or (0) the one the rule picks; then buffers one byte short.
+TEST(Rgb32ToBgr24, DropsTheFourthByteSkipsRowPaddingAndRefusesShortBuffers)
 {
     for (auto [w, pitch] : {std::pair{5u, 20u}, {5u, 32u}, {5u, 64u}, {1366u, 0u}}) {
         const uint32_t h = 4;
-        const auto data = rgb32Picture(w, h, pitch ? pitch : 5504, 3);
-        const uint32_t length = uint32_t(data.size());
-        if (!pitch)
-            pitch = RowPitch(w, h, int32_t(w * 4), length);
-        std::vector<uint8_t> out(100, 0x55), expected;
-        for (uint32_t i = 0; i < w * h * 3; ++i)
+        std::vector<uint8_t> data(size_t(pitch ? pitch : 5504) * h + 3, 0xEE), out(100, 0x55), expected;
+        for (uint32_t i = 0; i < w * h * 3; ++i) {
             expected.push_back(uint8_t(i / 3 / w * 31 + i / 3 % w * 7 + i % 3));
+            data[size_t(i / 3 / w) * (pitch ? pitch : 5504) + i / 3 % w * 4 + i % 3] = expected.back();
+        }
+        const uint32_t length = uint32_t(data.size());
+        pitch = pitch ? pitch : RowPitch(w, h, int32_t(w * 4), length);
         ASSERT_TRUE(ToBgr24(data.data(), length, w, h, pitch, out)) << pitch;
         EXPECT_EQ(out, expected) << w << " wide, pitch " << pitch;
+        // The last pixel needs its three colour bytes, not its fourth.
+        const uint32_t needed = (h - 1) * pitch + w * 4 - 1;
+        EXPECT_TRUE(ToBgr24(data.data(), needed, w, h, pitch, out));
+        out.assign(7, 0x42);
+        EXPECT_FALSE(ToBgr24(data.data(), needed - 1, w, h, pitch, out));
+        EXPECT_EQ(out, std::vector<uint8_t>(7, 0x42)) << "left alone";
     }
-}
-
-TEST(Rgb32ToBgr24, ShortBufferIsRefusedAndLeavesTheFrameAlone)
-{
-    const auto data = rgb32Picture(5, 3, 20);
-    const std::vector<uint8_t> before(7, 0x42);
-    std::vector<uint8_t> out = before;
-    // The last pixel needs its three colour bytes, not its fourth.
-    EXPECT_TRUE(ToBgr24(data.data(), 59, 5, 3, 20, out));
-    out = before;
-    EXPECT_FALSE(ToBgr24(data.data(), 58, 5, 3, 20, out));
-    EXPECT_EQ(out, before);
-    EXPECT_FALSE(ToBgr24(data.data(), 60, 5, 3, 24, out)) << "pitch too wide for the buffer";
-    EXPECT_EQ(out, before);
-    EXPECT_TRUE(ToBgr24(nullptr, 0, 4, 0, 16, out)) << "an empty picture";
-    EXPECT_TRUE(out.empty());
+    std::vector<uint8_t> out(3);
+    EXPECT_TRUE(ToBgr24(nullptr, 0, 4, 0, 16, out) && out.empty()) << "an empty picture";
 }

@@ -159,7 +159,7 @@ INSTANTIATE_TEST_SUITE_P(
                       // Not stream 0: the video comes after an audio stream.
                       Clip{"AudioFirst", Pattern("c_audio_first.mp4", "-f lavfi -i sine=d=2 -map 1:a -map 0:v -c:a aac" + kH264), 2.0},
                       Clip{"RawH264", Pattern("raw.h264", kH264), 0.0},
-                      Clip{"PipedMkv", [] { return test_media::GeneratePiped("piped.mkv", FromMaster() + kH264, "matroska"); }, 0.0}),
+                      Clip{"PipedMkv", [] { return Generate("piped.mkv", FromMaster() + kH264, "matroska"); }, 0.0}),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST(VideoDecoder, SeekLandsOnOrJustBeforeTheTargetThenContinues)

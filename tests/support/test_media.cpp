@@ -12,23 +12,17 @@ namespace {
 
 struct TempDir {
     std::filesystem::path path;
+    std::error_code ec;
     TempDir()
     {
         std::random_device random;
-        const auto base = std::filesystem::temp_directory_path();
         for (int attempt = 0; attempt < 100 && path.empty(); ++attempt) {
-            const auto candidate = base / ("vidloom-test-" + std::to_string(random()));
-            std::error_code ec;
-            if (std::filesystem::create_directory(candidate, ec))
-                path = candidate;
+            path = std::filesystem::temp_directory_path() / ("vidloom-test-" + std::to_string(random()));
+            if (!std::filesystem::create_directory(path, ec))
+                path.clear();
         }
     }
-    ~TempDir()
-    {
-        std::error_code ec;
-        if (!path.empty())
-            std::filesystem::remove_all(path, ec);
-    }
+    ~TempDir() { std::filesystem::remove_all(path, ec); }
 };
 
 } // namespace

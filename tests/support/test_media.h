@@ -14,19 +14,12 @@ std::filesystem::path Dir();
 // beside the test program; empty path when it is not there.
 std::filesystem::path Made(const std::string &name);
 
-// Runs "ffmpeg -nostdin -v error -y <args>"; true when it exits 0.
-bool Ffmpeg(const std::string &args);
-
 // Returns Dir()/name, generating it first with "ffmpeg <inputArgs> <path>"
-// if it does not exist yet; empty path when ffmpeg fails. Where there is no
-// ffmpeg tool (Windows), only Made(name).
-std::filesystem::path Generate(const std::string &name, const std::string &args);
-
-// Like Generate, but ffmpeg writes "-f <muxer>" to a pipe that the shell
-// sends into the file, so the muxer cannot go back to write an index or a
-// duration (a file "with no duration").
-std::filesystem::path GeneratePiped(const std::string &name, const std::string &args,
-                                    const std::string &muxer);
+// if it does not exist yet; empty path when ffmpeg fails. With a muxer,
+// ffmpeg writes "-f <muxer>" to a pipe that the shell sends into the file, so
+// it cannot go back to write an index or a duration. Where there is no ffmpeg
+// tool (Windows), only Made(name).
+std::filesystem::path Generate(const std::string &name, const std::string &args, const std::string &pipedMuxer = {});
 
 // Writes raw bytes to Dir()/name (for empty, truncated or mislabelled files).
 std::filesystem::path WriteFile(const std::string &name, const std::string &bytes);

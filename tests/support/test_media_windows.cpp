@@ -5,12 +5,7 @@
 
 namespace test_media {
 
-bool Ffmpeg(const std::string &)
-{
-    return false;
-}
-
-std::filesystem::path Generate(const std::string &name, const std::string &)
+std::filesystem::path Generate(const std::string &name, const std::string &, const std::string &)
 {
     return Made(name);
 }
