@@ -13,10 +13,12 @@ struct Size {
     int w, h;
 };
 
+// One output buffer for every frame, as the sender keeps it: whatever the
+// last frame left there (a stretched picture where bars go) is overwritten.
 std::vector<uint8_t> render(FrameFitter &fitter, const std::vector<uint8_t> &src, Size s, Size cam,
                             bool stretch, bool mirror)
 {
-    std::vector<uint8_t> out;
+    static std::vector<uint8_t> out;
     fitter.Render(src.data(), s.w, s.h, cam.w, cam.h, stretch, mirror, out);
     return out;
 }
@@ -34,8 +36,8 @@ TEST(FrameFitter, MatchesReferenceByteForByte)
     std::vector<std::pair<Size, Size>> pairs = {{{5, 3}, {5, 3}},         {{500, 240}, {500, 240}},
                                                 {{440, 268}, {440, 268}}, {{1000, 240}, {1000, 240}},
                                                 {{1000, 240}, {500, 120}}};
-    for (const Size &s : sources)
-        for (const Size &c : cameras)
+    for (const Size &c : cameras)
+        for (const Size &s : sources)
             pairs.push_back({s, c});
     FrameFitter fitter; // one fitter for all: the cached tables must follow every change
     for (const auto &[s, c] : pairs) {
@@ -102,17 +104,4 @@ TEST(YuyvPack, VectorVersionsMatchThePlainOne)
                 yuyv_pack::Row(backward, level)(y + back, u + backC, v + backC, pairs, fast.data());
                 ASSERT_EQ(fast, plain) << pairs << " pairs, backward " << backward;
             }
-}
-
-TEST(FrameFitter, ReusedOutputBufferIsFullyRewritten)
-{
-    // A buffer left over from a stretched frame must not leak into the bars
-    // of a letterboxed one.
-    const Size src{1920, 1080}, cam{640, 480};
-    const auto pixels = reference_frame::Pattern(src.w, src.h);
-    FrameFitter fitter;
-    std::vector<uint8_t> out(640 * 480 * 3, 0xAB);
-    fitter.Render(pixels.data(), src.w, src.h, cam.w, cam.h, true, true, out);
-    fitter.Render(pixels.data(), src.w, src.h, cam.w, cam.h, false, true, out);
-    EXPECT_EQ(out, reference_frame::CameraFrame(pixels.data(), src.w, src.h, cam.w, cam.h, false));
 }
