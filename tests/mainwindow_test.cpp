@@ -398,7 +398,7 @@ private slots:
         QTest::addColumn<bool>("typeable");
         QTest::newRow("rounded down") << "1366x768" << QSize(1364, 768) << "1366x768" << true;
         QTest::newRow("too small") << "10x10" << QSize(64, 64) << "10x10" << true;
-        QTest::newRow("too wide") << "9000x5000" << QSize(7680, 5000) << "9000x5000" << true;
+        QTest::newRow("too wide") << "9000x64" << QSize(7680, 64) << "9000x64" << true;
         QTest::newRow("blanks") << " 1920 x 1080 " << QSize(1920, 1080) << " 1920 x 1080 " << false;
         QTest::newRow("upper-case X") << "1280X720" << QSize(1280, 720) << "1280x720" << false;
         QTest::newRow("three numbers") << "1280x720x2" << QSize(1280, 720) << "1280x720" << false;
