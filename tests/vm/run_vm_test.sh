@@ -42,8 +42,8 @@ if [ "${VIDLOOM_VM_INSTALLED:-0}" = 1 ]; then
     app=/usr/bin/vidloom
     [ -x "$helper" ] || { echo "FAIL vm test: no installed helper at $helper"; exit 1; }
 fi
-[ -x "$build/bin/vidloom_vm_driver" ] && [ -z "$lib" -o -e "$lib" ] ||
-    { echo "FAIL vm test: build vidloom_vm_driver and vidloomcam in $build first"; exit 1; }
+[ -x "$build/bin/vidloom_vm_driver" ] && [ -x "$app" ] && [ -z "$lib" -o -e "$lib" ] ||
+    { echo "FAIL vm test: build vidloom, vidloom_vm_driver and vidloomcam in $build first"; exit 1; }
 
 # A kernel for which dkms built the module.
 kver=
@@ -120,7 +120,7 @@ for p in $repo $build; do
     case \$p in /tmp/*|/run/*) mkdir -p /host\$p && mount -o bind /hostro\$p /host\$p ;; esac
 done
 mount -t 9p -o \$opts results /host$results
-VIDLOOM_VM_APP=$app VIDLOOM_VM_SCENARIOS="${VIDLOOM_VM_SCENARIOS:-all}" \\
+VIDLOOM_VM_APP=$app VIDLOOM_VM_SCENARIOS="${VIDLOOM_VM_SCENARIOS:-all}" VIDLOOM_VM_MODULES=${VIDLOOM_VM_MODULES:-all} \\
     chroot /host /bin/bash $repo/tests/vm/in_vm_test.sh $build $results $helper $drivers ${snapshots[*]} > /host$results/console.txt 2>&1
 sync
 poweroff -f
