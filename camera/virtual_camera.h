@@ -47,7 +47,7 @@ public:
     VirtualCamera(const VirtualCamera &) = delete;
     VirtualCamera &operator=(const VirtualCamera &) = delete;
 
-    // False if swscale could not be set up for this size.
+    // False for a size the converter cannot take (an odd width).
     bool Valid() const { return converter.Valid(); }
     bool SendFrame(const void *bgr);
     // A frame already in the device's YUYV, width x height x 2 bytes.

@@ -120,6 +120,21 @@ TEST(YuyvConversion, GradientsAndEdgesFollowTheFormulas)
     EXPECT_TRUE(matches(halves, w, 32, 5, bt601(0, 0, 255)));
 }
 
+// The vector version against the plain one: every tail length, every byte
+// value, the rounded last two rows.
+TEST(YuyvConversion, VectorAndPlainAgree)
+{
+    for (int w : {2, 14, 16, 18, 30, 32, 46})
+        for (int h : {1, 4}) {
+            std::vector<uint8_t> bgr(size_t(w) * h * 3), plain(size_t(w) * h * 2), best(plain.size());
+            for (size_t i = 0; i < bgr.size(); ++i)
+                bgr[i] = uint8_t(i * 151 + i / 5);
+            YuyvConverter(w, h, YuyvConverter::Level::Plain).Convert(bgr.data(), plain.data());
+            YuyvConverter(w, h).Convert(bgr.data(), best.data());
+            EXPECT_EQ(plain, best) << w << "x" << h;
+        }
+}
+
 
 double secondsSince(std::chrono::steady_clock::time_point start)
 {
