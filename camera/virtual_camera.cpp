@@ -141,7 +141,9 @@ void VirtualCamera::lookForDevice()
     nextLookupNs = FramePacer::NowNs() + kLookupIntervalNs;
     const std::filesystem::path found = vidloom_device::Find(environment.sysfsRoot, environment.devRoot);
     if (Attached() && found == devicePath) {
-        if (!readers.Connected() && FramePacer::NowNs() - lastReaderNs >= kIdleReleaseNs)
+        // Newer modules (with usage events) refuse a kept format to a new
+        // reader until a producer holds the device: those are kept.
+        if (!usageEvents && !readers.Connected() && FramePacer::NowNs() - lastReaderNs >= kIdleReleaseNs)
             park();
         return;
     }

@@ -33,7 +33,7 @@ struct CameraStatus {
 // looked for at creation and then at most once a second while frames are
 // sent; a device that vanishes or refuses a frame is let go and looked for
 // again, so a stream survives the device being registered late or reset.
-// While nobody reads for a while the camera lets go of the device too (an
+// While nobody reads for a while the camera lets go of a 0.12 device too (an
 // open descriptor keeps the module from being unloaded), leaving the format
 // and the last frame to the device, and takes it again when a reader opens it.
 // SendFrame is for one thread; the connection and status calls are for any.
