@@ -14,5 +14,10 @@ std::filesystem::path ExecutableDir();
 void *Open(const std::filesystem::path &path);
 void *Symbol(void *library, const char *name);
 void Close(void *library);
+#ifndef _WIN32
+// For tests: the package's folder looked in for the bare name; empty means
+// none, so a test does not depend on what the machine has installed.
+void SetInstalledDirForTesting(const std::filesystem::path &dir);
+#endif
 
 } // namespace camera_library

@@ -6,6 +6,7 @@
 #include "test_media.h"
 
 #include <QMenu>
+#include <QMimeData>
 
 #include <fstream>
 
@@ -84,13 +85,6 @@ QByteArray WindowTestEnvironment::settingsOnDisk() const
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-bool WindowTestEnvironment::stream(MainWindow &window, const QString &path)
-{
-    load(window, path);
-    invoke(window, "onPlayPause");
-    return camera.waitForFrames(2);
-}
-
 void setApplicationIdentity()
 {
     QCoreApplication::setApplicationName("Vidloom");
@@ -105,32 +99,60 @@ void writeSettingsFile(const QByteArray &contents)
         qFatal("cannot write the settings file");
 }
 
-void invoke(MainWindow &window, const char *slot)
+void TestWindow::invoke(const char *slot)
 {
-    if (!QMetaObject::invokeMethod(&window, slot, Qt::DirectConnection))
+    if (!QMetaObject::invokeMethod(this, slot, Qt::DirectConnection))
         qFatal("no slot %s", slot);
 }
 
-QAction *trayAction(MainWindow &window, const QString &text)
+QAction *TestWindow::trayAction(const QString &text)
 {
-    for (QAction *action : part<QMenu>(&window, "trayMenu")->actions()) {
+    for (QAction *action : part<QMenu>(this, "trayMenu")->actions()) {
         if (action->text() == text)
             return action;
     }
     return nullptr;
 }
 
-QImage previewImage(MainWindow &window)
+QImage TestWindow::preview()
 {
-    return part<PreviewWidget>(&window, "preview")->grab().toImage();
+    return part<PreviewWidget>(this, "preview")->grab().toImage();
+}
+
+bool TestWindow::drop(const QList<QUrl> &urls, const QString &text)
+{
+    QMimeData data;
+    if (text.isEmpty())
+        data.setUrls(urls);
+    else
+        data.setText(text);
+    QDragEnterEvent enter(QPoint(50, 50), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(this, &enter);
+    if (!enter.isAccepted())
+        return false;
+    QDropEvent dropped(QPoint(50, 50), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(this, &dropped);
+    return true;
+}
+
+void TestWindow::load(const QString &path)
+{
+    if (!drop({QUrl::fromLocalFile(path)}))
+        QFAIL("the window refused a dropped file");
+}
+
+bool TestWindow::stream(const QString &path, RecordingCamera &camera)
+{
+    load(path);
+    invoke("onPlayPause");
+    return camera.waitForFrames(2);
 }
 
 QSize recordedCameraSize()
 {
     void *library = camera_library::Open(camera_library::ExecutableDir() / camera_library::FileName());
-    auto *cameraSize = reinterpret_cast<void (*)(int *, int *)>(camera_library::Symbol(library, "tcCameraSize"));
     int width = 0, height = 0;
-    if (cameraSize)
+    if (auto *cameraSize = reinterpret_cast<void (*)(int *, int *)>(camera_library::Symbol(library, "tcCameraSize")))
         cameraSize(&width, &height);
     camera_library::Close(library);
     return QSize(width, height);
@@ -147,26 +169,4 @@ QString mediaFile(const char *name, const char *ffmpegArgs)
 QString writeFile(const char *name, const QByteArray &bytes)
 {
     return QString::fromStdString(test_media::WriteFile(name, bytes.toStdString()).string());
-}
-
-bool drop(MainWindow &window, const QList<QUrl> &urls, const QString &text)
-{
-    QMimeData data;
-    if (text.isEmpty())
-        data.setUrls(urls);
-    else
-        data.setText(text);
-    QDragEnterEvent enter(QPoint(50, 50), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(&window, &enter);
-    if (!enter.isAccepted())
-        return false;
-    QDropEvent dropped(QPoint(50, 50), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(&window, &dropped);
-    return true;
-}
-
-void load(MainWindow &window, const QString &path)
-{
-    if (!drop(window, {QUrl::fromLocalFile(path)}))
-        QFAIL("the window refused a dropped file");
 }

@@ -3,8 +3,11 @@
 #include "mainwindow.h"
 #include "recording_camera_control.h"
 
+#include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
-#include <QMimeData>
+#include <QPushButton>
+#include <QSlider>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -30,8 +33,6 @@ public:
     void setHelper(Helper behaviour);
     void gate();
     QByteArray settingsOnDisk() const;
-    // Loads a file and plays it; true once the camera has had frames.
-    bool stream(MainWindow &window, const QString &path);
 
     RecordingCamera camera;
 
@@ -40,9 +41,6 @@ private:
     std::filesystem::path sysfs;
     std::filesystem::path helperScript;
 };
-
-// Sets the identity the app sets in main(); the settings path depends on it.
-void setApplicationIdentity();
 
 // A child of the window by object name; aborts when it is missing.
 template <class T>
@@ -54,14 +52,34 @@ T *part(QObject *window, const char *name)
     return child;
 }
 
-inline QString labelText(MainWindow &window, const char *name) { return part<QLabel>(&window, name)->text(); }
-inline QString statusText(MainWindow &window) { return labelText(window, "statusLabel"); }
+// The window with its controls at hand, driven the way a user drives it.
+class TestWindow : public MainWindow {
+public:
+    QPushButton *play = part<QPushButton>(this, "playButton"), *stop = part<QPushButton>(this, "stopButton");
+    QComboBox *resolution = part<QComboBox>(this, "resolutionCombo");
+    QCheckBox *loop = part<QCheckBox>(this, "loopCheck"), *stretch = part<QCheckBox>(this, "stretchCheck");
+    QSlider *slider = part<QSlider>(this, "seekSlider");
+    QSystemTrayIcon *tray = part<QSystemTrayIcon>(this, "trayIcon");
+
+    QString label(const char *name) { return part<QLabel>(this, name)->text(); }
+    QString status() { return label("statusLabel"); }
+    // Calls a private slot by name, as the shortcut and the worker do.
+    void invoke(const char *slot);
+    // The tray menu entry with that text; null when there is none.
+    QAction *trayAction(const QString &text);
+    QImage preview();
+    // Drags these links (or this text) onto the window and drops them;
+    // false when the window refuses the drag.
+    bool drop(const QList<QUrl> &urls, const QString &text = {});
+    // Loads a file the way a user drops it on the window.
+    void load(const QString &path);
+    // Loads a file and plays it; true once the camera has had frames.
+    bool stream(const QString &path, RecordingCamera &camera);
+};
+
+// Sets the identity the app sets in main(); the settings path depends on it.
+void setApplicationIdentity();
 void writeSettingsFile(const QByteArray &contents);
-// Calls a private slot by name, as the shortcut and the worker do.
-void invoke(MainWindow &window, const char *slot);
-// The tray menu entry with that text; null when there is none.
-QAction *trayAction(MainWindow &window, const QString &text);
-QImage previewImage(MainWindow &window);
 QSize recordedCameraSize();
 
 // Files made at test time with ffmpeg (see test_media).
@@ -72,9 +90,3 @@ inline QString testVideo() { return mediaFile("clip.mp4", "-f lavfi -i testsrc=s
 // 125.4 s, so its duration reads "2:05".
 inline QString longVideo() { return mediaFile("long.mkv", "-f lavfi -i testsrc=size=64x48:rate=10 -t 125.4 -c:v mpeg4"); }
 inline QString testImage() { return mediaFile("still.png", "-f lavfi -i testsrc=size=200x150 -frames:v 1"); }
-
-// Drags these links onto the window and drops them; false when the window
-// refuses the drag.
-bool drop(MainWindow &window, const QList<QUrl> &urls, const QString &text = {});
-// Loads a file the way a user drops it on the window.
-void load(MainWindow &window, const QString &path);

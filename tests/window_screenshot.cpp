@@ -2,17 +2,10 @@
 // the recording camera, with a client connected; with "register" after the
 // output file, after pressing Register with the real helper through pkexec
 // on this machine. Run by scripts/screenshot.sh under Xvfb; not a test.
-#include "mainwindow_test_support.h"
 #include "camera_registration.h"
-#include "recording_camera_control.h"
+#include "mainwindow_test_support.h"
 
-#include <QApplication>
-#include <QDeadlineTimer>
-#include <QLabel>
-#include <QPalette>
-#include <QPushButton>
 #include <QSettings>
-#include <QStyle>
 
 #include <cstdio>
 
@@ -30,13 +23,12 @@ int main(int argc, char **argv)
     }
 
     WindowTestEnvironment env;
-    RecordingCamera camera;
-    if (!env.ok() || !camera.ok()) {
+    if (!env.ok() || !env.camera.ok()) {
         std::fprintf(stderr, "the recording camera library must lie beside this program\n");
         return 1;
     }
     env.setRegistered(true);
-    camera.setConnected(true);
+    env.camera.setConnected(true);
     const QString clip = mediaFile("vidloom-demo.mp4",
                                    "-f lavfi -i testsrc2=size=1280x720:rate=30 -t 60 -c:v mpeg4 -q:v 3");
     QSettings(MainWindow::settingsFilePath(), QSettings::IniFormat).setValue("lastFile", clip);
@@ -44,21 +36,20 @@ int main(int argc, char **argv)
     const bool registering = argc > 2 && QByteArray(argv[2]) == "register";
     if (registering)
         camera_registration::ResetForTesting();
-    MainWindow window;
+    TestWindow window;
     window.show();
     if (registering)
         part<QPushButton>(&window, "registerButton")->click();
     else
-        invoke(window, "onPlayPause");
+        window.invoke("onPlayPause");
     // Long enough for a measured frame rate and a moved slider, or for the
     // helper to finish.
     QDeadlineTimer settle(registering ? 120000 : 4000);
-    while (!settle.hasExpired() && !(registering && !statusText(window).endsWith("...")))
+    while (!settle.hasExpired() && !(registering && !window.status().endsWith("...")))
         QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
 
-    std::printf("status: %s | %s\n", qPrintable(statusText(window)),
-                qPrintable(part<QLabel>(&window, "connectionLabel")->text()));
+    std::printf("status: %s | %s\n", qPrintable(window.status()), qPrintable(window.label("connectionLabel")));
     const bool saved = window.grab().save(output);
-    invoke(window, "onStop");
+    window.invoke("onStop");
     return saved ? 0 : 1;
 }

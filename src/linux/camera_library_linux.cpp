@@ -10,6 +10,10 @@
 
 namespace camera_library {
 
+namespace {
+std::filesystem::path installedDir = VIDLOOM_CAMERA_LIBRARY_DIR;
+}
+
 const char *FileName()
 {
     return "libvidloomcam.so";
@@ -28,11 +32,16 @@ void *Open(const std::filesystem::path &path)
     // a test library and the real one never resolve into each other.
     // A bare name means "the installed one": the package keeps it in a
     // private folder that the loader does not search by itself.
-    if (!path.has_parent_path()) {
-        if (void *installed = dlopen((std::filesystem::path(VIDLOOM_CAMERA_LIBRARY_DIR) / path).c_str(), RTLD_NOW | RTLD_LOCAL))
+    if (!path.has_parent_path() && !installedDir.empty()) {
+        if (void *installed = dlopen((installedDir / path).c_str(), RTLD_NOW | RTLD_LOCAL))
             return installed;
     }
     return dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+}
+
+void SetInstalledDirForTesting(const std::filesystem::path &dir)
+{
+    installedDir = dir;
 }
 
 void *Symbol(void *library, const char *name)

@@ -115,7 +115,7 @@ bool OpenDecoder(const AVCodec *decoder, const AVStream *st, AVCodecContext *&co
     codec->max_pixels = kMaxPixels;
     // Frame and slice threads, one per core up to kMaxThreads: 1.5 to 1.8
     // times the single-thread rate for H.264 on two cores.
-    codec->thread_count = std::clamp(int(std::thread::hardware_concurrency()), 1, kMaxThreads);
+    codec->thread_count = std::clamp(int(std::thread::hardware_concurrency()) + 1, 1, kMaxThreads);
     codec->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
     return avcodec_open2(codec, decoder, nullptr) >= 0;
 }
