@@ -46,6 +46,7 @@ int main(int argc, char **argv)
     const std::filesystem::path sysfs = std::filesystem::path(root.path().toStdString()) / "sys";
     std::filesystem::create_directories(sysfs / "class/video4linux/video7");
     std::ofstream(sysfs / "class/video4linux/video7/name") << "Vidloom\n";
+    std::ofstream(sysfs / "class/video4linux/video7/max_openers") << "10\n";
     camera_registration::SetSysfsRootForTesting(sysfs);
 
     QApplication app(argc, argv);
@@ -79,7 +80,7 @@ int main(int argc, char **argv)
             cpuStart = cpuSeconds();
         } else if (ticks > 2) {
             sum += fps;
-            std::printf("%5.1f fps\n", fps);
+            std::printf("%5.1f fps  %s\n", fps, status ? qPrintable(status->text()) : "");
             std::fflush(stdout);
         }
         if (ticks++ == seconds + 2) {

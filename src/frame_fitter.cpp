@@ -152,11 +152,15 @@ inline void sampleRow(const uint8_t *srcRow, const ptrdiff_t *cols, int count, u
     }
 }
 
-// Black in YUYV, limited range.
+// Black in YUYV, limited range; four pairs a store.
 void fillBlack(uint8_t *dst, size_t pairs)
 {
-    static constexpr uint8_t kBlack[4] = {16, 128, 16, 128};
-    for (size_t i = 0; i < pairs; ++i)
+    static constexpr uint8_t kBlack[16] = {16, 128, 16, 128, 16, 128, 16, 128,
+                                           16, 128, 16, 128, 16, 128, 16, 128};
+    size_t i = 0;
+    for (; i + 4 <= pairs; i += 4)
+        std::memcpy(dst + i * 4, kBlack, 16);
+    for (; i < pairs; ++i)
         std::memcpy(dst + i * 4, kBlack, 4);
 }
 
@@ -281,18 +285,22 @@ void FrameFitter::RenderYuyv(const FrameView &src, int cw, int ch, FitMode mode,
             // Gather the row's samples (chroma only when its source row
             // changed: 4:2:0 rows come in pairs), then pack them at vector
             // speed.
+            // Through local pointers: stores to the rows could otherwise
+            // alias the vectors' own pointers and force a reload per byte.
             const int c0 = 2 * fullBegin - left, n = fullEnd - fullBegin;
+            uint8_t *gy = rowY.data(), *gu = rowU.data(), *gv = rowV.data();
+            const ptrdiff_t *lumaAt = cols + c0, *chromaAt = chromaCols + c0;
             for (int i = 0; i < 2 * n; ++i)
-                rowY[size_t(i)] = y[cols[c0 + i]];
+                gy[i] = y[lumaAt[i]];
             if (chromaRows[size_t(r)] != gatheredChroma) {
                 gatheredChroma = chromaRows[size_t(r)];
                 for (int k = 0; k < n; ++k) {
-                    const ptrdiff_t a = chromaCols[c0 + 2 * k], b = chromaCols[c0 + 2 * k + 1];
-                    rowU[size_t(k)] = uint8_t((u[a] + u[b] + 1) >> 1);
-                    rowV[size_t(k)] = uint8_t((v[a] + v[b] + 1) >> 1);
+                    const ptrdiff_t a = chromaAt[2 * k], b = chromaAt[2 * k + 1];
+                    gu[k] = uint8_t((u[a] + u[b] + 1) >> 1);
+                    gv[k] = uint8_t((v[a] + v[b] + 1) >> 1);
                 }
             }
-            forward(rowY.data(), rowU.data(), rowV.data(), n, d);
+            forward(gy, gu, gv, n, d);
         }
         for (int p = fullEnd; p < blackRight; ++p)
             mixedPair(p);

@@ -109,6 +109,21 @@ TEST(YuyvConversion, GradientsAndEdgesFollowTheFormulas)
     EXPECT_TRUE(matches(halves, w, 32, 5, bt601(0, 0, 255)));
 }
 
+// The vector version against the plain one: every tail length, every byte
+// value, the rounded last two rows.
+TEST(YuyvConversion, VectorAndPlainAgree)
+{
+    for (int w : {2, 14, 16, 18, 30, 32, 46})
+        for (int h : {1, 4}) {
+            std::vector<uint8_t> bgr(size_t(w) * h * 3), plain(size_t(w) * h * 2), best(plain.size());
+            for (size_t i = 0; i < bgr.size(); ++i)
+                bgr[i] = uint8_t(i * 151 + i / 5);
+            YuyvConverter(w, h, YuyvConverter::Level::Plain).Convert(bgr.data(), plain.data());
+            YuyvConverter(w, h).Convert(bgr.data(), best.data());
+            EXPECT_EQ(plain, best) << w << "x" << h;
+        }
+}
+
 
 double secondsSince(std::chrono::steady_clock::time_point start)
 {
@@ -474,6 +489,23 @@ TEST(CameraReaders, AnotherProcessHoldingTheDeviceIsAReaderUntilItOrTheDeviceGoe
     EXPECT_FALSE(camera.IsConnected());
 }
 
+
+// Nobody reads: the camera lets go (the module may be unloaded), keeping the
+// last frame; a reader's open, or a new node in its place, takes it back.
+TEST(CameraDevice, LetsGoWhileNobodyReads)
+{
+    FakeDeviceTree tree;
+    const fs::path node = tree.AddDevice(0, "Vidloom");
+    VirtualCamera camera(kW, kH, 100.0f, tree.Environment());
+    ASSERT_TRUE(sendUntil(camera, [&] { return !camera.Attached(); }));
+    EXPECT_TRUE(tree.device.calls.ends_with("write S_CTRL keep=1 S_CTRL sustain=1 STREAMOFF close"));
+    Holder reader(node);
+    ASSERT_TRUE(sendUntil(camera, [&] { return camera.Attached(); }));
+    reader.Release();
+    ASSERT_TRUE(sendUntil(camera, [&] { return !camera.Attached(); }));
+    std::ofstream(tree.dev() / "new").flush(), fs::rename(tree.dev() / "new", node);
+    EXPECT_TRUE(sendUntil(camera, [&] { return camera.Attached(); }));
+}
 
 TEST(CameraApi, RefusesUnusableSizesAndRatesAndASecondCamera)
 {

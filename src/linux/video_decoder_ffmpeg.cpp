@@ -794,7 +794,7 @@ bool VideoDecoder::Open(const std::filesystem::path &path)
     s->codec->max_pixels = int64_t(kMaxWidth) * kMaxHeight;
     // Frame and slice threads, one per core up to kMaxThreads: 1.5 to 1.8
     // times the single-thread rate for H.264 on two cores.
-    s->codec->thread_count = std::clamp(int(std::thread::hardware_concurrency()), 1, kMaxThreads);
+    s->codec->thread_count = std::clamp(int(std::thread::hardware_concurrency()) + 1, 1, kMaxThreads);
     s->codec->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
     if (avcodec_open2(s->codec, decoder, nullptr) < 0)
         return fail();

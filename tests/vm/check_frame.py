@@ -2,12 +2,16 @@
 """Judges one frame a reader grabbed in the test VM and says what it saw.
 
 check_frame.py <prefix> <width> <height> halves|placeholder
+check_frame.py <browser log> <width> <height> browser
 
 <prefix>.txt is v4l2-ctl's report (format and rate), <prefix>.yuyv the frames
 read; the newest is judged.
 halves: the driver's picture after the mirror, blue left and red right.
 placeholder: dark corners and Vidloom's blue disc in the middle.
+browser: camera_page.html's report: the label, the settings, the halves in
+every sampled frame and a top band that changes between them.
 """
+import json
 import re
 import sys
 from pathlib import Path
@@ -17,8 +21,26 @@ def near(c, want, tolerance=40):
     return all(abs(a - b) <= tolerance for a, b in zip(c, want))
 
 
+def browser(log, width, height):
+    found = re.findall(r'camera-page: (\{.*\})", source', Path(log).read_text(errors="replace"))
+    page = json.loads(found[-1]) if found else {"error": "no report"}
+    frames = page.get("frames", [])
+    halves = [near(f["left"], (0, 0, 255), 60) and near(f["right"], (255, 0, 0), 60) for f in frames]
+    moving = len({f["band"] for f in frames})
+    ok = (page.get("label", "").startswith("Vidloom") and (page.get("width"), page.get("height")) == (width, height)
+          and abs(page.get("frameRate", 0) - 30) < 0.5 and frames and all(halves) and moving > 1)
+    last = frames[-1] if frames else {}
+    print(f"browser saw {page.get('label', '?')!r} {page.get('width')}x{page.get('height')} at "
+          f"{page.get('frameRate')} fps, left RGB{tuple(last.get('left', ()))} right RGB{tuple(last.get('right', ()))}, "
+          f"{moving} different pictures in {len(frames)} samples{', ' + page['error'] if 'error' in page else ''}: "
+          f"{'ok' if ok else 'FAIL'}")
+    return 0 if ok else 1
+
+
 def main():
     prefix, width, height, kind = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), sys.argv[4]
+    if kind == "browser":
+        return browser(prefix, width, height)
     log = Path(prefix + ".txt").read_text(errors="replace")
     size = re.search(r"Width/Height\s*:\s*(\d+)/(\d+)", log)
     rate = re.search(r"Frames per second:\s*([\d.]+)", log)
