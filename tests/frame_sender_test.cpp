@@ -154,6 +154,7 @@ TEST_F(FrameSenderTest, StillImageStreamsFittedAndMirrored)
         ASSERT_TRUE(sendMore(3));
         EXPECT_EQ(camera.frame(), m.want) << m.stretch << m.mirror << m.crop;
     }
+    sender.Stop(); // before onFrame's captures go
 }
 
 TEST_F(FrameSenderTest, PacedStreamIsMeasuredAtThirtyFramesPerSecond)
@@ -186,6 +187,7 @@ TEST_F(FrameSenderTest, PauseResumeAndStop)
     // order does so in a large share of the trials; a worker descheduled
     // between its wait and its read for longer than the pause below is the
     // rare exception the bound allows. Odd trials stop while streaming.
+    sender.Stop();
     std::atomic<int> reads{0};
     sender.onFrame = [&](const FrameView &) { ++reads; };
     int late = 0;
