@@ -108,30 +108,8 @@ TEST_F(HelperTest, RefusedCommandLinesTouchNothing)
     }
     EXPECT_TRUE(calls.empty());
     EXPECT_TRUE(etcFiles().empty());
-}
-
-TEST_F(HelperTest, CallerEnvironmentReachesNeitherTheHelperNorModprobe)
-{
-    setenv("MODPROBE_OPTIONS", "-C /tmp/evil.conf", 1);
-    setenv("VIDLOOM_ROOT", "/tmp", 1);
-    EXPECT_EQ(run({"register"}), camera_helper::kSuccess);
-    unsetenv("MODPROBE_OPTIONS");
-    unsetenv("VIDLOOM_ROOT");
-    EXPECT_EQ(calls, std::vector<Args>{kLoad});
+    // Nothing of the caller's environment reaches modprobe.
     EXPECT_EQ(camera_helper::ModprobeEnvironment(), Args{"PATH=/usr/sbin:/usr/bin:/sbin:/bin"});
-}
-
-TEST_F(HelperTest, RegisterWritesExactlyOurTwoFilesAndLoadsTheModuleOnce)
-{
-    EXPECT_EQ(run({"register"}), camera_helper::kSuccess) << err.str();
-    EXPECT_EQ(etcFiles(), kOurFiles);
-    EXPECT_EQ(readFile(root / kOurFiles[0]), "options v4l2loopback devices=1 exclusive_caps=1 card_label=Vidloom\n");
-    EXPECT_EQ(readFile(root / kOurFiles[1]), "v4l2loopback\n");
-    for (const std::string &file : kOurFiles)
-        EXPECT_EQ(fs::status(root / file).permissions(), fs::perms(0644));
-    EXPECT_EQ(run({"register"}), camera_helper::kSuccess);
-    EXPECT_EQ(calls, std::vector<Args>{kLoad}) << "already there: nothing reloaded";
-    EXPECT_EQ(etcFiles(), kOurFiles);
 }
 
 TEST_F(HelperTest, FilesAreReplacedNotWrittenThrough)
@@ -166,6 +144,8 @@ TEST_F(HelperTest, OutcomesAsData)
     } rows[] = {
         {Loaded, "register", kOtherProgramsDevices, "another program's camera", {}, {}},
         {Loaded | Other, "register", kOtherProgramsDevices, "another program's camera", {}, {}},
+        {None, "register", kSuccess, "", {kLoad}, kOurFiles},
+        {Registered, "register", kSuccess, "", {}, kOurFiles}, // already there: nothing reloaded
         {Loaded | Other | Ours, "register", kSuccess, "", {}, kOurFiles},
         {NoLoad, "register", kModuleFailed, "Secure Boot", {kLoad, kFind}, {}},
         {NoLoad | Missing, "register", kModuleFailed, "not installed (Debian package v4l2loopback-dkms)", {kLoad, kFind}, {}},
@@ -209,6 +189,12 @@ TEST_F(HelperTest, OutcomesAsData)
         EXPECT_TRUE(said(row.message)) << err.str();
         EXPECT_EQ(calls, row.calls);
         EXPECT_EQ(etcFiles(), row.files);
+        if (row.files == kOurFiles) {
+            EXPECT_EQ(readFile(root / kOurFiles[0]), "options v4l2loopback devices=1 exclusive_caps=1 card_label=Vidloom\n");
+            EXPECT_EQ(readFile(root / kOurFiles[1]), "v4l2loopback\n");
+            for (const std::string &file : kOurFiles)
+                EXPECT_EQ(fs::status(root / file).permissions(), fs::perms(0644));
+        }
         EXPECT_TRUE(fs::exists(root / "sys/class/video4linux/video0"));
     }
 }

@@ -1,7 +1,9 @@
 // Registration end to end: regsvr32 started elevated on the test camera
 // library beside this program, whose registration entry points write and
 // remove the camera's class key. The program runs from a folder with a
-// space in its name, so the library path must reach the tool quoted.
+// space in its name, so the library path must reach the tool quoted; and
+// from a folder without the library, where nothing may start.
+#include "camera_library.h"
 #include "camera_registration.h"
 
 #include <gtest/gtest.h>
@@ -23,14 +25,15 @@ protected:
 
 TEST_F(CameraRegistrationTest, RegistersAndUnregistersThroughTheTool)
 {
+    const auto dir = camera_library::ExecutableDir();
+    const bool beside = std::filesystem::exists(dir / camera_library::FileName());
+    ASSERT_EQ(beside, dir.filename() != "nolib");
     EXPECT_FALSE(camera_registration::IsRegistered());
-
-    ASSERT_TRUE(camera_registration::RunTool(false));
-    EXPECT_TRUE(camera_registration::IsRegistered());
-    EXPECT_TRUE(camera_registration::RunTool(false)) << "registering twice is harmless";
-    EXPECT_TRUE(camera_registration::IsRegistered());
-
-    ASSERT_TRUE(camera_registration::RunTool(true));
+    EXPECT_EQ(camera_registration::RunTool(false), beside);
+    EXPECT_EQ(camera_registration::IsRegistered(), beside);
+    EXPECT_EQ(camera_registration::RunTool(false), beside) << "registering twice is harmless";
+    EXPECT_EQ(camera_registration::IsRegistered(), beside);
+    EXPECT_EQ(camera_registration::RunTool(true), beside);
     EXPECT_FALSE(camera_registration::IsRegistered());
 }
 

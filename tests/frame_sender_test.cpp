@@ -16,25 +16,69 @@ using namespace std::chrono_literals;
 
 namespace {
 
+// A clip whose frames all differ, and every frame as the decoder delivers
+// it, so a test knows what the camera must receive.
+struct Clip {
+    std::filesystem::path path;
+    int width = 0, height = 0;
+    std::vector<std::vector<uint8_t>> frames;
+};
+
+Clip makeClip(const std::string &name, const std::string &source, const std::string &length)
+{
+    Clip clip;
+    clip.path = test_media::Generate(name, "-f lavfi -i testsrc2=" + source + " " + length + " -c:v libx264 -pix_fmt yuv420p");
+    VideoDecoder decoder;
+    if (clip.path.empty() || !decoder.Open(clip.path))
+        return clip;
+    clip.width = int(decoder.width);
+    clip.height = int(decoder.height);
+    for (std::vector<uint8_t> frame; decoder.ReadFrame(frame);)
+        clip.frames.push_back(frame);
+    return clip;
+}
+
+constexpr int kClipFrames = 24;
+
+const Clip &clip()
+{
+    static const Clip c = makeClip("sender_clip.mp4", "size=96x64:rate=24", "-frames:v " + std::to_string(kClipFrames));
+    return c;
+}
+
 class FrameSenderTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
         ASSERT_TRUE(camera.ok()) << "recording camera library missing beside the test";
         camera.reset();
+        sender.onFinished = [this] { ++finished; };
     }
 
+    void init(int w, int h, bool paced = false)
+    {
+        ASSERT_TRUE(sender.InitCamera(w, h, 30.0f));
+        camera.setPacing(paced);
+    }
     // Waits until the sender's worker has sent `more` frames beyond now.
     bool sendMore(int more) { return camera.waitForFrames(camera.frameCount() + more); }
+    void waitForEnd()
+    {
+        for (int i = 0; i < 500 && sender.running; ++i)
+            std::this_thread::sleep_for(10ms);
+        ASSERT_FALSE(sender.running) << "the stream should end by itself";
+    }
 
     RecordingCamera camera;
+    FrameSender sender;
+    std::atomic<int> finished{0};
+    const std::vector<uint8_t> image = reference_frame::Pattern(64, 48);
 };
 
 } // namespace
 
 TEST_F(FrameSenderTest, CameraLifecycle)
 {
-    FrameSender sender;
     EXPECT_FALSE(sender.IsConnected()) << "no camera yet";
     camera.setCreateFailures(1); // a passing failure is retried once
     ASSERT_TRUE(sender.InitCamera(320, 240, 30.0f));
@@ -53,91 +97,81 @@ TEST_F(FrameSenderTest, CameraLifecycle)
 
     EXPECT_FALSE(sender.InitCamera(0, 240, 30.0f));
     EXPECT_FALSE(sender.InitCamera(65536, 32768, 30.0f)) << "frames of 2 GiB are refused";
-    ASSERT_TRUE(sender.InitCamera(640, 360, 30.0f));
+    ASSERT_TRUE(sender.InitCamera(64, 48, 30.0f));
+    // Images too large to address, or empty, never start a stream.
+    const uint8_t pixel[3] = {1, 2, 3};
+    for (const auto &[w, h] : {std::pair{40000, 20000}, {0, 1}}) {
+        sender.StartImage(pixel, w, h);
+        EXPECT_FALSE(sender.running);
+        EXPECT_TRUE(sender.imageData.empty());
+    }
+    sender.StartImage(pixel, 1, 1);
+    ASSERT_TRUE(sendMore(1));
+    EXPECT_EQ(camera.frame(), reference_frame::CameraFrame(pixel, 1, 1, 64, 48, false));
     sender.ShutdownCamera();
     EXPECT_FALSE(camera.cameraLive());
-    EXPECT_EQ(sender.cameraWidth, 640) << "size survives the shutdown";
+    EXPECT_EQ(sender.cameraWidth, 64) << "size survives the shutdown";
 }
 
 TEST_F(FrameSenderTest, StillImageStreamsFittedAndMirrored)
 {
     // As wide as the camera but lower: only the height tells it needs fitting.
     const int w = 96, h = 54;
-    const auto image = reference_frame::Pattern(w, h);
-    FrameSender sender;
-    ASSERT_TRUE(sender.InitCamera(96, 96, 30.0f));
-    camera.setPacing(false);
-
+    const auto pattern = reference_frame::Pattern(w, h);
+    init(96, 96);
     std::mutex seenMutex;
     std::vector<uint8_t> seen;
-    int seenW = 0, seenH = 0;
     sender.onFrame = [&](const FrameView &f) {
         std::lock_guard lock(seenMutex);
         seen.assign(f.plane[0], f.plane[0] + size_t(f.width) * f.height * 3);
-        seenW = f.width;
-        seenH = f.height;
     };
     sender.position = 12.5;
-    std::vector<uint8_t> loaded = image;
+    std::vector<uint8_t> loaded = pattern;
     sender.StartImage(loaded.data(), w, h);
     // The sender keeps its own copy: the loader may load the next file.
     std::fill(loaded.begin(), loaded.end(), uint8_t(0x5a));
-    ASSERT_TRUE(sender.running);
     ASSERT_TRUE(sendMore(5));
-
-    EXPECT_EQ(camera.frame(), reference_frame::CameraFrame(image.data(), w, h, 96, 96, false));
+    EXPECT_EQ(camera.frame(), reference_frame::CameraFrame(pattern.data(), w, h, 96, 96, false));
     {
         std::lock_guard lock(seenMutex);
-        EXPECT_EQ(seenW, w);
-        EXPECT_EQ(seenH, h);
-        EXPECT_EQ(seen, image) << "the preview gets the unmirrored source";
+        EXPECT_EQ(seen, pattern) << "the preview gets the unmirrored source";
     }
     EXPECT_EQ(sender.position.load(), 12.5) << "a still image leaves the position alone";
 
-    // Stretch, mirror and crop take effect on the next frame. Crop keeps the
-    // middle 54x54 and fills the frame with it.
-    sender.stretch = true;
-    ASSERT_TRUE(sendMore(3));
-    EXPECT_EQ(camera.frame(), reference_frame::CameraFrame(image.data(), w, h, 96, 96, true));
-    sender.mirror = false;
-    ASSERT_TRUE(sendMore(3));
-    EXPECT_EQ(camera.frame(), reference_frame::Fit(image.data(), w, h, 96, 96, true));
-    sender.mirror = true;
-    sender.stretch = false;
-    sender.crop = true;
+    // The modes take effect on the next frame. Crop keeps the middle 54x54.
     std::vector<uint8_t> middle;
     for (int row = 0; row < h; ++row)
-        middle.insert(middle.end(), image.begin() + (row * w + 21) * 3, image.begin() + (row * w + 75) * 3);
-    ASSERT_TRUE(sendMore(3));
-    EXPECT_EQ(camera.frame(), reference_frame::CameraFrame(middle.data(), 54, 54, 96, 96, true));
-    sender.Stop();
+        middle.insert(middle.end(), pattern.begin() + (row * w + 21) * 3, pattern.begin() + (row * w + 75) * 3);
+    const struct {
+        bool stretch, mirror, crop;
+        std::vector<uint8_t> want;
+    } modes[] = {
+        {true, false, false, reference_frame::Fit(pattern.data(), w, h, 96, 96, true)},
+        {false, true, true, reference_frame::CameraFrame(middle.data(), 54, 54, 96, 96, true)},
+    };
+    for (const auto &m : modes) {
+        sender.stretch = m.stretch, sender.mirror = m.mirror, sender.crop = m.crop;
+        ASSERT_TRUE(sendMore(3));
+        EXPECT_EQ(camera.frame(), m.want) << m.stretch << m.mirror << m.crop;
+    }
+    sender.Stop(); // before onFrame's captures go
 }
 
 TEST_F(FrameSenderTest, PacedStreamIsMeasuredAtThirtyFramesPerSecond)
 {
-    const auto image = reference_frame::Pattern(64, 48);
-    FrameSender sender;
-    ASSERT_TRUE(sender.InitCamera(64, 48, 30.0f));
+    init(64, 48, true);
     sender.StartImage(image.data(), 64, 48);
     ASSERT_TRUE(camera.waitForFrames(75, 10000)); // 2.5 s of frames: two measuring windows
-    const double fps = sender.currentFps;
-    EXPECT_GT(fps, 27.0);
-    EXPECT_LT(fps, 33.0);
+    EXPECT_NEAR(sender.currentFps.load(), 30.0, 8.0) << "a loaded machine may hold a frame back";
     sender.Stop();
     EXPECT_EQ(sender.currentFps.load(), 0.0);
 }
 
 TEST_F(FrameSenderTest, PauseResumeAndStop)
 {
-    const auto image = reference_frame::Pattern(64, 48);
-    FrameSender sender;
-    std::atomic<int> finished{0};
-    sender.onFinished = [&] { ++finished; };
-    ASSERT_TRUE(sender.InitCamera(64, 48, 30.0f));
-    camera.setPacing(false);
+    init(64, 48);
     sender.Pause(); // not running: nothing happens
     EXPECT_FALSE(sender.paused);
-
     sender.StartImage(image.data(), 64, 48);
     ASSERT_TRUE(sendMore(10));
     sender.Pause();
@@ -148,25 +182,12 @@ TEST_F(FrameSenderTest, PauseResumeAndStop)
     sender.Resume();
     ASSERT_TRUE(sendMore(10));
 
-    // Stops while streaming, back to back with starts, leave no worker
-    // behind (stops from pause: below).
-    for (int i = 0; i < 50; ++i) {
-        sender.StartImage(image.data(), 64, 48);
-        if (i % 2) {
-            ASSERT_TRUE(sendMore(1));
-        }
-        sender.Stop();
-    }
-    EXPECT_EQ(finished, 0) << "Stop never reports a finished stream";
-    const int64_t after = camera.frameCount();
-    std::this_thread::sleep_for(100ms);
-    EXPECT_EQ(camera.frameCount(), after);
-
     // Stop wakes a paused worker with both of its events signalled: it must
     // not read one more frame. A worker that checks its events in the wrong
     // order does so in a large share of the trials; a worker descheduled
     // between its wait and its read for longer than the pause below is the
-    // rare exception the bound allows.
+    // rare exception the bound allows. Odd trials stop while streaming.
+    sender.Stop();
     std::atomic<int> reads{0};
     sender.onFrame = [&](const FrameView &) { ++reads; };
     int late = 0;
@@ -174,45 +195,34 @@ TEST_F(FrameSenderTest, PauseResumeAndStop)
         const int64_t sentBefore = camera.frameCount();
         const int readBefore = reads;
         sender.StartImage(image.data(), 64, 48);
-        ASSERT_TRUE(sendMore(1));
-        sender.Pause();
-        // The frame in flight, if any, is sent before the worker parks.
-        while (camera.frameCount() - sentBefore != reads - readBefore)
-            std::this_thread::yield();
-        std::this_thread::sleep_for(2ms);
+        if (i % 4 != 1) { // now and then a stop before the first frame
+            ASSERT_TRUE(sendMore(1));
+        }
+        if (i % 2 == 0) {
+            sender.Pause();
+            // The frame in flight, if any, is sent before the worker parks.
+            while (camera.frameCount() - sentBefore != reads - readBefore)
+                std::this_thread::yield();
+            std::this_thread::sleep_for(2ms);
+        }
         const int before = reads;
         sender.Stop();
-        late += reads - before;
+        if (i % 2 == 0)
+            late += reads - before;
         ASSERT_FALSE(sender.running || sender.paused);
     }
     EXPECT_LE(late, 3) << "frames read after a stop from pause";
-}
-
-TEST_F(FrameSenderTest, OversizedOrEmptyImagesAreRefused)
-{
-    FrameSender sender;
-    ASSERT_TRUE(sender.InitCamera(64, 48, 30.0f));
-    const uint8_t pixel[3] = {1, 2, 3};
-    sender.StartImage(pixel, 40000, 20000); // 2.4 GB: never read
-    EXPECT_FALSE(sender.running);
-    sender.StartImage(pixel, 0, 1);
-    EXPECT_FALSE(sender.running);
-    EXPECT_TRUE(sender.imageData.empty());
-
-    sender.StartImage(pixel, 1, 1);
-    EXPECT_TRUE(sender.running);
-    ASSERT_TRUE(sendMore(1));
-    EXPECT_EQ(camera.frame(), reference_frame::CameraFrame(pixel, 1, 1, 64, 48, false));
+    EXPECT_EQ(finished, 0) << "Stop never reports a finished stream";
+    const int64_t after = camera.frameCount();
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(camera.frameCount(), after) << "no worker left behind";
 }
 
 TEST_F(FrameSenderTest, WorkerThatOverrunsStopNeverRunsBesideTheNextOne)
 {
     // A send that blocks past Stop's 5 s wait: Stop gives up and resets the
     // state, but the next start waits for the old worker to end first.
-    const auto image = reference_frame::Pattern(64, 48);
-    FrameSender sender;
-    ASSERT_TRUE(sender.InitCamera(64, 48, 30.0f));
-    camera.setPacing(false);
+    init(64, 48);
     std::atomic<int> inside{0}, overlap{0};
     sender.onFrame = [&](const FrameView &) {
         if (++inside > 1)
@@ -226,50 +236,41 @@ TEST_F(FrameSenderTest, WorkerThatOverrunsStopNeverRunsBesideTheNextOne)
     sender.Stop();
     EXPECT_FALSE(sender.running);
     camera.setSendDelayMs(0);
-
     sender.StartImage(image.data(), 64, 48);
     ASSERT_TRUE(sendMore(20));
     sender.Stop();
     EXPECT_EQ(overlap, 0);
 }
 
-namespace {
-
-constexpr int kClipFrames = 24;
-
-// A short clip whose frames all differ, and every frame as the decoder
-// delivers it, so the test knows what the camera must receive.
-struct Clip {
-    std::filesystem::path path;
-    int width = 0, height = 0;
-    std::vector<std::vector<uint8_t>> frames;
-};
-
-const Clip &clip()
+// A camera that refuses frames for a second is explained by its status;
+// codes this build does not know are a refusal.
+TEST_F(FrameSenderTest, CameraThatRefusesFramesIsExplainedAfterASecond)
 {
-    static const Clip c = [] {
-        Clip clip;
-        clip.path = test_media::Generate(
-            "sender_clip.mp4", "-f lavfi -i testsrc2=size=96x64:rate=24 -frames:v " +
-                                   std::to_string(kClipFrames) + " -c:v libx264 -pix_fmt yuv420p");
-        VideoDecoder decoder;
-        if (clip.path.empty() || !decoder.Open(clip.path))
-            return clip;
-        clip.width = int(decoder.width);
-        clip.height = int(decoder.height);
-        std::vector<uint8_t> frame;
-        while (decoder.ReadFrame(frame))
-            clip.frames.push_back(frame);
-        return clip;
-    }();
-    return c;
+    using P = FrameSender::SendProblem;
+    init(64, 48);
+    camera.with([](auto &s) { s.status = 2; });
+    sender.StartImage(image.data(), 64, 48);
+    int w = 0, h = 0;
+    ASSERT_TRUE(sendMore(1));
+    EXPECT_EQ(sender.CurrentSendProblem(w, h), P::None) << "not yet a second";
+    std::this_thread::sleep_for(1100ms);
+    for (const auto &[code, problem] : {std::pair{2, P::Busy}, {5, P::NoPermission}, {6, P::Refused}, {-1, P::None}}) {
+        camera.with([code = code](auto &s) { s.status = code; });
+        EXPECT_EQ(sender.CurrentSendProblem(w, h), problem) << code;
+    }
+    camera.with([](auto &s) { s.status = 1; });
+    sender.Stop();
+    sender.StartImage(image.data(), 64, 48);
+    EXPECT_EQ(sender.CurrentSendProblem(w, h), P::None) << "a new stream starts a new second";
 }
 
-std::vector<uint8_t> expectedOnCamera(int index, int camW, int camH)
+namespace {
+
+std::vector<uint8_t> expectedOnCamera(int index)
 {
     const Clip &c = clip();
-    return reference_frame::CameraFrame(c.frames[size_t(index) % c.frames.size()].data(), c.width,
-                                        c.height, camW, camH, false);
+    return reference_frame::CameraFrame(c.frames[size_t(index) % c.frames.size()].data(), c.width, c.height, 80, 80,
+                                        false);
 }
 
 class FrameSenderVideoTest : public FrameSenderTest {
@@ -279,89 +280,72 @@ protected:
         FrameSenderTest::SetUp();
         ASSERT_EQ(clip().frames.size(), size_t(kClipFrames)) << "could not make the test clip";
         ASSERT_TRUE(decoder.Open(clip().path));
-        ASSERT_TRUE(sender.InitCamera(80, 80, 30.0f));
-        camera.setPacing(false);
-        sender.onFinished = [this] { ++finished; };
+        init(80, 80);
     }
+    void TearDown() override { sender.Stop(); } // before the decoder goes
 
     VideoDecoder decoder;
-    FrameSender sender;
-    std::atomic<int> finished{0};
 };
+
+class LoopTest : public FrameSenderVideoTest, public ::testing::WithParamInterface<bool> {};
 
 } // namespace
 
-TEST_F(FrameSenderVideoTest, LoopingVideoRestartsWithoutAGapAcrossPauses)
+// Looping, the clip goes round without a gap, across a pause; without, it
+// ends once by itself with every frame sent exactly once.
+TEST_P(LoopTest, EveryFrameInOrder)
 {
-    const int total = kClipFrames * 2 + 10;
-    camera.captureFrames(total);
-    sender.StartVideo(&decoder, true);
+    const bool loop = GetParam();
+    const int total = loop ? kClipFrames * 2 + 10 : kClipFrames;
+    std::atomic<int> previewed{0};
+    sender.onFrame = [&](const FrameView &f) { previewed += f.width == clip().width && f.height == clip().height; };
+    camera.captureFrames(total + 1);
+    sender.StartVideo(&decoder, loop);
     ASSERT_TRUE(camera.waitForFrames(7));
     sender.Pause();
     std::this_thread::sleep_for(50ms);
     sender.Resume();
-    ASSERT_TRUE(camera.waitForFrames(total));
-    sender.Stop();
-
-    ASSERT_EQ(camera.capturedCount(), total);
-    for (int i = 0; i < total; ++i)
-        ASSERT_EQ(camera.frame(i), expectedOnCamera(i, 80, 80)) << "frame " << i;
-    EXPECT_EQ(finished, 0);
-    EXPECT_EQ(sender.duration.load(), decoder.duration);
-}
-
-TEST_F(FrameSenderVideoTest, VideoWithoutLoopEndsOnceByItself)
-{
-    std::mutex seenMutex;
-    std::vector<std::pair<int, int>> seenSizes;
-    sender.onFrame = [&](const FrameView &f) {
-        std::lock_guard lock(seenMutex);
-        seenSizes.emplace_back(f.width, f.height);
-    };
-    sender.StartVideo(&decoder, false);
-    for (int i = 0; i < 500 && sender.running; ++i)
-        std::this_thread::sleep_for(10ms);
-    ASSERT_FALSE(sender.running) << "the stream should end by itself";
-    sender.Stop(); // returns at once: nothing is running any more
-    EXPECT_EQ(finished, 1);
-    EXPECT_EQ(camera.frameCount(), kClipFrames) << "every frame is sent exactly once";
-    EXPECT_EQ(camera.frame(), expectedOnCamera(kClipFrames - 1, 80, 80));
-    {
-        std::lock_guard lock(seenMutex);
-        ASSERT_EQ(seenSizes.size(), size_t(kClipFrames));
-        EXPECT_EQ(seenSizes.front(), std::make_pair(clip().width, clip().height));
+    if (loop) {
+        ASSERT_TRUE(camera.waitForFrames(total));
+    } else {
+        waitForEnd();
     }
-    EXPECT_GT(sender.position.load(), 0.9);
+    sender.Stop();
+    ASSERT_GE(camera.capturedCount(), total);
+    EXPECT_TRUE(loop || camera.frameCount() == total);
+    for (int i = 0; i < total; ++i)
+        ASSERT_EQ(camera.frame(i), expectedOnCamera(i)) << "frame " << i;
+    EXPECT_EQ(finished, loop ? 0 : 1);
+    EXPECT_GE(previewed, total);
+    EXPECT_EQ(sender.duration.load(), decoder.duration);
+    EXPECT_GT(sender.position.load(), loop ? 0.0 : 0.9);
 
-    // The finished worker's thread is reclaimed by the next start.
+    // The worker's thread is reclaimed by the next start.
     decoder.SeekToStart();
-    sender.StartVideo(&decoder, false);
-    ASSERT_TRUE(camera.waitForFrames(kClipFrames + 3));
+    sender.StartVideo(&decoder, loop);
+    ASSERT_TRUE(sendMore(3));
     sender.Stop();
 }
 
-TEST_F(FrameSenderVideoTest, SwitchingFromImageToVideoDropsTheImage)
+INSTANTIATE_TEST_SUITE_P(Loop, LoopTest, ::testing::Bool());
+
+TEST_F(FrameSenderVideoTest, SwitchingBetweenImageAndVideo)
 {
-    const auto image = reference_frame::Pattern(64, 48);
     sender.StartImage(image.data(), 64, 48);
     ASSERT_TRUE(sendMore(2));
-    // Captured from the start on: the first video frame may go out at once.
     sender.Stop();
     camera.captureFrames(3);
     sender.StartVideo(&decoder, true);
     EXPECT_TRUE(sender.imageData.empty());
-    EXPECT_TRUE(sender.videoMode);
     ASSERT_TRUE(sendMore(3));
     sender.Stop();
-    EXPECT_EQ(camera.frame(0), expectedOnCamera(0, 80, 80));
-    EXPECT_EQ(finished, 0);
+    EXPECT_EQ(camera.frame(0), expectedOnCamera(0));
 
     sender.SeekTo(0.5); // video mode with the worker stopped: reaches the decoder
     EXPECT_EQ(decoder.position, 0.5);
     sender.StartImage(image.data(), 64, 48);
     sender.SeekTo(0.1); // image mode: ignored
     EXPECT_EQ(decoder.position, 0.5);
-    sender.Stop();
 }
 
 TEST_F(FrameSenderVideoTest, SeekNeverWaitsForTheDecoderAndTheNewestTargetWins)
@@ -416,33 +400,19 @@ class OwnSpeedTest : public FrameSenderTest, public ::testing::WithParamInterfac
 TEST_P(OwnSpeedTest, FramesAreChosenByTimeStamp)
 {
     const int rate = GetParam();
-    const auto path = test_media::Generate("rate" + std::to_string(rate) + ".mp4",
-                                           "-f lavfi -i testsrc2=size=64x48:rate=" + std::to_string(rate)
-                                               + " -t 2 -c:v libx264 -pix_fmt yuv420p");
+    const Clip c = makeClip("rate" + std::to_string(rate) + ".mp4", "size=64x48:rate=" + std::to_string(rate), "-t 2");
+    ASSERT_EQ(c.frames.size(), size_t(2 * rate));
     VideoDecoder decoder;
-    ASSERT_TRUE(decoder.Open(path));
-    std::vector<std::vector<uint8_t>> frames(1);
-    while (decoder.ReadFrame(frames.back()))
-        frames.emplace_back();
-    frames.pop_back();
-    ASSERT_EQ(frames.size(), size_t(2 * rate));
-    decoder.SeekToStart();
-
-    FrameSender sender;
-    std::atomic<int> finished{0};
-    sender.onFinished = [&] { ++finished; };
-    ASSERT_TRUE(sender.InitCamera(64, 48, 30.0f));
-    camera.setPacing(false);
+    ASSERT_TRUE(decoder.Open(c.path));
+    init(64, 48);
     camera.captureFrames(100);
     sender.ownSpeed = true;
     sender.StartVideo(&decoder, false);
-    for (int i = 0; i < 500 && sender.running; ++i)
-        std::this_thread::sleep_for(10ms);
-    sender.Stop();
+    waitForEnd();
     EXPECT_EQ(finished, 1);
     ASSERT_EQ(camera.capturedCount(), 60);
     for (int n = 0; n < 60; ++n)
-        ASSERT_EQ(camera.frame(n), reference_frame::CameraFrame(frames[size_t(n * rate / 30)].data(), 64, 48, 64, 48, false))
+        ASSERT_EQ(camera.frame(n), reference_frame::CameraFrame(c.frames[size_t(n * rate / 30)].data(), 64, 48, 64, 48, false))
             << "camera frame " << n;
 }
 

@@ -17,14 +17,14 @@ if(TARGET test_media_files)
 endif()
 
 # Registration from a folder with a space in its name, beside a copy of the
-# test camera library, and from a folder without one.
+# test camera library, and (the same program) from a folder without one.
 set(spaced "camera folder")
 vidloom_gtest(camera_registration_windows_test DIR ${spaced} SOURCES camera_registration_windows_test.cpp
   LIBS vidloom_registration)
 add_custom_command(TARGET camera_registration_windows_test POST_BUILD
   COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:recording_camera> "${VIDLOOM_TEST_BIN}/${spaced}/"
   VERBATIM)
-vidloom_gtest(camera_registration_nolib_windows_test DIR nolib SOURCES camera_registration_nolib_windows_test.cpp
+vidloom_gtest(camera_registration_nolib_windows_test DIR nolib SOURCES camera_registration_windows_test.cpp
   LIBS vidloom_registration)
 # Both change the same registry key.
 set_tests_properties(camera_registration_windows_test camera_registration_nolib_windows_test

@@ -1,7 +1,8 @@
 // Stand-in for the camera library in tests: same C API, records what it is
 // sent, paces like a real camera (unless told not to) and reports a client
 // connection when the test says so. The test reads and sets the record
-// through tcState under tcLock.
+// through tcState under tcLock. Built without scSendFrame
+// (VIDLOOM_NO_SEND_FRAME), it is a library the app must refuse.
 #include "recording_camera_state.h"
 
 #include <algorithm>
@@ -61,10 +62,12 @@ EXPORT void scDeleteCamera(void *camera)
     }
 }
 
+#ifndef VIDLOOM_NO_SEND_FRAME
 EXPORT bool scSendFrame(void *camera, const void *bits)
 {
     Clock::time_point due;
     int delay;
+    bool ok;
     {
         std::lock_guard lock(mutex);
         auto *cam = static_cast<Camera *>(camera);
@@ -82,12 +85,20 @@ EXPORT bool scSendFrame(void *camera, const void *bits)
         cam->nextDue = std::max(cam->nextDue + period, now);
         due = state.pacing ? cam->nextDue : now;
         delay = state.sendDelayMs;
+        ok = state.status == 0;
     }
     frameArrived.notify_all();
     if (delay > 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(delay));
     std::this_thread::sleep_until(due);
-    return true;
+    return ok;
+}
+#endif
+
+EXPORT int scGetStatus(void *, int *, int *)
+{
+    std::lock_guard lock(mutex);
+    return state.status;
 }
 
 EXPORT bool scWaitForConnection(void *, float)
