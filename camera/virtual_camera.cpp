@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <cmath>
 #include <fcntl.h>
-#include <sys/stat.h>
 
 namespace {
 
@@ -25,12 +24,6 @@ bool writeAll(const DeviceIo &io, int fd, const uint8_t *data, size_t size)
     if (n >= 0 && n != ssize_t(size))
         errno = EINVAL;
     return n == ssize_t(size);
-}
-
-ino_t inodeOf(const std::filesystem::path &path)
-{
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
 }
 
 // Why the device could not be opened or written to, from errno.
@@ -83,11 +76,6 @@ VirtualCamera::~VirtualCamera()
 {
     // Only modules without usage events (0.12) show a kept frame to a reader
     // that comes later; newer ones list the device but refuse its format.
-    if (parked && !usageEvents) {
-        const std::filesystem::path device = devicePath;
-        detach();
-        attach(device);
-    }
     if (Attached() && !usageEvents) {
         const std::vector<uint8_t> placeholder = PlaceholderBgr(width, height);
         converter.Convert(placeholder.data(), yuyv.data());
@@ -109,10 +97,7 @@ bool VirtualCamera::SendYuyv(const void *yuyv)
 
 bool VirtualCamera::send(const void *frame, bool isYuyv)
 {
-    const int64_t now = FramePacer::NowNs();
-    if (Attached() && readers.Connected())
-        lastReaderNs = now;
-    if (now >= nextLookupNs || (parked && readers.Connected()))
+    if (FramePacer::NowNs() >= nextLookupNs)
         lookForDevice();
     const bool sent = frame && Attached() && writeFrame(frame, isYuyv);
     pacer.WaitForNextFrame();
@@ -140,14 +125,7 @@ void VirtualCamera::lookForDevice()
 {
     nextLookupNs = FramePacer::NowNs() + kLookupIntervalNs;
     const std::filesystem::path found = vidloom_device::Find(environment.sysfsRoot, environment.devRoot);
-    if (Attached() && found == devicePath) {
-        // Newer modules (with usage events) refuse a kept format to a new
-        // reader until a producer holds the device: those are kept.
-        if (!usageEvents && !readers.Connected() && FramePacer::NowNs() - lastReaderNs >= kIdleReleaseNs)
-            park();
-        return;
-    }
-    if (parked && found == devicePath && inodeOf(found) == parkedInode && !readers.Connected())
+    if (Attached() && found == devicePath)
         return;
     detach();
     if (found.empty())
@@ -175,18 +153,12 @@ void VirtualCamera::attach(const std::filesystem::path &device, bool again)
         return;
     }
     setStatus(SC_STATUS_SENDING);
-    lastReaderNs = FramePacer::NowNs();
     fd = opened;
     devicePath = device;
     std::function<int()> usage;
     usageEvents = loopback_output::SubscribeClientUsage(io, opened);
     if (usageEvents)
         usage = [&io, opened] { return loopback_output::LatestClientUsage(io, opened); };
-    watchReaders(device, std::move(usage));
-}
-
-void VirtualCamera::watchReaders(const std::filesystem::path &device, std::function<int()> usage)
-{
     std::error_code ec;
     const std::filesystem::path canonical = std::filesystem::canonical(device, ec);
     readers.Watch(ec ? device.string() : canonical.string(), std::move(usage));
@@ -194,11 +166,6 @@ void VirtualCamera::watchReaders(const std::filesystem::path &device, std::funct
 
 void VirtualCamera::detach()
 {
-    if (parked) {
-        readers.Forget();
-        parked = false;
-        devicePath.clear();
-    }
     if (!Attached())
         return;
     readers.Forget();
@@ -206,19 +173,6 @@ void VirtualCamera::detach()
     environment.io.close(fd);
     fd = -1;
     devicePath.clear();
-}
-
-void VirtualCamera::park()
-{
-    // The device keeps the format and the last frame for a reader that comes
-    // meanwhile; its open brings the camera back within the watch's interval.
-    const std::filesystem::path device = devicePath;
-    loopback_output::KeepLastFrame(environment.io, fd);
-    detach();
-    parked = true;
-    parkedInode = inodeOf(device);
-    devicePath = device;
-    watchReaders(device, nullptr);
 }
 
 bool VirtualCamera::writeFrame(const void *frame, bool isYuyv)

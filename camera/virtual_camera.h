@@ -9,7 +9,6 @@
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
-#include <sys/types.h>
 #include <vector>
 
 // Where the camera looks for its device and how it talks to it. Tests point
@@ -33,9 +32,6 @@ struct CameraStatus {
 // looked for at creation and then at most once a second while frames are
 // sent; a device that vanishes or refuses a frame is let go and looked for
 // again, so a stream survives the device being registered late or reset.
-// While nobody reads for a while the camera lets go of a 0.12 device too (an
-// open descriptor keeps the module from being unloaded), leaving the format
-// and the last frame to the device, and takes it again when a reader opens it.
 // SendFrame is for one thread; the connection and status calls are for any.
 class VirtualCamera {
 public:
@@ -47,7 +43,7 @@ public:
     VirtualCamera(const VirtualCamera &) = delete;
     VirtualCamera &operator=(const VirtualCamera &) = delete;
 
-    // False for a size the converter cannot take (an odd width).
+    // False if swscale could not be set up for this size.
     bool Valid() const { return converter.Valid(); }
     bool SendFrame(const void *bgr);
     // A frame already in the device's YUYV, width x height x 2 bytes.
@@ -62,13 +58,10 @@ public:
 
 private:
     static constexpr int64_t kLookupIntervalNs = 1000000000;
-    static constexpr int64_t kIdleReleaseNs = 2000000000;
 
     void lookForDevice();
     void attach(const std::filesystem::path &device, bool again = false);
     void detach();
-    void park();
-    void watchReaders(const std::filesystem::path &device, std::function<int()> usage);
     bool send(const void *frame, bool isYuyv);
     bool writeFrame(const void *frame, bool isYuyv);
     void setStatus(scStatus code, int heldWidth = 0, int heldHeight = 0);
@@ -83,10 +76,6 @@ private:
     int fd = -1;
     bool usageEvents = false; // the module is 0.13 or later
     std::filesystem::path devicePath;
-    // Let go while nobody reads; the node's inode tells a reloaded module.
-    bool parked = false;
-    ino_t parkedInode = 0;
-    int64_t lastReaderNs = 0;
     int64_t nextLookupNs = 0;
     // Code and size packed, so a reader on another thread sees them together.
     std::atomic<uint64_t> status{SC_STATUS_NOT_REGISTERED};

@@ -490,23 +490,6 @@ TEST(CameraReaders, AnotherProcessHoldingTheDeviceIsAReaderUntilItOrTheDeviceGoe
 }
 
 
-// Nobody reads: the camera lets go (the module may be unloaded), keeping the
-// last frame; a reader's open, or a new node in its place, takes it back.
-TEST(CameraDevice, LetsGoWhileNobodyReads)
-{
-    FakeDeviceTree tree;
-    const fs::path node = tree.AddDevice(0, "Vidloom");
-    VirtualCamera camera(kW, kH, 100.0f, tree.Environment());
-    ASSERT_TRUE(sendUntil(camera, [&] { return !camera.Attached(); }));
-    EXPECT_TRUE(tree.device.calls.ends_with("write S_CTRL keep=1 S_CTRL sustain=1 STREAMOFF close"));
-    Holder reader(node);
-    ASSERT_TRUE(sendUntil(camera, [&] { return camera.Attached(); }));
-    reader.Release();
-    ASSERT_TRUE(sendUntil(camera, [&] { return !camera.Attached(); }));
-    std::ofstream(tree.dev() / "new").flush(), fs::rename(tree.dev() / "new", node);
-    EXPECT_TRUE(sendUntil(camera, [&] { return camera.Attached(); }));
-}
-
 TEST(CameraApi, RefusesUnusableSizesAndRatesAndASecondCamera)
 {
     const int bad[][2] = {{0, 480}, {641, 480}, {62, 480}, {640, 63}, {7682, 480}, {640, 7681}, {-640, 480}};

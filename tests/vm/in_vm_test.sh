@@ -133,21 +133,14 @@ window() { # width height: the real program under Xvfb, driven by its keyboard
     unset DISPLAY
     rm -rf "$home"
 }
-reload() { # the module goes and comes back mid-stream: a new node
+reload() { # the module goes and comes back: a new node, found by its label
+    # A producer's open file holds the module, so it unloads once the camera
+    # stops; a camera started before the module returns finds the new node.
     start_driver 320 240
     check "$module: streams before the reload" grab before-reload 320 240 halves
-    local unloaded=no
-    for _ in $(seq "$([ -z "$ko" ] && echo 20 || echo 1)"); do rmmod v4l2loopback 2> "$results/$module-rmmod.txt" && { unloaded=yes; break; }; sleep 0.5; done
-    say "$module: rmmod while streaming: $unloaded $(cat "$results/$module-rmmod.txt")"
-    if [ -z "$ko" ]; then
-        check "$module: the module unloads while the camera streams" test $unloaded = yes
-    elif [ $unloaded = no ]; then
-        # Newer modules refuse a kept format to new readers, so the camera
-        # holds their device while it streams: stop it to unload.
-        stop_driver
-        check "$module: the module unloads once the camera stops" rmmod v4l2loopback
-        start_driver 320 240
-    fi
+    stop_driver
+    check "$module: the module unloads once the camera stops" rmmod v4l2loopback
+    start_driver 320 240
     load_module
     check "$module: the stream reaches a reader on the new node $node" grab after-reload 320 240 halves
     stop_driver
@@ -267,14 +260,11 @@ scenarios() { # module name; placeholder required?
         section "$module: headless Chromium"
         start_driver 320 240 "$video"
         browser chromium 320 240
-        if grep -q 'camera-page:' "$results/$module-chromium-chromium.txt"; then
-            check "$module: Chromium sees Vidloom at 320x240, 30 fps, mirrored, moving" \
-                python3 "$here/check_frame.py" "$results/$module-chromium-chromium.txt" 320 240 browser
-            grep -h 'browser saw' "$log" | tail -1
-        else
-            # An emulated CPU shared with other work may not get a browser that far.
-            say "$module: Chromium gave no report in its time (slow emulation), not judged"
-        fi
+        # No report in its time fails too: a page that never gets the camera
+        # must not pass.
+        check "$module: Chromium sees Vidloom at 320x240, 30 fps, mirrored, moving" \
+            python3 "$here/check_frame.py" "$results/$module-chromium-chromium.txt" 320 240 browser
+        grep -h 'browser saw' "$log" | tail -1
         stop_driver
     fi
     # The real program on Debian's module; the driver runs the same engine.
