@@ -288,7 +288,10 @@ TEST(VideoDecoder, YuvRouteMatchesTheBgrRoute)
         {Rotated(270), 96, 96},
         {testsrc("testsrc2_1280x720.mp4", "1280x720", kH264), 854, 480},
     };
-    for (const auto &[clip, camW, camH] : table) {
+    for (const auto &row : table) {
+        // Named copies: clang 14 cannot capture structured bindings.
+        const std::filesystem::path &clip = std::get<0>(row);
+        const int camW = std::get<1>(row), camH = std::get<2>(row);
         SCOPED_TRACE(clip.filename().string() + " on " + std::to_string(camW) + "x" + std::to_string(camH));
         VideoDecoder viaBgr, viaYuv;
         ASSERT_TRUE(viaBgr.Open(clip) && viaYuv.Open(clip));
