@@ -142,6 +142,8 @@ reload() { # the module goes and comes back: a new node, found by its label
     check "$module: the module unloads once the camera stops" rmmod v4l2loopback
     start_driver 320 240
     load_module
+    # The camera looks for its device once a second.
+    for _ in $(seq 40); do listed && break; sleep 0.5; done
     check "$module: the stream reaches a reader on the new node $node" grab after-reload 320 240 halves
     stop_driver
 }
