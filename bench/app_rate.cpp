@@ -85,9 +85,8 @@ int main(int argc, char **argv)
         }
         if (ticks++ == seconds + 2) {
             const double wall = clock.elapsed() / 1000.0;
-            std::printf("mean %.2f fps over %d s; CPU %.1f%% of one core (%.2f s CPU in %.2f s)\n",
-                        sum / seconds, seconds, 100.0 * (cpuSeconds() - cpuStart) / wall,
-                        cpuSeconds() - cpuStart, wall);
+            std::printf("mean %.2f fps over %d s; CPU %.1f%% of one core (%.2f s CPU in %.2f s)\n", sum / seconds,
+                        seconds, 100.0 * (cpuSeconds() - cpuStart) / wall, cpuSeconds() - cpuStart, wall);
             QCoreApplication::exit(0); // quit() would ask the window, which hides to the tray
         }
     });

@@ -89,8 +89,7 @@ void BM_EndToEnd(benchmark::State &state, const std::string *path, Size cam)
                 break;
             }
         }
-        fitter.Render(frame.data(), int(decoder.width), int(decoder.height), cam.w, cam.h, false,
-                      true, fitted);
+        fitter.Render(frame.data(), int(decoder.width), int(decoder.height), cam.w, cam.h, false, true, fitted);
         std::memcpy(sent.data(), fitted.data(), sent.size());
         benchmark::DoNotOptimize(sent.data());
     }
@@ -172,11 +171,9 @@ void Register()
         const char *name;
         Size src, cam;
     };
-    for (const Fit &f : {Fit{"1920x1080->1280x720", k1080, k720},
-                         Fit{"1280x720->3840x2160", k720, k2160},
+    for (const Fit &f : {Fit{"1920x1080->1280x720", k1080, k720}, Fit{"1280x720->3840x2160", k720, k2160},
                          Fit{"3840x2160->1920x1080", k2160, k1080}}) {
-        benchmark::RegisterBenchmark((std::string("FitMirror/") + f.name).c_str(), BM_FitMirror,
-                                     f.src, f.cam)
+        benchmark::RegisterBenchmark((std::string("FitMirror/") + f.name).c_str(), BM_FitMirror, f.src, f.cam)
             ->Unit(benchmark::kMillisecond);
     }
     for (Size s : {k720, k2160, k1080}) {
@@ -197,8 +194,7 @@ void Register()
         ->Unit(benchmark::kMillisecond)
         ->UseRealTime();
     for (auto [name, path] : {std::pair{"1080p", &g_video1080}, std::pair{"4K", &g_video4k}})
-        benchmark::RegisterBenchmark((std::string("DecodeThreads/") + name).c_str(),
-                                     BM_DecodeThreads, path)
+        benchmark::RegisterBenchmark((std::string("DecodeThreads/") + name).c_str(), BM_DecodeThreads, path)
             ->ArgName("threads")
             ->Arg(1)
             ->Arg(2)
@@ -210,7 +206,10 @@ void Register()
 // Console output as usual, and the runs kept for the summary.
 class SummaryReporter : public benchmark::ConsoleReporter {
 public:
-    SummaryReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_ColorTabular : OO_Tabular) {}
+    SummaryReporter()
+        : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_ColorTabular : OO_Tabular)
+    {
+    }
     void ReportRuns(const std::vector<Run> &runs) override
     {
         ConsoleReporter::ReportRuns(runs);
@@ -228,21 +227,19 @@ void PrintSummary(const std::map<std::string, double> &seconds)
         return it == seconds.end() ? -1.0 : it->second;
     };
     std::printf("\nFit + mirror (FrameFitter::Render) per frame, against memcpy of the output frame:\n");
-    for (auto [fit, copy] : {std::pair{"1920x1080->1280x720", "1280x720"},
-                             std::pair{"1280x720->3840x2160", "3840x2160"},
-                             std::pair{"3840x2160->1920x1080", "1920x1080"}}) {
+    for (auto [fit, copy] :
+         {std::pair{"1920x1080->1280x720", "1280x720"}, std::pair{"1280x720->3840x2160", "3840x2160"},
+          std::pair{"3840x2160->1920x1080", "1920x1080"}}) {
         const double t = find(std::string("FitMirror/") + fit);
         const double m = find(std::string("Memcpy/") + copy);
         if (t > 0 && m > 0)
-            std::printf("  %-22s %8.3f ms   memcpy %s %7.3f ms   ratio %5.2fx\n", fit, t * 1e3,
-                        copy, m * 1e3, t / m);
+            std::printf("  %-22s %8.3f ms   memcpy %s %7.3f ms   ratio %5.2fx\n", fit, t * 1e3, copy, m * 1e3, t / m);
     }
     std::printf("\nUnpaced throughput (frames per second):\n");
-    for (auto [label, name] :
-         {std::pair{"decode+fit+mirror+send 1080p H.264 -> 1280x720 ", "EndToEnd/1080p->1280x720"},
-          std::pair{"decode+fit+mirror+send 4K H.264    -> 1920x1080", "EndToEnd/4K->1920x1080"},
-          std::pair{"ReadFrame only (decode + BGR24)  1080p        ", "ReadFrame/1080p"},
-          std::pair{"ReadFrame only (decode + BGR24)  4K           ", "ReadFrame/4K"}}) {
+    for (auto [label, name] : {std::pair{"decode+fit+mirror+send 1080p H.264 -> 1280x720 ", "EndToEnd/1080p->1280x720"},
+                               std::pair{"decode+fit+mirror+send 4K H.264    -> 1920x1080", "EndToEnd/4K->1920x1080"},
+                               std::pair{"ReadFrame only (decode + BGR24)  1080p        ", "ReadFrame/1080p"},
+                               std::pair{"ReadFrame only (decode + BGR24)  4K           ", "ReadFrame/4K"}}) {
         const double t = find(std::string(name) + "/real_time");
         if (t > 0)
             std::printf("  %s %8.1f fps\n", label, 1.0 / t);
@@ -251,8 +248,7 @@ void PrintSummary(const std::map<std::string, double> &seconds)
     for (const char *clip : {"1080p", "4K"}) {
         std::printf("  %-6s", clip);
         for (const char *threads : {"1", "2", "0"}) {
-            const double t =
-                find(std::string("DecodeThreads/") + clip + "/threads:" + threads + "/real_time");
+            const double t = find(std::string("DecodeThreads/") + clip + "/threads:" + threads + "/real_time");
             if (t > 0)
                 std::printf("   %s: %6.1f", *threads == '0' ? "auto" : threads, 1.0 / t);
         }

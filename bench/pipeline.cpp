@@ -88,9 +88,8 @@ int main(int argc, char **argv)
         const double decode = median(planes.read);
         std::printf("decode %.2f | via planes: fit+mirror+YUYV %.2f (memcpy YUYV %.2f) | via BGR24: "
                     "conversion %.2f, fit+mirror %.2f (memcpy BGR %.2f), camera conversion %.2f\n",
-                    decode, median(planes.fit), median(planes.copy),
-                    std::max(0.0, median(bgr.read) - decode), median(bgr.fit), median(bgr.copy),
-                    median(bgr.convert));
+                    decode, median(planes.fit), median(planes.copy), std::max(0.0, median(bgr.read) - decode),
+                    median(bgr.fit), median(bgr.copy), median(bgr.convert));
         return 0;
     }
 

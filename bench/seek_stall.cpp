@@ -20,7 +20,10 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+double Ms(Clock::duration d)
+{
+    return std::chrono::duration<double, std::milli>(d).count();
+}
 
 // Stands in for the camera: 30 frames per second.
 bool PacedSend(void *, const void *)
@@ -74,8 +77,8 @@ int main(int argc, char **argv)
 
     std::printf("%ux%u, %.1f s\n", decoder.width, decoder.height, decoder.duration);
     std::printf("one seek's decode (reference), longest of 5: %8.1f ms\n", decodeMax);
-    std::printf("SeekTo on the window thread, longest of 100: %8.3f ms (mean %.3f), %.5f x reference\n",
-                seekMax, seekSum / 100, seekMax / decodeMax);
+    std::printf("SeekTo on the window thread, longest of 100: %8.3f ms (mean %.3f), %.5f x reference\n", seekMax,
+                seekSum / 100, seekMax / decodeMax);
     std::printf("Stop while a seek decodes:                   %8.1f ms, %.3f x reference\n", stopMs,
                 stopMs / decodeMax);
     return 0;

@@ -1,9 +1,8 @@
 // CPU cost of the camera library per frame: the BGR24 to YUYV conversion
 // alone (plain, vector, and swscale with slice threads as the camera used
-// before, whose output it must equal byte for byte), and a whole send (conversion plus write) into /dev/null standing in
-// for the device. Also the cost of one look through /proc for readers, which
-// Debian 12's v4l2loopback needs each time some program opens or closes the
-// device.
+// before, whose output it must equal byte for byte), and a whole send (conversion plus write) into /dev/null standing
+// in for the device. Also the cost of one look through /proc for readers, which Debian 12's v4l2loopback needs each
+// time some program opens or closes the device.
 #include "reader_watch.h"
 #include "virtual_camera.h"
 #include "yuyv_converter.h"

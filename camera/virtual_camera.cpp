@@ -49,8 +49,7 @@ scStatus statusFromErrno()
 bool VirtualCamera::ValidSize(int width, int height)
 {
     // YUYV carries chroma for pixel pairs, so the width must be even.
-    return width % 2 == 0 && width >= kMinSide && width <= kMaxSide && height >= kMinSide &&
-           height <= kMaxSide;
+    return width % 2 == 0 && width >= kMinSide && width <= kMaxSide && height >= kMinSide && height <= kMaxSide;
 }
 
 bool VirtualCamera::ValidRate(float framesPerSecond)

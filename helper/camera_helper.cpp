@@ -128,7 +128,9 @@ LoopbackState ReadLoopbackState(const std::filesystem::path &root)
 }
 
 CameraHelper::CameraHelper(std::filesystem::path root, System &system, std::ostream &err)
-    : root_(std::move(root)), system_(system), err_(err)
+    : root_(std::move(root))
+    , system_(system)
+    , err_(err)
 {
 }
 

@@ -12,7 +12,8 @@ constexpr int kPollMs = 300;
 } // namespace
 
 CameraRegistrationWatcher::CameraRegistrationWatcher(QObject *parent)
-    : QObject(parent), registered_(camera_registration::IsRegistered())
+    : QObject(parent)
+    , registered_(camera_registration::IsRegistered())
 {
 #ifndef _WIN32
     // The folder exists only once a video driver is loaded.

@@ -9,9 +9,10 @@ namespace {
 
 // Options of QGuiApplication that take a value; they are passed on to the
 // application object, so they must not be read as our file argument.
-const QStringList kQtValueOptions = {"platform", "platformpluginpath", "platformtheme", "plugin", "qmljsdebugger",
-                                     "qwindowgeometry", "geometry", "qwindowtitle", "title", "qwindowicon",
-                                     "icon", "display", "style", "stylesheet", "session", "name", "dialogs"};
+const QStringList kQtValueOptions = {
+    "platform", "platformpluginpath", "platformtheme", "plugin",      "qmljsdebugger", "qwindowgeometry",
+    "geometry", "qwindowtitle",       "title",         "qwindowicon", "icon",          "display",
+    "style",    "stylesheet",         "session",       "name",        "dialogs"};
 const QStringList kQtFlagOptions = {"reverse", "nograb", "dograb", "sync", "widgetcount", "testability"};
 
 // Drops Qt's single-dash options (and their values) the way QApplication
@@ -83,7 +84,8 @@ LaunchOptions parseCommandLine(const QStringList &arguments)
     if (parser.isSet(resolution)) {
         options.resolution = parseResolution(parser.value(resolution));
         if (!options.resolution.isValid()) {
-            options.text = QString("Bad resolution \"%1\": expected WxH, such as 1280x720.").arg(parser.value(resolution));
+            options.text =
+                QString("Bad resolution \"%1\": expected WxH, such as 1280x720.").arg(parser.value(resolution));
             return options;
         }
     }

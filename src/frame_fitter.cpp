@@ -105,25 +105,39 @@ void FrameFitter::rebuild(const Layout &l)
     for (size_t c = 0; c < xs.size(); ++c) {
         const int x = xs[c];
         switch (l.rotation) {
-        case 90: storedRow(x, columnOffsets[c], chromaColumns[c]); break;
-        case 180: storedColumn(storedW - 1 - x, columnOffsets[c], chromaColumns[c]); break;
-        case 270: storedRow(storedH - 1 - x, columnOffsets[c], chromaColumns[c]); break;
-        default: storedColumn(x, columnOffsets[c], chromaColumns[c]);
+        case 90:
+            storedRow(x, columnOffsets[c], chromaColumns[c]);
+            break;
+        case 180:
+            storedColumn(storedW - 1 - x, columnOffsets[c], chromaColumns[c]);
+            break;
+        case 270:
+            storedRow(storedH - 1 - x, columnOffsets[c], chromaColumns[c]);
+            break;
+        default:
+            storedColumn(x, columnOffsets[c], chromaColumns[c]);
         }
     }
     for (size_t r = 0; r < ys.size(); ++r) {
         const int y = ys[r];
         switch (l.rotation) {
-        case 90: storedColumn(storedW - 1 - y, rowOffsets[r], chromaRows[r]); break;
-        case 180: storedRow(storedH - 1 - y, rowOffsets[r], chromaRows[r]); break;
-        case 270: storedColumn(y, rowOffsets[r], chromaRows[r]); break;
-        default: storedRow(y, rowOffsets[r], chromaRows[r]);
+        case 90:
+            storedColumn(storedW - 1 - y, rowOffsets[r], chromaRows[r]);
+            break;
+        case 180:
+            storedRow(storedH - 1 - y, rowOffsets[r], chromaRows[r]);
+            break;
+        case 270:
+            storedColumn(y, rowOffsets[r], chromaRows[r]);
+            break;
+        default:
+            storedRow(y, rowOffsets[r], chromaRows[r]);
         }
     }
     // One run of whole chroma pairs, read forwards or backwards: the packer
     // can take the rows as they are.
-    plainRun = l.rotation == 0 && window.width == rect.width && rect.x % 2 == 0
-               && rect.width % 2 == 0 && window.x % 2 == 0;
+    plainRun = l.rotation == 0 && window.width == rect.width && rect.x % 2 == 0 && rect.width % 2 == 0
+        && window.x % 2 == 0;
 }
 
 namespace {
@@ -132,8 +146,7 @@ namespace {
 // words whose stray fourth byte is overwritten by the next pixel; the last
 // pixel, and every pixel of the source's last row (where a 4-byte read
 // could run past the buffer), go byte by byte.
-inline void sampleRow(const uint8_t *srcRow, const ptrdiff_t *cols, int count, uint8_t *dst,
-                      bool lastSourceRow)
+inline void sampleRow(const uint8_t *srcRow, const ptrdiff_t *cols, int count, uint8_t *dst, bool lastSourceRow)
 {
     int c = 0;
     if (!lastSourceRow) {
@@ -155,8 +168,7 @@ inline void sampleRow(const uint8_t *srcRow, const ptrdiff_t *cols, int count, u
 // Black in YUYV, limited range; four pairs a store.
 void fillBlack(uint8_t *dst, size_t pairs)
 {
-    static constexpr uint8_t kBlack[16] = {16, 128, 16, 128, 16, 128, 16, 128,
-                                           16, 128, 16, 128, 16, 128, 16, 128};
+    static constexpr uint8_t kBlack[16] = {16, 128, 16, 128, 16, 128, 16, 128, 16, 128, 16, 128, 16, 128, 16, 128};
     size_t i = 0;
     for (; i + 4 <= pairs; i += 4)
         std::memcpy(dst + i * 4, kBlack, 16);
@@ -166,11 +178,9 @@ void fillBlack(uint8_t *dst, size_t pairs)
 
 } // namespace
 
-void FrameFitter::Render(const FrameView &src, int cw, int ch, FitMode mode, bool mi,
-                         std::vector<uint8_t> &out)
+void FrameFitter::Render(const FrameView &src, int cw, int ch, FitMode mode, bool mi, std::vector<uint8_t> &out)
 {
-    const Layout wanted{src.width, src.height, cw, ch, mode, mi, FrameView::Format::Bgr24, 0,
-                        {src.stride[0], 0, 0}};
+    const Layout wanted{src.width, src.height, cw, ch, mode, mi, FrameView::Format::Bgr24, 0, {src.stride[0], 0, 0}};
     if (!built || !(wanted == layout))
         rebuild(wanted);
 
@@ -190,8 +200,7 @@ void FrameFitter::Render(const FrameView &src, int cw, int ch, FitMode mode, boo
     // Bars above and below.
     std::memset(dst, 0, rowBytes * static_cast<size_t>(rect.y));
     const int bottom = rect.y + rect.height;
-    std::memset(dst + rowBytes * static_cast<size_t>(bottom), 0,
-                rowBytes * static_cast<size_t>(ch - bottom));
+    std::memset(dst + rowBytes * static_cast<size_t>(bottom), 0, rowBytes * static_cast<size_t>(ch - bottom));
 
     for (int r = 0; r < rect.height; ++r) {
         uint8_t *row = dst + rowBytes * static_cast<size_t>(rect.y + r);
@@ -208,11 +217,17 @@ void FrameFitter::Render(const FrameView &src, int cw, int ch, FitMode mode, boo
     }
 }
 
-void FrameFitter::RenderYuyv(const FrameView &src, int cw, int ch, FitMode mode, bool mi,
-                             std::vector<uint8_t> &out)
+void FrameFitter::RenderYuyv(const FrameView &src, int cw, int ch, FitMode mode, bool mi, std::vector<uint8_t> &out)
 {
-    const Layout wanted{src.width, src.height, cw, ch, mode, mi, FrameView::Format::Yuv420,
-                        src.rotation, {src.stride[0], src.stride[1], src.stride[2]}};
+    const Layout wanted{src.width,
+                        src.height,
+                        cw,
+                        ch,
+                        mode,
+                        mi,
+                        FrameView::Format::Yuv420,
+                        src.rotation,
+                        {src.stride[0], src.stride[1], src.stride[2]}};
     if (!built || !(wanted == layout))
         rebuild(wanted);
 

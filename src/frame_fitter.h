@@ -37,21 +37,19 @@ FitRect ComputeCropWindow(int srcW, int srcH, int camW, int camH);
 class FrameFitter {
 public:
     // BGR24 source to a camW x camH BGR24 frame (storage reused).
-    void Render(const FrameView &src, int camW, int camH, FitMode mode, bool mirror,
-                std::vector<uint8_t> &out);
+    void Render(const FrameView &src, int camW, int camH, FitMode mode, bool mirror, std::vector<uint8_t> &out);
     // The same for packed BGR24 pixels; the older spelling of the above.
-    void Render(const uint8_t *src, int srcW, int srcH, int camW, int camH, bool stretch,
-                bool mirror, std::vector<uint8_t> &out)
+    void Render(const uint8_t *src, int srcW, int srcH, int camW, int camH, bool stretch, bool mirror,
+                std::vector<uint8_t> &out)
     {
-        Render(FrameView::Bgr(src, srcW, srcH), camW, camH,
-               stretch ? FitMode::Stretch : FitMode::Letterbox, mirror, out);
+        Render(FrameView::Bgr(src, srcW, srcH), camW, camH, stretch ? FitMode::Stretch : FitMode::Letterbox, mirror,
+               out);
     }
     // 4:2:0 YUV source straight to the camera's YUYV 4:2:2 (camW must be
     // even): camW x camH x 2 bytes. Bars are black (16, 128, 128), and the
     // chroma of each output pixel pair is the mean of its two pixels', as a
     // conversion of the BGR24 frame would give.
-    void RenderYuyv(const FrameView &src, int camW, int camH, FitMode mode, bool mirror,
-                    std::vector<uint8_t> &out);
+    void RenderYuyv(const FrameView &src, int camW, int camH, FitMode mode, bool mirror, std::vector<uint8_t> &out);
 
 private:
     struct Layout {

@@ -48,8 +48,7 @@ bool FrameSender::LoadDll()
     createCameraFn = reinterpret_cast<scCreateCameraFn>(camera_library::Symbol(dll, "scCreateCamera"));
     deleteCameraFn = reinterpret_cast<scDeleteCameraFn>(camera_library::Symbol(dll, "scDeleteCamera"));
     sendFrameFn = reinterpret_cast<scSendFrameFn>(camera_library::Symbol(dll, "scSendFrame"));
-    waitForConnectionFn =
-        reinterpret_cast<scWaitForConnectionFn>(camera_library::Symbol(dll, "scWaitForConnection"));
+    waitForConnectionFn = reinterpret_cast<scWaitForConnectionFn>(camera_library::Symbol(dll, "scWaitForConnection"));
     isConnectedFn = reinterpret_cast<scIsConnectedFn>(camera_library::Symbol(dll, "scIsConnected"));
     sendYuyvFn = reinterpret_cast<scSendFrameYuyvFn>(camera_library::Symbol(dll, "scSendFrameYuyv"));
     // Only a library that reports its status is trusted to return a
@@ -263,8 +262,7 @@ bool FrameSender::IsConnected() const
 // Applies a pending seek, reads with `read` and goes round again at the
 // end of a looping file (not when a stop or a newer seek broke the read
 // off); publishes the position.
-template <typename Read>
-bool FrameSender::readLooping(Read read)
+template <typename Read> bool FrameSender::readLooping(Read read)
 {
     const double target = pendingSeek.exchange(kNoSeek);
     if (target != kNoSeek)

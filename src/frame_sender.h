@@ -126,8 +126,7 @@ private:
     bool sendFrame(const FrameView &frame);
     bool readTimedFrame(std::vector<uint8_t> &buffer);
     bool readAndPublish(std::vector<uint8_t> &buffer);
-    template <typename Read>
-    bool readLooping(Read read);
+    template <typename Read> bool readLooping(Read read);
 
     std::thread workerThread;
     std::thread straggler;

@@ -30,7 +30,9 @@ static BOOL WINAPI onConsoleControl(DWORD)
 #endif
 
 HeadlessStream::HeadlessStream(const LaunchOptions &o, FILE *f)
-    : options(o), out(f), terminal(isatty(fileno(f)))
+    : options(o)
+    , out(f)
+    , terminal(isatty(fileno(f)))
 {
 }
 

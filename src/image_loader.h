@@ -29,8 +29,7 @@ public:
     // beyond kMaxWidth x kMaxHeight.
     static constexpr uint32_t kMaxWidth = 7680;
     static constexpr uint32_t kMaxHeight = 4320;
-    bool LoadImageW(const std::filesystem::path &path, unsigned int targetWidth = 0,
-                    unsigned int targetHeight = 0);
+    bool LoadImageW(const std::filesystem::path &path, unsigned int targetWidth = 0, unsigned int targetHeight = 0);
 
     // Backend handle, owned: the imaging factory on Windows, a marker that
     // Initialize ran elsewhere. Null until Initialize succeeds.

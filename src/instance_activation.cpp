@@ -33,7 +33,8 @@ bool InstanceActivation::decode(const QByteArray &message, Request &request)
         return false;
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(message.trimmed(), &error);
-    if (error.error != QJsonParseError::NoError || !document.isObject() || !document.object().value("activate").toBool())
+    if (error.error != QJsonParseError::NoError || !document.isObject()
+        || !document.object().value("activate").toBool())
         return false;
     request.file = document.object().value("file").toString();
     request.play = document.object().value("play").toBool();

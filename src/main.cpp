@@ -43,9 +43,15 @@ static void attachParentConsole()
     }
 }
 #else
-static void startPlatformServices() {}
-static void stopPlatformServices() {}
-static void attachParentConsole() {}
+static void startPlatformServices()
+{
+}
+static void stopPlatformServices()
+{
+}
+static void attachParentConsole()
+{
+}
 #endif
 
 static void setIdentity()

@@ -159,12 +159,11 @@ MainWindow::MainWindow(QWidget *parent, bool restoreLastFile)
     setMinimumSize(580, 480);
     setAcceptDrops(true);
     setWindowIcon(QIcon(":/icons/vidloom.svg"));
-    setStyleSheet(
-        "QPushButton { padding: 6px 14px; icon-size: 16px; }"
-        "QGroupBox { font-weight: bold; padding-top: 16px; margin-top: 8px; }"
-        "QGroupBox::title { subcontrol-origin: margin; left: 10px; padding: 0 6px; }"
-        "QComboBox { padding: 4px 8px; combobox-popup: 0; }"
-        "QCheckBox { spacing: 5px; }");
+    setStyleSheet("QPushButton { padding: 6px 14px; icon-size: 16px; }"
+                  "QGroupBox { font-weight: bold; padding-top: 16px; margin-top: 8px; }"
+                  "QGroupBox::title { subcontrol-origin: margin; left: 10px; padding: 0 6px; }"
+                  "QComboBox { padding: 4px 8px; combobox-popup: 0; }"
+                  "QCheckBox { spacing: 5px; }");
 
     createMenus();
     createCentralArea();
@@ -198,9 +197,8 @@ static QAction *addSetting(QMenu *menu, QSettings *settings, const char *text, c
     action->setObjectName(name);
     action->setCheckable(true);
     action->setChecked(settings->value(key, defaultValue).toBool());
-    QObject::connect(action, &QAction::toggled, settings, [settings, key](bool checked) {
-        settings->setValue(key, checked);
-    });
+    QObject::connect(action, &QAction::toggled, settings,
+                     [settings, key](bool checked) { settings->setValue(key, checked); });
     return action;
 }
 
@@ -216,11 +214,12 @@ void MainWindow::createMenus()
     connect(quitAction, &QAction::triggered, this, &MainWindow::onQuit);
 
     QMenu *settingsMenu = menuBar()->addMenu("&Settings");
-    minimizeToTrayAction = addSetting(settingsMenu, settings, "Minimize to tray on close", "minimizeToTrayAction",
-                                      "minimizeToTray", true);
+    minimizeToTrayAction =
+        addSetting(settingsMenu, settings, "Minimize to tray on close", "minimizeToTrayAction", "minimizeToTray", true);
     settingsMenu->addSeparator();
     mirrorAction = addSetting(settingsMenu, settings, "Mirror", "mirrorAction", "mirror", true);
-    ownSpeedAction = addSetting(settingsMenu, settings, "Play at the file's own speed", "ownSpeedAction", "ownSpeed", false);
+    ownSpeedAction =
+        addSetting(settingsMenu, settings, "Play at the file's own speed", "ownSpeedAction", "ownSpeed", false);
     cropAction = addSetting(settingsMenu, settings, "Crop to fill", "cropAction", "crop", false);
     frameSender.mirror = mirrorAction->isChecked();
     frameSender.ownSpeed = ownSpeedAction->isChecked();
@@ -230,9 +229,7 @@ void MainWindow::createMenus()
 
     QMenu *helpMenu = menuBar()->addMenu("&?");
     QAction *aboutAction = helpMenu->addAction("&About Vidloom");
-    connect(aboutAction, &QAction::triggered, this, [this] {
-        QMessageBox::about(this, "About Vidloom", aboutText());
-    });
+    connect(aboutAction, &QAction::triggered, this, [this] { QMessageBox::about(this, "About Vidloom", aboutText()); });
 }
 
 void MainWindow::createCentralArea()
@@ -361,14 +358,15 @@ void MainWindow::applyPalette()
 {
     const bool dark = palette().color(QPalette::Window).lightness() < 128;
     statusBar()->setStyleSheet(
-        QString(dark ? "QStatusBar { background: palette(window); border-top: 1px solid palette(mid); padding: 4px 8px; }"
-                     : "QStatusBar { background: #f0f0f0; border-top: 1px solid #ccc; padding: 4px 8px; }")
+        QString(
+            dark ? "QStatusBar { background: palette(window); border-top: 1px solid palette(mid); padding: 4px 8px; }"
+                 : "QStatusBar { background: #f0f0f0; border-top: 1px solid #ccc; padding: 4px 8px; }")
         + "QStatusBar::item { border: none; }QLabel { padding: 2px 6px; }");
     QColor dim = palette().color(QPalette::WindowText);
     dim.setAlpha(150);
     fileLabel->setStyleSheet(!currentFile.isEmpty() ? QString()
-                             : dark ? QString("color: %1;").arg(dim.name(QColor::HexArgb))
-                                    : QString("color: #888;"));
+                                 : dark             ? QString("color: %1;").arg(dim.name(QColor::HexArgb))
+                                                    : QString("color: #888;"));
 }
 
 void MainWindow::connectControls()
@@ -378,9 +376,7 @@ void MainWindow::connectControls()
     connect(stopButton, &QPushButton::clicked, this, &MainWindow::onStop);
     connect(registerButton, &QPushButton::clicked, this, &MainWindow::onRegister);
     connect(unregisterButton, &QPushButton::clicked, this, &MainWindow::onUnregister);
-    connect(loopCheck, &QCheckBox::toggled, this, [this](bool on) {
-        frameSender.loop.store(on);
-    });
+    connect(loopCheck, &QCheckBox::toggled, this, [this](bool on) { frameSender.loop.store(on); });
     connect(stretchCheck, &QCheckBox::toggled, this, [this](bool on) {
         frameSender.stretch.store(on);
         preview->setStretch(on);
@@ -393,9 +389,7 @@ void MainWindow::connectControls()
     };
     applyCrop(cropAction->isChecked());
     connect(cropAction, &QAction::toggled, this, applyCrop);
-    connect(seekSlider, &QSlider::sliderPressed, this, [this] {
-        sliderDragging = true;
-    });
+    connect(seekSlider, &QSlider::sliderPressed, this, [this] { sliderDragging = true; });
     connect(seekSlider, &QSlider::sliderReleased, this, [this] {
         sliderDragging = false;
         seekToSeconds(seekSlider->value() / 1000.0 * knownDuration());
@@ -469,9 +463,8 @@ void MainWindow::stopStreaming()
 
 void MainWindow::onOpenFile()
 {
-    const QString startDir = currentFile.isEmpty()
-        ? QStandardPaths::writableLocation(QStandardPaths::PicturesLocation)
-        : QFileInfo(currentFile).absolutePath();
+    const QString startDir = currentFile.isEmpty() ? QStandardPaths::writableLocation(QStandardPaths::PicturesLocation)
+                                                   : QFileInfo(currentFile).absolutePath();
     const QString path = QFileDialog::getOpenFileName(this, "Open File", startDir, media_types::dialogFilter());
     if (!path.isEmpty())
         loadFile(path);
@@ -607,12 +600,8 @@ void MainWindow::onPlayPause()
 
     // Runs on the worker thread: the preview copies the frame under its
     // own lock and repaints later on this thread.
-    frameSender.onFrame = [this](const FrameView &frame) {
-        preview->setFrame(frame);
-    };
-    frameSender.onFinished = [this] {
-        QMetaObject::invokeMethod(this, "onPlaybackFinished", Qt::QueuedConnection);
-    };
+    frameSender.onFrame = [this](const FrameView &frame) { preview->setFrame(frame); };
+    frameSender.onFinished = [this] { QMetaObject::invokeMethod(this, "onPlaybackFinished", Qt::QueuedConnection); };
 
     const std::filesystem::path path = toNativePath(currentFile);
     if (isVideo) {
@@ -679,10 +668,10 @@ void MainWindow::updatePlayButton()
     // A disabled Play button says what is missing.
     const bool registered = isSoftcamRegistered();
     playButton->setEnabled(running || (registered && !currentFile.isEmpty()));
-    playButton->setToolTip(running ? QString()
-                           : !registered ? QString("Register the camera first")
-                           : currentFile.isEmpty() ? QString("Open a file first")
-                                                   : QString());
+    playButton->setToolTip(running                     ? QString()
+                               : !registered           ? QString("Register the camera first")
+                               : currentFile.isEmpty() ? QString("Open a file first")
+                                                       : QString());
 }
 
 void MainWindow::getSelectedResolution(int &width, int &height)
@@ -731,8 +720,8 @@ void MainWindow::seekBy(double seconds)
     if (!isVideo || d <= 0.0)
         return;
     const double from = seekTarget >= 0.0 ? seekTarget
-        : frameSender.running              ? double(frameSender.position)
-                                           : seekSlider->value() / 1000.0 * d;
+        : frameSender.running             ? double(frameSender.position)
+                                          : seekSlider->value() / 1000.0 * d;
     seekToSeconds(std::clamp(from + seconds, 0.0, d));
 }
 
@@ -806,8 +795,7 @@ void MainWindow::onTimerTick()
             // Until a seek arrives the slider stays where the user put it.
             seekSlider->setValue(sliderValueFor(seekTarget >= 0.0 ? seekTarget : p, d));
         }
-        timeLabel->setText(
-            QString("%1 / %2").arg(formatTime(seekTarget >= 0.0 ? seekTarget : p), formatTime(d)));
+        timeLabel->setText(QString("%1 / %2").arg(formatTime(seekTarget >= 0.0 ? seekTarget : p), formatTime(d)));
     }
 
     int width, height;
@@ -820,14 +808,14 @@ void MainWindow::onTimerTick()
 
     const bool connected = frameSender.IsConnected();
     const QString problem = connected ? QString() : sendProblemText(frameSender);
-    connectionLabel->setStyleSheet(connected            ? "color: #2a2; font-weight: bold;"
-                                   : problem.isEmpty() ? "color: #d90; font-weight: bold;"
-                                                       : "color: #d22; font-weight: bold;");
+    connectionLabel->setStyleSheet(connected               ? "color: #2a2; font-weight: bold;"
+                                       : problem.isEmpty() ? "color: #d90; font-weight: bold;"
+                                                           : "color: #d22; font-weight: bold;");
     connectionLabel->setText(connected ? "Connected" : problem.isEmpty() ? "Waiting for app..." : problem);
     // Re-setting an unchanged tray icon makes some trays flicker.
-    const QString toolTip = connected          ? "Vidloom - Connected"
-                            : problem.isEmpty() ? "Vidloom - Streaming"
-                                                : "Vidloom - " + problem;
+    const QString toolTip = connected ? "Vidloom - Connected"
+        : problem.isEmpty()           ? "Vidloom - Streaming"
+                                      : "Vidloom - " + problem;
     if (trayIcon->toolTip() != toolTip) {
         trayIcon->setIcon(QIcon(connected ? ":/icons/vidloom-connected.svg" : ":/icons/vidloom.svg"));
         trayIcon->setToolTip(toolTip);
@@ -973,8 +961,8 @@ bool MainWindow::nativeEvent(const QByteArray &eventType, void *message, qintptr
     InstanceActivation::Request request;
     if (InstanceActivation::handleNativeMessage(this, message, result, request)) {
         if (!request.file.isEmpty())
-            QMetaObject::invokeMethod(this, [this, request] { openRequested(request.file, request.play); },
-                                      Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this, [this, request] { openRequested(request.file, request.play); }, Qt::QueuedConnection);
         return true;
     }
 #endif
@@ -1073,7 +1061,7 @@ void MainWindow::updateRegisterButtons()
     updatePlayButton();
     if (trayPlayAction)
         trayPlayAction->setEnabled(registered);
-    registerStatusLabel->setText(registered
-                                     ? QString::fromUtf8("<span style='color: #2a2;font-weight:bold;'>✓ Registered</span>")
-                                     : QString::fromUtf8("<span style='color: #888;'>✗ Not registered</span>"));
+    registerStatusLabel->setText(
+        registered ? QString::fromUtf8("<span style='color: #2a2;font-weight:bold;'>✓ Registered</span>")
+                   : QString::fromUtf8("<span style='color: #888;'>✗ Not registered</span>"));
 }

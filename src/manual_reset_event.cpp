@@ -1,7 +1,8 @@
 #include "manual_reset_event.h"
 
 ManualResetEvent::ManualResetEvent(EventGroup &g, bool initiallySignalled)
-    : group(g), signalled(initiallySignalled)
+    : group(g)
+    , signalled(initiallySignalled)
 {
 }
 

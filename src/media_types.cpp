@@ -48,12 +48,12 @@ const QStringList &videoSuffixes()
         // among its demuxers' extensions count; the MPEG family and WebM
         // and Ogg are found by content and have no extension of their own
         // there.
-        const QStringList containers = {"3g2", "3gp", "asf", "avi", "divx", "dv", "f4v", "flv", "h264", "hevc", "ivf",
-                                        "m2ts", "m2v", "m4v", "mj2", "mjpg", "mk3d", "mkv", "mov", "mp4", "mpeg",
-                                        "mpg", "mts", "mxf", "nut", "ogm", "ogv", "qt", "rm", "rmvb", "ts", "vob",
-                                        "webm", "wmv", "wtv", "y4m"};
-        QSet<QString> known = {"mp4", "avi", "wmv", "asf", "mkv", "mov", "webm", "mpg", "mpeg", "m2v", "ts", "m2ts", "mts",
-                               "vob", "ogv", "ogm", "ivf"};
+        const QStringList containers = {"3g2",  "3gp", "asf",  "avi", "divx", "dv",   "f4v",  "flv",  "h264",
+                                        "hevc", "ivf", "m2ts", "m2v", "m4v",  "mj2",  "mjpg", "mk3d", "mkv",
+                                        "mov",  "mp4", "mpeg", "mpg", "mts",  "mxf",  "nut",  "ogm",  "ogv",
+                                        "qt",   "rm",  "rmvb", "ts",  "vob",  "webm", "wmv",  "wtv",  "y4m"};
+        QSet<QString> known = {"mp4", "avi", "wmv",  "asf", "mkv", "mov", "webm", "mpg", "mpeg",
+                               "m2v", "ts",  "m2ts", "mts", "vob", "ogv", "ogm",  "ivf"};
         void *opaque = nullptr;
         while (const AVInputFormat *format = av_demuxer_iterate(&opaque)) {
             for (const QString &suffix : QString::fromLatin1(format->extensions ? format->extensions : "").split(','))

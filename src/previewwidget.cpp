@@ -94,8 +94,7 @@ void PreviewWidget::setFrame(const FrameView &view)
 void PreviewWidget::wrapPixels(const uint8_t *before, QSize size)
 {
     if (frame.isNull() || pixels.data() != before || frame.size() != size)
-        frame = QImage(pixels.data(), size.width(), size.height(), qsizetype(size.width()) * 3,
-                       QImage::Format_BGR888);
+        frame = QImage(pixels.data(), size.width(), size.height(), qsizetype(size.width()) * 3, QImage::Format_BGR888);
 }
 
 void PreviewWidget::clear()

@@ -33,8 +33,7 @@ void backwardPlain(const uint8_t *y, const uint8_t *u, const uint8_t *v, int pai
 // 16 pairs: 32 luma bytes in two registers, 16 of each chroma.
 inline void store16Pairs(__m128i y0, __m128i y1, __m128i u, __m128i v, uint8_t *out)
 {
-    const __m128i low = _mm_set1_epi8(16), lumaHigh = _mm_set1_epi8(char(235)),
-                  chromaHigh = _mm_set1_epi8(char(240));
+    const __m128i low = _mm_set1_epi8(16), lumaHigh = _mm_set1_epi8(char(235)), chromaHigh = _mm_set1_epi8(char(240));
     y0 = _mm_min_epu8(_mm_max_epu8(y0, low), lumaHigh);
     y1 = _mm_min_epu8(_mm_max_epu8(y1, low), lumaHigh);
     u = _mm_min_epu8(_mm_max_epu8(u, low), chromaHigh);
@@ -59,17 +58,15 @@ void forwardSse2(const uint8_t *y, const uint8_t *u, const uint8_t *v, int pairs
     forwardPlain(y + 2 * p, u + p, v + p, pairs - p, out);
 }
 
-__attribute__((target("ssse3"))) void backwardSsse3(const uint8_t *y, const uint8_t *u,
-                                                    const uint8_t *v, int pairs, uint8_t *out)
+__attribute__((target("ssse3"))) void backwardSsse3(const uint8_t *y, const uint8_t *u, const uint8_t *v, int pairs,
+                                                    uint8_t *out)
 {
     const __m128i reverse = _mm_setr_epi8(15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0);
     int p = 0;
     for (; p + 16 <= pairs; p += 16, out += 64) {
         const uint8_t *ys = y - 2 * p, *us = u - p, *vs = v - p;
-        store16Pairs(_mm_shuffle_epi8(load(ys - 15), reverse),
-                     _mm_shuffle_epi8(load(ys - 31), reverse),
-                     _mm_shuffle_epi8(load(us - 15), reverse),
-                     _mm_shuffle_epi8(load(vs - 15), reverse), out);
+        store16Pairs(_mm_shuffle_epi8(load(ys - 15), reverse), _mm_shuffle_epi8(load(ys - 31), reverse),
+                     _mm_shuffle_epi8(load(us - 15), reverse), _mm_shuffle_epi8(load(vs - 15), reverse), out);
     }
     backwardPlain(y - 2 * p, u - p, v - p, pairs - p, out);
 }

@@ -21,8 +21,7 @@ inline uint8_t Chroma(int c)
 // (y[0..2n), u[0..n)) or backwards for a mirrored row (y[0] down to
 // y[1-2n], u[0] down to u[1-n]). The fastest version this CPU runs is
 // picked once at run time.
-using RowFn = void (*)(const uint8_t *y, const uint8_t *u, const uint8_t *v, int pairs,
-                       uint8_t *out);
+using RowFn = void (*)(const uint8_t *y, const uint8_t *u, const uint8_t *v, int pairs, uint8_t *out);
 
 enum class Level { Plain, Sse2, Ssse3 };
 

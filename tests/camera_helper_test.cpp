@@ -99,8 +99,8 @@ protected:
 TEST_F(HelperTest, RefusedCommandLinesTouchNothing)
 {
     const std::vector<Args> refused = {
-        {}, {"register", "unregister"}, {"register", "card_label=Evil"}, {"Register"}, {"register "}, {""},
-        {"/etc/modprobe.d/evil.conf"}, {"--root=/tmp", "register"}, {"-r"}, {"--help"},
+        {},   {"register", "unregister"},    {"register", "card_label=Evil"}, {"Register"}, {"register "},
+        {""}, {"/etc/modprobe.d/evil.conf"}, {"--root=/tmp", "register"},     {"-r"},       {"--help"},
     };
     for (const Args &words : refused) {
         EXPECT_EQ(run(words), camera_helper::kUsageError) << ::testing::PrintToString(words);
@@ -128,7 +128,19 @@ TEST_F(HelperTest, FilesAreReplacedNotWrittenThrough)
     EXPECT_EQ(etcFiles(), kOurFiles) << "no temporary file left";
 }
 
-enum Setup { None = 0, Registered = 1, Loaded = 2, Other = 4, Ours = 8, NoLoad = 16, NoDevice = 32, NoUnload = 64, NoEtc = 128, Missing = 256, OtherOptions = 512 };
+enum Setup {
+    None = 0,
+    Registered = 1,
+    Loaded = 2,
+    Other = 4,
+    Ours = 8,
+    NoLoad = 16,
+    NoDevice = 32,
+    NoUnload = 64,
+    NoEtc = 128,
+    Missing = 256,
+    OtherOptions = 512
+};
 
 // Each row starts from a root holding only a real camera, which no row may touch.
 TEST_F(HelperTest, OutcomesAsData)
@@ -148,7 +160,12 @@ TEST_F(HelperTest, OutcomesAsData)
         {Registered, "register", kSuccess, "", {}, kOurFiles}, // already there: nothing reloaded
         {Loaded | Other | Ours, "register", kSuccess, "", {}, kOurFiles},
         {NoLoad, "register", kModuleFailed, "Secure Boot", {kLoad, kFind}, {}},
-        {NoLoad | Missing, "register", kModuleFailed, "not installed (Debian package v4l2loopback-dkms)", {kLoad, kFind}, {}},
+        {NoLoad | Missing,
+         "register",
+         kModuleFailed,
+         "not installed (Debian package v4l2loopback-dkms)",
+         {kLoad, kFind},
+         {}},
         {OtherOptions, "register", kOtherProgramsDevices, "/usr/lib/modprobe.d/other-camera.conf", {}, {}},
         {NoDevice, "register", kModuleFailed, "no device labelled", {kLoad}, {}},
         {NoEtc, "register", kFileFailed, "Could not write /etc/modprobe.d/vidloom.conf", {}, {"etc/modprobe.d"}},
@@ -178,7 +195,8 @@ TEST_F(HelperTest, OutcomesAsData)
             addDevice("video2", "Vidloom");
         if (row.setup & OtherOptions) {
             fs::create_directories(root / "usr/lib/modprobe.d");
-            std::ofstream(root / "usr/lib/modprobe.d/other-camera.conf") << "# theirs\noptions  v4l2loopback devices=2\n";
+            std::ofstream(root / "usr/lib/modprobe.d/other-camera.conf")
+                << "# theirs\noptions  v4l2loopback devices=2\n";
         }
         if (row.setup & NoEtc) {
             fs::create_directories(root / "etc");
@@ -190,7 +208,8 @@ TEST_F(HelperTest, OutcomesAsData)
         EXPECT_EQ(calls, row.calls);
         EXPECT_EQ(etcFiles(), row.files);
         if (row.files == kOurFiles) {
-            EXPECT_EQ(readFile(root / kOurFiles[0]), "options v4l2loopback devices=1 exclusive_caps=1 card_label=Vidloom\n");
+            EXPECT_EQ(readFile(root / kOurFiles[0]),
+                      "options v4l2loopback devices=1 exclusive_caps=1 card_label=Vidloom\n");
             EXPECT_EQ(readFile(root / kOurFiles[1]), "v4l2loopback\n");
             for (const std::string &file : kOurFiles)
                 EXPECT_EQ(fs::status(root / file).permissions(), fs::perms(0644));

@@ -60,7 +60,8 @@ TEST_F(CameraRegistrationTest, OnlyAHelperNobodyElseCanReplaceIsTrusted)
         EXPECT_NE(reason.find(row.reason), std::string::npos) << reason;
     }
     std::string reason;
-    EXPECT_FALSE(camera_registration::IsTrustedPath(good, getuid(), reason)) << "the temporary folder is writable by all";
+    EXPECT_FALSE(camera_registration::IsTrustedPath(good, getuid(), reason))
+        << "the temporary folder is writable by all";
 }
 
 // With or without an installed helper on this machine, nothing beside
@@ -70,7 +71,8 @@ TEST_F(CameraRegistrationTest, OnlyTheInstalledHelperGoesThroughPkexec)
     camera_registration::ResetForTesting();
     std::string reason;
     const auto real = camera_registration::ToolCommand(false, reason);
-    EXPECT_TRUE(real ? real->program + " " + real->arguments.at(0) == "/usr/bin/pkexec /usr/libexec/vidloom/vidloom-camera-helper"
+    EXPECT_TRUE(real ? real->program + " " + real->arguments.at(0)
+                        == "/usr/bin/pkexec /usr/libexec/vidloom/vidloom-camera-helper"
                      : !reason.empty());
 }
 
@@ -81,7 +83,8 @@ TEST_F(CameraRegistrationTest, TheToolsStderrBecomesOneSentence)
     } rows[] = {
         {"", ""},
         {" \n\n", ""},
-        {"modprobe: FATAL: Module v4l2loopback not found\nvidloom-camera-helper: Not installed (package x).\n", "Not installed (package x)."},
+        {"modprobe: FATAL: Module v4l2loopback not found\nvidloom-camera-helper: Not installed (package x).\n",
+         "Not installed (package x)."},
         {"\nError executing command as another user: Not authorized\n\nThis incident has been reported.\n",
          "Error executing command as another user: Not authorized."},
         {"tab\there\x1b[31m", "tab here [31m."},

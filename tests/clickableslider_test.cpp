@@ -54,19 +54,32 @@ private slots:
         QStyleOptionSlider option;
         option.initFrom(&slider);
         option.orientation = Qt::Horizontal;
-        const QRect groove = slider.style()->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderGroove, &slider);
+        const QRect groove =
+            slider.style()->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderGroove, &slider);
         const int half = slider.style()->pixelMetric(QStyle::PM_SliderLength, nullptr, &slider) / 2;
         for (const QString &gesture : gestures.split(' ')) {
             // Where the handle's centre sits for that share of the range.
             const QPoint at(groove.x() + half + qRound(gesture.mid(1).toInt() / 100.0 * (groove.width() - 2 * half)),
                             slider.height() / 2);
             switch (gesture[0].toLatin1()) {
-            case 'p': QTest::mousePress(&slider, Qt::LeftButton, {}, at); break;
-            case 'r': QTest::mouseRelease(&slider, Qt::LeftButton, {}, at); break;
-            case 'm': QTest::mouseMove(&slider, at); break;
-            case 'c': QTest::mouseClick(&slider, Qt::RightButton, {}, at); break;
-            case 'q': QTest::mouseRelease(&slider, Qt::RightButton, {}, at); break;
-            case 'd': QTest::mouseDClick(&slider, Qt::LeftButton, {}, at); break;
+            case 'p':
+                QTest::mousePress(&slider, Qt::LeftButton, {}, at);
+                break;
+            case 'r':
+                QTest::mouseRelease(&slider, Qt::LeftButton, {}, at);
+                break;
+            case 'm':
+                QTest::mouseMove(&slider, at);
+                break;
+            case 'c':
+                QTest::mouseClick(&slider, Qt::RightButton, {}, at);
+                break;
+            case 'q':
+                QTest::mouseRelease(&slider, Qt::RightButton, {}, at);
+                break;
+            case 'd':
+                QTest::mouseDClick(&slider, Qt::LeftButton, {}, at);
+                break;
             case 'h': {
                 QMouseEvent move(QEvent::MouseMove, QPointF(at), slider.mapToGlobal(QPointF(at)), Qt::NoButton,
                                  Qt::LeftButton, Qt::NoModifier);

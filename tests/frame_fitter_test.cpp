@@ -15,8 +15,8 @@ struct Size {
 
 // One output buffer for every frame, as the sender keeps it: whatever the
 // last frame left there (a stretched picture where bars go) is overwritten.
-std::vector<uint8_t> render(FrameFitter &fitter, const std::vector<uint8_t> &src, Size s, Size cam,
-                            bool stretch, bool mirror)
+std::vector<uint8_t> render(FrameFitter &fitter, const std::vector<uint8_t> &src, Size s, Size cam, bool stretch,
+                            bool mirror)
 {
     static std::vector<uint8_t> out;
     fitter.Render(src.data(), s.w, s.h, cam.w, cam.h, stretch, mirror, out);
@@ -30,11 +30,13 @@ std::vector<uint8_t> render(FrameFitter &fitter, const std::vector<uint8_t> &src
 // short without the exact check).
 TEST(FrameFitter, MatchesReferenceByteForByte)
 {
-    const Size sources[] = {{1920, 1080}, {720, 480}, {1080, 1920}, {640, 480}, {1366, 768},
-                            {1, 1},       {3, 2},     {2, 3},       {641, 479}, {1, 1000}, {999, 1}};
+    const Size sources[] = {{1920, 1080}, {720, 480}, {1080, 1920}, {640, 480}, {1366, 768}, {1, 1},
+                            {3, 2},       {2, 3},     {641, 479},   {1, 1000},  {999, 1}};
     const Size cameras[] = {{640, 480}, {1280, 720}, {641, 480}, {64, 64}, {97, 31}};
-    std::vector<std::pair<Size, Size>> pairs = {{{5, 3}, {5, 3}},         {{500, 240}, {500, 240}},
-                                                {{440, 268}, {440, 268}}, {{1000, 240}, {1000, 240}},
+    std::vector<std::pair<Size, Size>> pairs = {{{5, 3}, {5, 3}},
+                                                {{500, 240}, {500, 240}},
+                                                {{440, 268}, {440, 268}},
+                                                {{1000, 240}, {1000, 240}},
                                                 {{1000, 240}, {500, 120}}};
     for (const Size &c : cameras)
         for (const Size &s : sources)
@@ -60,10 +62,8 @@ TEST(FrameFitter, CropFillsTheFrameFromTheCentredWindow)
         Size src, cam;
         FitRect window;
     } cases[] = {
-        {{1920, 1080}, {640, 480}, {240, 0, 1440, 1080}},
-        {{1080, 1920}, {1280, 720}, {0, 656, 1080, 607}},
-        {{641, 479}, {97, 31}, {0, 137, 641, 204}},
-        {{3, 2}, {64, 64}, {0, 0, 2, 2}},
+        {{1920, 1080}, {640, 480}, {240, 0, 1440, 1080}}, {{1080, 1920}, {1280, 720}, {0, 656, 1080, 607}},
+        {{641, 479}, {97, 31}, {0, 137, 641, 204}},       {{3, 2}, {64, 64}, {0, 0, 2, 2}},
         {{1280, 720}, {1280, 720}, {0, 0, 1280, 720}},
     };
     FrameFitter fitter;
@@ -80,8 +80,8 @@ TEST(FrameFitter, CropFillsTheFrameFromTheCentredWindow)
         const auto want = reference_frame::Fit(window.data(), w.width, w.height, c.cam.w, c.cam.h, true);
         for (bool mirror : {false, true}) {
             std::vector<uint8_t> out;
-            fitter.Render(FrameView::Bgr(pixels.data(), c.src.w, c.src.h), c.cam.w, c.cam.h,
-                          FitMode::Crop, mirror, out);
+            fitter.Render(FrameView::Bgr(pixels.data(), c.src.w, c.src.h), c.cam.w, c.cam.h, FitMode::Crop, mirror,
+                          out);
             EXPECT_EQ(out, mirror ? reference_frame::Mirror(want.data(), c.cam.w, c.cam.h) : want)
                 << c.src.w << "x" << c.src.h << " on " << c.cam.w << "x" << c.cam.h << " mirror " << mirror;
         }

@@ -27,7 +27,8 @@ struct Clip {
 Clip makeClip(const std::string &name, const std::string &source, const std::string &length)
 {
     Clip clip;
-    clip.path = test_media::Generate(name, "-f lavfi -i testsrc2=" + source + " " + length + " -c:v libx264 -pix_fmt yuv420p");
+    clip.path =
+        test_media::Generate(name, "-f lavfi -i testsrc2=" + source + " " + length + " -c:v libx264 -pix_fmt yuv420p");
     VideoDecoder decoder;
     if (clip.path.empty() || !decoder.Open(clip.path))
         return clip;
@@ -287,7 +288,7 @@ protected:
     VideoDecoder decoder;
 };
 
-class LoopTest : public FrameSenderVideoTest, public ::testing::WithParamInterface<bool> {};
+class LoopTest : public FrameSenderVideoTest, public ::testing::WithParamInterface<bool> { };
 
 } // namespace
 
@@ -395,7 +396,7 @@ TEST_F(FrameSenderVideoTest, SeekNeverWaitsForTheDecoderAndTheNewestTargetWins)
 // Clips are made with the ffmpeg tool, which the Windows test run lacks; the
 // frame choice itself is the same code on both.
 #ifndef _WIN32
-class OwnSpeedTest : public FrameSenderTest, public ::testing::WithParamInterface<int> {};
+class OwnSpeedTest : public FrameSenderTest, public ::testing::WithParamInterface<int> { };
 
 TEST_P(OwnSpeedTest, FramesAreChosenByTimeStamp)
 {
@@ -412,7 +413,8 @@ TEST_P(OwnSpeedTest, FramesAreChosenByTimeStamp)
     EXPECT_EQ(finished, 1);
     ASSERT_EQ(camera.capturedCount(), 60);
     for (int n = 0; n < 60; ++n)
-        ASSERT_EQ(camera.frame(n), reference_frame::CameraFrame(c.frames[size_t(n * rate / 30)].data(), 64, 48, 64, 48, false))
+        ASSERT_EQ(camera.frame(n),
+                  reference_frame::CameraFrame(c.frames[size_t(n * rate / 30)].data(), 64, 48, 64, 48, false))
             << "camera frame " << n;
 }
 

@@ -20,9 +20,9 @@ private slots:
     void everyIconDraws()
     {
         const QStringList icons = QDir(":/icons").entryList(QDir::Files, QDir::Name);
-        QCOMPARE(icons, (QStringList{"connected.svg", "open.svg", "pause.svg", "play.svg", "register.svg",
-                                     "stop.svg", "unregister.svg", "vidloom-connected.svg", "vidloom.svg",
-                                     "waiting.svg"}));
+        QCOMPARE(icons,
+                 (QStringList{"connected.svg", "open.svg", "pause.svg", "play.svg", "register.svg", "stop.svg",
+                              "unregister.svg", "vidloom-connected.svg", "vidloom.svg", "waiting.svg"}));
         for (const QString &name : icons) {
             for (int size : {16, 256}) {
                 const QImage image = render(name, size);
@@ -56,7 +56,8 @@ private slots:
         // green with a client connected, the same lens.
         QTest::newRow("idle webcam") << "vidloom.svg" << QPoint(32, 16) << qRgb(0xff, 0xff, 0xff);
         QTest::newRow("connected webcam") << "vidloom-connected.svg" << QPoint(32, 16) << qRgb(0x00, 0xff, 0x00);
-        QTest::newRow("idle lens") << "vidloom.svg" << QPoint(32, 27) << render("vidloom-connected.svg", 64).pixel(32, 27);
+        QTest::newRow("idle lens") << "vidloom.svg" << QPoint(32, 27)
+                                   << render("vidloom-connected.svg", 64).pixel(32, 27);
     }
 
     void colours()

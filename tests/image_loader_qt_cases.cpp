@@ -68,14 +68,17 @@ long PeakRssMiB()
             return std::stol(line.substr(6)) / 1024;
     return -1;
 }
-void ResetPeakRss() { std::ofstream("/proc/self/clear_refs") << "5"; }
+void ResetPeakRss()
+{
+    std::ofstream("/proc/self/clear_refs") << "5";
+}
 
 // One flat red picture of that size made by ffmpeg.
 std::filesystem::path Red(const std::string &name, const std::string &size)
 {
     const bool jpeg = name.find(".jpg") != std::string::npos;
-    return test_media::Generate(name, "-f lavfi -i color=c=red:s=" + size + " -frames:v 1 -pix_fmt " +
-                                          (jpeg ? "yuvj420p" : "rgb24"));
+    return test_media::Generate(
+        name, "-f lavfi -i color=c=red:s=" + size + " -frames:v 1 -pix_fmt " + (jpeg ? "yuvj420p" : "rgb24"));
 }
 
 QRgb PixelAt(const ImageLoader &l, uint32_t x, uint32_t y)
@@ -96,7 +99,8 @@ TEST(ImageLoaderQt, ExifOrientedPhotosComeOutUpright)
     halves.fill(Qt::blue);
     QPainter(&halves).fillRect(0, 0, 32, 32, Qt::red);
     QByteArray jpeg = QByteArray::fromStdString(test_media::ReadFile(Save("plain.jpg", halves, "jpeg")));
-    const QByteArray tiff = QByteArray("II*\0\x08\0\0\0\x01\0\x12\x01\x03\0\x01\0\0\0", 18) + char(6) + QByteArray(7, 0);
+    const QByteArray tiff =
+        QByteArray("II*\0\x08\0\0\0\x01\0\x12\x01\x03\0\x01\0\0\0", 18) + char(6) + QByteArray(7, 0);
     const QByteArray payload = QByteArray("Exif\0\0", 6) + tiff;
     jpeg.insert(2, QByteArray("\xff\xe1\0", 3) + char(payload.size() + 2) + payload);
     ASSERT_TRUE(loader.LoadImageW(test_media::WriteFile("rotated.jpg", jpeg.toStdString())));
@@ -115,8 +119,9 @@ TEST(ImageLoaderQt, RefusesOtherFormatsAndEnormousClaims)
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     const std::filesystem::path bad[] = {
         Save("readable.tif", QImage(8, 8, QImage::Format_RGB32), "tiff"), // Qt reads it; not offered
-        test_media::WriteFile("bomb.svg", "<svg xmlns='http://www.w3.org/2000/svg' width='16000' height='16000'>"
-                                          "<rect width='16000' height='16000' fill='red'/></svg>"),
+        test_media::WriteFile("bomb.svg",
+                              "<svg xmlns='http://www.w3.org/2000/svg' width='16000' height='16000'>"
+                              "<rect width='16000' height='16000' fill='red'/></svg>"),
         PngHeaderOnly("huge.png", 100000, 100000),
         PngHeaderOnly("negative.png", 0x80000001u, 10),
         PngHeaderOnly("zero.png", 0, 10),

@@ -86,7 +86,8 @@ TEST_F(ImageLoaderContract, ScalesToTheTargetOnlyWhenAsked)
     ASSERT_TRUE(Load("large.png", 320, 240));
     const auto expected = Rectangles(320, 240, kRed, kLime, kBlue, kWhite);
     ASSERT_EQ(loader.pixels.size(), expected.size());
-    for (size_t i : {(60 * 320 + 80) * 3, (60 * 320 + 240) * 3, (180 * 320 + 80) * 3, (180 * 320 + 240) * 3, 0, 320 * 240 * 3 - 3})
+    for (size_t i :
+         {(60 * 320 + 80) * 3, (60 * 320 + 240) * 3, (180 * 320 + 80) * 3, (180 * 320 + 240) * 3, 0, 320 * 240 * 3 - 3})
         EXPECT_TRUE(std::equal(expected.begin() + i, expected.begin() + i + 3, loader.pixels.begin() + i)) << i / 3;
     for (auto [w, h] : {std::pair{0u, 17u}, {33u, 0u}, {33u, 17u}}) {
         ASSERT_TRUE(Load("quadrants.bmp", w, h));

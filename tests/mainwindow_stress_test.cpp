@@ -29,17 +29,29 @@ private slots:
             for (int step = 0, steps = 1 + int(random() % 3); step < steps; ++step) {
                 switch (random() % 8) {
                 case 0:
-                case 1: window.invoke("onPlayPause"); break;
-                case 2: window.invoke("onStop"); break;
+                case 1:
+                    window.invoke("onPlayPause");
+                    break;
+                case 2:
+                    window.invoke("onStop");
+                    break;
                 case 3:
                     window.slider->setSliderDown(true);
                     window.slider->setValue(int(random() % 1001));
                     window.slider->setSliderDown(false);
                     break;
-                case 4: window.load(files[random() % 2]); break;
-                case 5: window.loop->toggle(); break;
-                case 6: window.stretch->toggle(); break;
-                case 7: window.invoke("onTimerTick"); break;
+                case 4:
+                    window.load(files[random() % 2]);
+                    break;
+                case 5:
+                    window.loop->toggle();
+                    break;
+                case 6:
+                    window.stretch->toggle();
+                    break;
+                case 7:
+                    window.invoke("onTimerTick");
+                    break;
                 }
             }
             QCoreApplication::processEvents();

@@ -49,14 +49,16 @@ private slots:
         for (QAction *menu : window.menuBar()->actions()) {
             menus += menu->text() + "[";
             for (QAction *entry : menu->menu()->actions())
-                menus += entry->isSeparator() ? QString("-|")
-                                              : QString("%1(%2%3)|").arg(entry->text(), entry->shortcut().toString(),
-                                                                         entry->isChecked() ? "on" : "");
+                menus += entry->isSeparator()
+                    ? QString("-|")
+                    : QString("%1(%2%3)|")
+                          .arg(entry->text(), entry->shortcut().toString(), entry->isChecked() ? "on" : "");
             menus += "] ";
         }
-        QCOMPARE(menus, QString("&File[&Open media...(%1)|-|&Quit(%2)|] &Settings[Minimize to tray on close(on)|-|"
-                                "Mirror(on)|Play at the file's own speed()|Crop to fill()|] &?[&About Vidloom()|] ")
-                            .arg(QKeySequence(QKeySequence::Open).toString(), QKeySequence(QKeySequence::Quit).toString()));
+        QCOMPARE(menus,
+                 QString("&File[&Open media...(%1)|-|&Quit(%2)|] &Settings[Minimize to tray on close(on)|-|"
+                         "Mirror(on)|Play at the file's own speed()|Crop to fill()|] &?[&About Vidloom()|] ")
+                     .arg(QKeySequence(QKeySequence::Open).toString(), QKeySequence(QKeySequence::Quit).toString()));
         QCOMPARE(window.play->toolTip(), QString("Open a file first"));
         const QString about = MainWindow::aboutText();
         QVERIFY(about.startsWith("<h3>Vidloom v1.0</h3><p>Virtual camera application for "));
@@ -85,14 +87,18 @@ private slots:
         QTest::newRow("not registered") << false << "" << H::Succeeds << "Ready." << false;
         QTest::newRow("registered") << true << "" << H::Succeeds << "Ready." << true;
         QTest::newRow("register") << false << "registerButton" << H::Succeeds << "Camera registered!" << true;
-        QTest::newRow("register, helper waits") << false << "registerButton" << H::Waits << "Camera registered!" << true;
-        QTest::newRow("register fails") << false << "registerButton" << H::Fails << "Registration failed." + reason << false;
-        QTest::newRow("register cancelled") << false << "registerButton" << H::Cancels << "Registration cancelled." << false;
+        QTest::newRow("register, helper waits")
+            << false << "registerButton" << H::Waits << "Camera registered!" << true;
+        QTest::newRow("register fails") << false << "registerButton" << H::Fails << "Registration failed." + reason
+                                        << false;
+        QTest::newRow("register cancelled")
+            << false << "registerButton" << H::Cancels << "Registration cancelled." << false;
         QTest::newRow("no helper") << false << "registerButton" << H::Missing
                                    << "Registration failed. The camera helper is missing." << false;
         QTest::newRow("unregister") << true << "unregisterButton" << H::Succeeds << "Camera unregistered." << false;
         QTest::newRow("unregister fails") << true << "unregisterButton" << H::Fails << "Failed." + reason << true;
-        QTest::newRow("unregister cancelled") << true << "unregisterButton" << H::Cancels << "Unregistration cancelled." << true;
+        QTest::newRow("unregister cancelled")
+            << true << "unregisterButton" << H::Cancels << "Unregistration cancelled." << true;
     }
     void registration()
     {
@@ -108,7 +114,8 @@ private slots:
         auto *unregisterButton = part<QPushButton>(&window, "unregisterButton");
         QString during;
         QTimer::singleShot(0, &window, [&] {
-            during = window.status() + QString(" %1%2").arg(registerButton->isEnabled()).arg(unregisterButton->isEnabled());
+            during =
+                window.status() + QString(" %1%2").arg(registerButton->isEnabled()).arg(unregisterButton->isEnabled());
             env.gate();
         });
         if (!button.isEmpty())
@@ -152,8 +159,10 @@ private slots:
         QTest::newRow("image") << testImage() << kImageLoaded;
         QTest::newRow("markup in the name")
             << writeFile(QByteArray("<br>").repeated(10).append("x.png").constData(), png.readAll()) << kImageLoaded;
-        QTest::newRow("webm") << mediaFile("clip.webm", "-f lavfi -i testsrc=size=64x48:rate=10 -t 1 -c:v libvpx") << kVideoLoaded;
-        QTest::newRow("ts") << mediaFile("clip.ts", "-f lavfi -i testsrc=size=64x48:rate=10 -t 1 -c:v mpeg2video") << kVideoLoaded;
+        QTest::newRow("webm") << mediaFile("clip.webm", "-f lavfi -i testsrc=size=64x48:rate=10 -t 1 -c:v libvpx")
+                              << kVideoLoaded;
+        QTest::newRow("ts") << mediaFile("clip.ts", "-f lavfi -i testsrc=size=64x48:rate=10 -t 1 -c:v mpeg2video")
+                            << kVideoLoaded;
         QTest::newRow("truncated") << writeFile("CLIP.MP4", video.left(700)) << badVideo;
         QVERIFY(QDir(QFileInfo(testImage()).absolutePath()).mkpath("folder.mkv"));
         QTest::newRow("folder") << QFileInfo(testImage()).absolutePath() + "/folder.mkv" << badVideo;
@@ -191,7 +200,8 @@ private slots:
     void drops()
     {
         TestWindow window;
-        QVERIFY(window.drop({QUrl::fromLocalFile(testVideo()), QUrl::fromLocalFile(testImage()), QUrl::fromLocalFile(longVideo())}));
+        QVERIFY(window.drop(
+            {QUrl::fromLocalFile(testVideo()), QUrl::fromLocalFile(testImage()), QUrl::fromLocalFile(longVideo())}));
         QVERIFY(window.drop({QUrl("https://example.com/still.png")}));
         QVERIFY(!window.drop({}, testImage()));
         QCOMPARE(window.label("fileLabel"), QString("clip.mp4"));
@@ -200,7 +210,8 @@ private slots:
 
     void formatTime()
     {
-        const std::pair<double, const char *> cases[] = {{0.0, "0:00"},   {59.99, "0:59"}, {3725.0, "62:05"}, {-3.0, "0:00"},
+        const std::pair<double, const char *> cases[] = {{0.0, "0:00"},          {59.99, "0:59"},
+                                                         {3725.0, "62:05"},      {-3.0, "0:00"},
                                                          {std::nan(""), "0:00"}, {1e12, "0:00"}}; // beyond int
         for (const auto &[seconds, text] : cases)
             QCOMPARE(::formatTime(seconds), QString(text));
@@ -215,19 +226,23 @@ private slots:
         QTest::addColumn<QString>("file");
         const QString none = "No file selected";
         QTest::newRow("empty") << QByteArray() << "1280x720" << none;
-        QTest::newRow("last file") << "[General]\nresolution=1920x1080\nlastFile=" + longVideo().toUtf8() << "1920x1080" << QString("long.mkv");
+        QTest::newRow("last file") << "[General]\nresolution=1920x1080\nlastFile=" + longVideo().toUtf8() << "1920x1080"
+                                   << QString("long.mkv");
         QTest::newRow("new size") << QByteArray("[General]\nresolution=800x600\n") << "800x600" << none;
         QTest::newRow("upper-case X") << QByteArray("[General]\nresolution=1280X720\n") << "1280x720" << none;
         QTest::newRow("leading blank") << QByteArray("[General]\nresolution=\" 800x600\"\n") << "1280x720" << none;
         QTest::newRow("six digits") << QByteArray("[General]\nresolution=123456x600\n") << "1280x720" << none;
-        QTest::newRow("deleted last file") << QByteArray("[General]\nlastFile=/nonexistent/gone.mp4\n") << "1280x720" << none;
+        QTest::newRow("deleted last file")
+            << QByteArray("[General]\nlastFile=/nonexistent/gone.mp4\n") << "1280x720" << none;
         // Opening it would wait for a writer for ever.
         const QString fifo = QFileInfo(testImage()).absolutePath() + "/last.mp4";
         QVERIFY(::mkfifo(fifo.toLocal8Bit().constData(), 0600) == 0 || errno == EEXIST);
         QTest::newRow("fifo as last file") << "[General]\nlastFile=" + fifo.toUtf8() << "1280x720" << none;
         QTest::newRow("binary junk") << QByteArray("\x00\xff\xfe[\x01=\x02\n", 9).repeated(1000) << "1280x720" << none;
-        QTest::newRow("wrong types") << QByteArray("[General]\nloop=maybe\nresolution=@Invalid()\nwindowGeometry=@ByteArray(\\x1\\xd9"
-                                                   "\nlastFile=@Variant(\\0\\0)\n") << "1280x720" << none;
+        QTest::newRow("wrong types") << QByteArray(
+            "[General]\nloop=maybe\nresolution=@Invalid()\nwindowGeometry=@ByteArray(\\x1\\xd9"
+            "\nlastFile=@Variant(\\0\\0)\n")
+                                     << "1280x720" << none;
     }
     void settingsAtStart()
     {
@@ -284,7 +299,8 @@ private slots:
                 QCOMPARE(window.tray->property("lastMessage").toString().contains("keeps running"),
                          toTray && QSystemTrayIcon::isSystemTrayAvailable());
             } else {
-                QAction *quit = how == "Quit" ? window.trayAction(how) : window.menuBar()->actions()[0]->menu()->actions()[2];
+                QAction *quit = how == "Quit" ? window.trayAction(how)
+                                              : window.menuBar()->actions()[0]->menu()->actions()[2];
                 QCOMPARE(quit->text(), how);
                 QTimer::singleShot(30000, &window, [] { QCoreApplication::exit(1); });
                 QTimer::singleShot(0, quit, &QAction::trigger);
@@ -326,24 +342,40 @@ private slots:
         const QString video = testVideo(), image = testImage(), idle = " &Play 01 0 Vidloom";
         const QString playing = " &Pause 10 1 Vidloom - Streaming", paused = " &Play 10 1 Vidloom - Streaming";
         const QString broken = writeFile("broken.mp4", QByteArray(3000, 'v'));
-        QTest::newRow("no file") << "" << false << "p" << "Open a file first." << idle;
-        QTest::newRow("stop with no file") << "" << true << "s" << "Ready." << idle;
-        QTest::newRow("not registered") << image << false << "p" << "Register the camera first." << idle;
-        QTest::newRow("play") << video << true << "P" << "Streaming..." << playing;
-        QTest::newRow("pause") << video << true << "PP" << "Paused." << paused;
-        QTest::newRow("resume") << video << true << "PPP" << "Resuming..." << playing;
-        QTest::newRow("stop") << video << true << "PPS" << "Stopped." << idle;
-        QTest::newRow("load while playing") << video << true << "Pi" << "Streaming..." << playing;
+        QTest::newRow("no file") << "" << false << "p"
+                                 << "Open a file first." << idle;
+        QTest::newRow("stop with no file") << "" << true << "s"
+                                           << "Ready." << idle;
+        QTest::newRow("not registered") << image << false << "p"
+                                        << "Register the camera first." << idle;
+        QTest::newRow("play") << video << true << "P"
+                              << "Streaming..." << playing;
+        QTest::newRow("pause") << video << true << "PP"
+                               << "Paused." << paused;
+        QTest::newRow("resume") << video << true << "PPP"
+                                << "Resuming..." << playing;
+        QTest::newRow("stop") << video << true << "PPS"
+                              << "Stopped." << idle;
+        QTest::newRow("load while playing") << video << true << "Pi"
+                                            << "Streaming..." << playing;
         QTest::newRow("load while paused") << video << true << "PPv" << kVideoLoaded << idle;
-        QTest::newRow("unregister while playing") << image << true << "Pu" << "Camera unregistered." << idle;
-        QTest::newRow("space key and tray") << image << true << "kt" << "Paused." << paused;
-        QTest::newRow("tray stop") << image << true << "tT" << "Stopped." << idle;
-        QTest::newRow("broken video") << broken << true << "p" << "Open a file first." << idle;
-        QTest::newRow("broken image") << writeFile("broken.png", QByteArray(3000, 'i')) << true << "" << "Failed to load image." << idle;
-        QTest::newRow("open and play") << "" << true << "o" << "Streaming..." << playing;
-        QTest::newRow("open and play while paused") << image << true << "PPo" << "Streaming..." << playing;
+        QTest::newRow("unregister while playing") << image << true << "Pu"
+                                                  << "Camera unregistered." << idle;
+        QTest::newRow("space key and tray") << image << true << "kt"
+                                            << "Paused." << paused;
+        QTest::newRow("tray stop") << image << true << "tT"
+                                   << "Stopped." << idle;
+        QTest::newRow("broken video") << broken << true << "p"
+                                      << "Open a file first." << idle;
+        QTest::newRow("broken image") << writeFile("broken.png", QByteArray(3000, 'i')) << true << ""
+                                      << "Failed to load image." << idle;
+        QTest::newRow("open and play") << "" << true << "o"
+                                       << "Streaming..." << playing;
+        QTest::newRow("open and play while paused") << image << true << "PPo"
+                                                    << "Streaming..." << playing;
         // A focused button or check box takes Space itself, exactly once.
-        QTest::newRow("space on focused Play") << image << true << "B" << "Streaming..." << playing;
+        QTest::newRow("space on focused Play") << image << true << "B"
+                                               << "Streaming..." << playing;
         QTest::newRow("space on focused Loop") << image << true << "K" << kImageLoaded << idle;
     }
     void stateTable()
@@ -361,18 +393,41 @@ private slots:
             window.load(file);
         for (QChar action : actions) {
             switch (action.toLatin1()) {
-            case 'p': window.invoke("onPlayPause"); break;
-            case 's': window.invoke("onStop"); break;
-            case 'P': window.play->click(); break;
-            case 'S': window.stop->click(); break;
-            case 'k': QTest::keyClick(&window, Qt::Key_Space); break;
-            case 't': (window.trayAction("Play") ? window.trayAction("Play") : window.trayAction("Pause"))->trigger(); break;
-            case 'T': window.trayAction("Stop")->trigger(); break;
-            case 'i': window.load(testImage()); break;
-            case 'v': window.load(testVideo()); break;
-            case 'u': part<QPushButton>(&window, "unregisterButton")->click(); break;
-            case 'o': window.start(parseCommandLine({"vidloom", testVideo(), "--play"})); break;
-            case 'B': case 'K': {
+            case 'p':
+                window.invoke("onPlayPause");
+                break;
+            case 's':
+                window.invoke("onStop");
+                break;
+            case 'P':
+                window.play->click();
+                break;
+            case 'S':
+                window.stop->click();
+                break;
+            case 'k':
+                QTest::keyClick(&window, Qt::Key_Space);
+                break;
+            case 't':
+                (window.trayAction("Play") ? window.trayAction("Play") : window.trayAction("Pause"))->trigger();
+                break;
+            case 'T':
+                window.trayAction("Stop")->trigger();
+                break;
+            case 'i':
+                window.load(testImage());
+                break;
+            case 'v':
+                window.load(testVideo());
+                break;
+            case 'u':
+                part<QPushButton>(&window, "unregisterButton")->click();
+                break;
+            case 'o':
+                window.start(parseCommandLine({"vidloom", testVideo(), "--play"}));
+                break;
+            case 'B':
+            case 'K': {
                 QWidget *target = action == 'B' ? static_cast<QWidget *>(window.play) : window.loop;
                 target->setFocus();
                 QTest::keyClick(target, Qt::Key_Space);
@@ -384,8 +439,13 @@ private slots:
         QTRY_COMPARE(window.status(), status);
         QVERIFY(window.trayAction(window.play->text() == " &Pause" ? "Pause" : "Play"));
         window.invoke("onTimerTick");
-        QCOMPARE(QString("%1 %2%3 %4 %5").arg(window.play->text()).arg(window.stop->isEnabled()).arg(window.resolution->isEnabled())
-                     .arg(env.camera.cameraLive()).arg(window.tray->toolTip()), after);
+        QCOMPARE(QString("%1 %2%3 %4 %5")
+                     .arg(window.play->text())
+                     .arg(window.stop->isEnabled())
+                     .arg(window.resolution->isEnabled())
+                     .arg(env.camera.cameraLive())
+                     .arg(window.tray->toolTip()),
+                 after);
     }
 
     // Clamped to 64..7680 and rounded down to a multiple of 4; unreadable
@@ -556,7 +616,8 @@ private slots:
             QVERIFY(!window.stretch->isEnabled());
             QVERIFY(env.camera.waitForFrames(env.camera.frameCount() + 3));
             // The middle 200x112 rows fill the whole frame.
-            const auto middle = std::vector<uint8_t>(loader.pixels.begin() + 19 * 200 * 3, loader.pixels.begin() + 131 * 200 * 3);
+            const auto middle =
+                std::vector<uint8_t>(loader.pixels.begin() + 19 * 200 * 3, loader.pixels.begin() + 131 * 200 * 3);
             QCOMPARE(env.camera.frame(), reference_frame::Fit(middle.data(), 200, 112, 1280, 720, true));
             part<QAction>(&window, "ownSpeedAction")->setChecked(true);
             QTRY_VERIFY(env.settingsOnDisk().contains("ownSpeed=true"));
@@ -564,7 +625,8 @@ private slots:
         }
         TestWindow window;
         QVERIFY(!part<QAction>(&window, "mirrorAction")->isChecked());
-        QVERIFY(part<QAction>(&window, "ownSpeedAction")->isChecked() && part<QAction>(&window, "cropAction")->isChecked());
+        QVERIFY(part<QAction>(&window, "ownSpeedAction")->isChecked()
+                && part<QAction>(&window, "cropAction")->isChecked());
         QVERIFY(!window.stretch->isEnabled());
     }
 
@@ -588,7 +650,8 @@ private slots:
         TestWindow window;
         window.show();
         auto click = [&] {
-            QMetaObject::invokeMethod(&window, "onTrayActivated", Q_ARG(QSystemTrayIcon::ActivationReason, QSystemTrayIcon::Trigger));
+            QMetaObject::invokeMethod(&window, "onTrayActivated",
+                                      Q_ARG(QSystemTrayIcon::ActivationReason, QSystemTrayIcon::Trigger));
         };
         click();
         QVERIFY(!window.isVisible());
@@ -647,7 +710,10 @@ private slots:
         QVERIFY(!env.camera.cameraLive());
         if (exitCode == 0) {
             QVERIFY2(QRegularExpression("^Playing  \\|  (0:00 / 0:02|Image)  \\|  \\d+\\.\\d fps  \\|  320x240  \\|  "
-                                        "Waiting for app\\.\\.\\.\n").match(text).hasMatch(), qPrintable(text));
+                                        "Waiting for app\\.\\.\\.\n")
+                         .match(text)
+                         .hasMatch(),
+                     qPrintable(text));
             QVERIFY(env.camera.frameCount() >= (loop ? 5 : 60));
         }
     }

@@ -43,8 +43,7 @@ private:
 };
 
 // A child of the window by object name; aborts when it is missing.
-template <class T>
-T *part(QObject *window, const char *name)
+template <class T> T *part(QObject *window, const char *name)
 {
     T *child = window->findChild<T *>(name);
     if (!child)
@@ -86,7 +85,16 @@ QSize recordedCameraSize();
 QString mediaFile(const char *name, const char *ffmpegArgs);
 QString writeFile(const char *name, const QByteArray &bytes);
 // 2 s at 30 fps, 320x240; first and last frame differ.
-inline QString testVideo() { return mediaFile("clip.mp4", "-f lavfi -i testsrc=size=320x240:rate=30 -t 2 -c:v mpeg4"); }
+inline QString testVideo()
+{
+    return mediaFile("clip.mp4", "-f lavfi -i testsrc=size=320x240:rate=30 -t 2 -c:v mpeg4");
+}
 // 125.4 s, so its duration reads "2:05".
-inline QString longVideo() { return mediaFile("long.mkv", "-f lavfi -i testsrc=size=64x48:rate=10 -t 125.4 -c:v mpeg4"); }
-inline QString testImage() { return mediaFile("still.png", "-f lavfi -i testsrc=size=200x150 -frames:v 1"); }
+inline QString longVideo()
+{
+    return mediaFile("long.mkv", "-f lavfi -i testsrc=size=64x48:rate=10 -t 125.4 -c:v mpeg4");
+}
+inline QString testImage()
+{
+    return mediaFile("still.png", "-f lavfi -i testsrc=size=200x150 -frames:v 1");
+}

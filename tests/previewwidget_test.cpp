@@ -22,7 +22,10 @@ std::vector<uchar> solid(int w, int h, QRgb colour)
     return bgr;
 }
 
-QImage paint(QWidget &widget) { return widget.grab().toImage().convertToFormat(QImage::Format_RGB32); }
+QImage paint(QWidget &widget)
+{
+    return widget.grab().toImage().convertToFormat(QImage::Format_RGB32);
+}
 
 // Every pixel is `inside` within rect, `outside` elsewhere.
 bool paintedAs(const QImage &image, const QRect &rect, QRgb inside, QRgb outside = kBackground)
@@ -34,7 +37,10 @@ bool paintedAs(const QImage &image, const QRect &rect, QRgb inside, QRgb outside
     return true;
 }
 
-bool allAre(const QImage &image, QRgb colour) { return paintedAs(image, image.rect(), colour); }
+bool allAre(const QImage &image, QRgb colour)
+{
+    return paintedAs(image, image.rect(), colour);
+}
 
 class PaintCounter : public QObject {
 public:
@@ -139,7 +145,8 @@ private slots:
                 if (qAbs(fx - 32) < 3 || qAbs(fy - 32) < 3)
                     continue; // blended across the border
                 const QRgb want = colours[quadrant(fx, fy)], got = image.pixel(x, y);
-                if (qAbs(qRed(got) - qRed(want)) + qAbs(qGreen(got) - qGreen(want)) + qAbs(qBlue(got) - qBlue(want)) > 4)
+                if (qAbs(qRed(got) - qRed(want)) + qAbs(qGreen(got) - qGreen(want)) + qAbs(qBlue(got) - qBlue(want))
+                    > 4)
                     QFAIL(qPrintable(QString("(%1,%2) is %3").arg(x).arg(y).arg(got, 0, 16)));
             }
         preview.clear();

@@ -17,9 +17,9 @@ TEST(Rgb32RowPitch, Examples)
         {100, 10, 512, 4000, 400}, // too short for the claimed stride
         {100, 10, 512, 5120, 512}, // an unusual stride the buffer holds
         {100, 10, 400, 4000, 400},
-        {100, 10, 400, 4480, 448}, // a multiple of the height: padded rows
+        {100, 10, 400, 4480, 448},                 // a multiple of the height: padded rows
         {1366, 768, 5464, 768 * 5504 + 767, 5504}, // room for 64-byte aligned rows
-        {1366, 768, 5464, 768 * 5504 - 1, 5464}, // no room: the claimed stride
+        {1366, 768, 5464, 768 * 5504 - 1, 5464},   // no room: the claimed stride
         {100, 10, 400, 4001, 400},
         {100, 10, -400, 4480, 448}, // bottom-up counts by its size
         {100, 10, -512, 4000, 400},

@@ -31,7 +31,8 @@ private slots:
         QCoreApplication::setApplicationName("Vidloom");
         QVERIFY(dirs.isValid());
         const QString runtime = dirs.path() + "/runtime";
-        QVERIFY(QDir(dirs.path()).mkpath("config") && QDir(dirs.path()).mkpath("runtime") && QDir(dirs.path()).mkpath("tmp"));
+        QVERIFY(QDir(dirs.path()).mkpath("config") && QDir(dirs.path()).mkpath("runtime")
+                && QDir(dirs.path()).mkpath("tmp"));
         qputenv("TMPDIR", QFile::encodeName(dirs.path() + "/tmp"));
         QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(dirs.path() + "/config"));
@@ -63,14 +64,15 @@ private slots:
             return InstanceActivation::activateRunningInstance({"/some/file.mp4", true});
         });
         QTRY_VERIFY(answer.wait_for(std::chrono::seconds(0)) == std::future_status::ready);
-        QCOMPARE(answer.get(), running == "headless" ? InstanceActivation::Answer::Headless
-                                                    : InstanceActivation::Answer::Activated);
+        QCOMPARE(answer.get(),
+                 running == "headless" ? InstanceActivation::Answer::Headless : InstanceActivation::Answer::Activated);
         if (running == "window later")
             activation.setWindow(&window);
         // Restored, not un-maximised; the file and Play handed on.
         const bool handled = running != "headless";
         QCOMPARE(window.isVisible(), handled);
-        QCOMPARE(window.windowState() & ~Qt::WindowActive, handled ? Qt::WindowMaximized : Qt::WindowMaximized | Qt::WindowMinimized);
+        QCOMPARE(window.windowState() & ~Qt::WindowActive,
+                 handled ? Qt::WindowMaximized : Qt::WindowMaximized | Qt::WindowMinimized);
         QCOMPARE(opened.size(), int(handled));
         QVERIFY(!handled || opened[0] == QVariantList({QString("/some/file.mp4"), true}));
     }
@@ -115,12 +117,14 @@ private slots:
         QTest::addColumn<QString>("outcome"); // file|play|WxH|minimized|loop, or the text's start
         using A = LaunchOptions::Action;
         QTest::newRow("nothing") << QStringList() << int(A::Window) << "|0|-1x-1|0|1";
-        QTest::newRow("file and play") << QStringList({"/a/../b.mp4", "--play"}) << int(A::Window) << "/b.mp4|1|-1x-1|0|1";
-        QTest::newRow("Qt's options") << QStringList({"-platform", "offscreen", "-style", "fusion", "/c.png"}) << int(A::Window)
-                                      << "/c.png|0|-1x-1|0|1";
+        QTest::newRow("file and play") << QStringList({"/a/../b.mp4", "--play"}) << int(A::Window)
+                                       << "/b.mp4|1|-1x-1|0|1";
+        QTest::newRow("Qt's options") << QStringList({"-platform", "offscreen", "-style", "fusion", "/c.png"})
+                                      << int(A::Window) << "/c.png|0|-1x-1|0|1";
         QTest::newRow("minimized, size") << QStringList({"--minimized", "--resolution", "800x600"}) << int(A::Window)
                                          << "|0|800x600|1|1";
-        QTest::newRow("headless") << QStringList({"--headless", "/d.mkv", "--no-loop"}) << int(A::Headless) << "/d.mkv|0|-1x-1|0|0";
+        QTest::newRow("headless") << QStringList({"--headless", "/d.mkv", "--no-loop"}) << int(A::Headless)
+                                  << "/d.mkv|0|-1x-1|0|0";
         QTest::newRow("help wins") << QStringList({"--bogus", "-h"}) << int(A::Help) << "Usage: ";
         QTest::newRow("version") << QStringList({"--version"}) << int(A::Version) << "Vidloom 1.0";
         QTest::newRow("unknown") << QStringList({"--bogus"}) << int(A::Error) << "Unknown option";
@@ -139,17 +143,23 @@ private slots:
         if (!o.text.isEmpty())
             QVERIFY2(o.text.startsWith(outcome), qPrintable(o.text));
         else
-            QCOMPARE(QString("%1|%2|%3x%4|%5|%6").arg(o.file).arg(o.play).arg(o.resolution.width()).arg(o.resolution.height())
-                         .arg(o.minimized).arg(o.loop), outcome);
+            QCOMPARE(QString("%1|%2|%3x%4|%5|%6")
+                         .arg(o.file)
+                         .arg(o.play)
+                         .arg(o.resolution.width())
+                         .arg(o.resolution.height())
+                         .arg(o.minimized)
+                         .arg(o.loop),
+                     outcome);
     }
 
     // Without a private $XDG_RUNTIME_DIR the lock goes to a folder of our
     // own under the temporary folder; one that is not private is refused.
     void runtimeFolder_data()
     {
-        QTest::addColumn<QString>("xdgMode");   // "private", "open" (0755) or "unset"
-        QTest::addColumn<int>("fallbackMode");  // of a fallback folder made beforehand; 0: none
-        QTest::addColumn<QString>("expected");  // "xdg", "fallback" or "none"
+        QTest::addColumn<QString>("xdgMode");  // "private", "open" (0755) or "unset"
+        QTest::addColumn<int>("fallbackMode"); // of a fallback folder made beforehand; 0: none
+        QTest::addColumn<QString>("expected"); // "xdg", "fallback" or "none"
         QTest::newRow("private") << "private" << 0 << "xdg";
         QTest::newRow("open to others") << "open" << 0 << "fallback";
         QTest::newRow("unset") << "unset" << 0 << "fallback";
@@ -161,7 +171,8 @@ private slots:
         QFETCH(int, fallbackMode);
         QFETCH(QString, expected);
         const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
-        const QString xdg = dirs.path() + "/xdg-" + xdgMode, fallback = dirs.path() + "/tmp/vidloom-" + QString::number(geteuid());
+        const QString xdg = dirs.path() + "/xdg-" + xdgMode,
+                      fallback = dirs.path() + "/tmp/vidloom-" + QString::number(geteuid());
         QDir().mkpath(xdg);
         ::chmod(QFile::encodeName(xdg).constData(), xdgMode == "private" ? 0700 : 0755);
         QDir(fallback).removeRecursively();
@@ -175,11 +186,15 @@ private slots:
         // A socket path that is not our own socket is never spoken to.
         QFile fake(xdg + "/vidloom-activate");
         const bool answered = expected == "xdg" && fake.open(QIODevice::WriteOnly)
-                              && InstanceActivation::activateRunningInstance() != InstanceActivation::Answer::NoAnswer;
+            && InstanceActivation::activateRunningInstance() != InstanceActivation::Answer::NoAnswer;
         qputenv("XDG_RUNTIME_DIR", saved);
-        QCOMPARE(lock, expected == "xdg" ? xdg + "/vidloom.lock" : expected == "fallback" ? fallback + "/vidloom.lock" : QString());
-        struct stat st {};
-        QVERIFY(expected != "fallback" || (::stat(QFile::encodeName(fallback).constData(), &st) == 0 && (st.st_mode & 0777) == 0700));
+        QCOMPARE(lock,
+                 expected == "xdg"            ? xdg + "/vidloom.lock"
+                     : expected == "fallback" ? fallback + "/vidloom.lock"
+                                              : QString());
+        struct stat st { };
+        QVERIFY(expected != "fallback"
+                || (::stat(QFile::encodeName(fallback).constData(), &st) == 0 && (st.st_mode & 0777) == 0700));
         QVERIFY(!answered);
     }
 

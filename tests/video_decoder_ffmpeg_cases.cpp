@@ -32,24 +32,27 @@ const std::string kH264 = " -c:v libx264 -preset veryfast -pix_fmt yuv420p -g 15
 std::string FromMaster(int w = 320, int h = 240, double seconds = 2.0)
 {
     const std::string size = std::to_string(w) + "x" + std::to_string(h);
-    const auto master = Generate(
-        "master_" + size + "_" + std::to_string(int(seconds * 1000)) + ".nut",
-        "-f lavfi -i \"color=black:s=" + size + ":r=30:d=" + std::to_string(seconds) +
-            ",format=yuv420p,geq="
-            "lum='if(lt(Y,H/2),if(lt(X,W/2),81,41),if(bitand(N,pow(2,floor(X*8/W))),235,16))':"
-            "cb='if(lt(Y,H/2),if(lt(X,W/2),90,240),128)':"
-            "cr='if(lt(Y,H/2),if(lt(X,W/2),240,110),128)'\" -c:v rawvideo -pix_fmt yuv420p");
+    const auto master =
+        Generate("master_" + size + "_" + std::to_string(int(seconds * 1000)) + ".nut",
+                 "-f lavfi -i \"color=black:s=" + size + ":r=30:d=" + std::to_string(seconds)
+                     + ",format=yuv420p,geq="
+                       "lum='if(lt(Y,H/2),if(lt(X,W/2),81,41),if(bitand(N,pow(2,floor(X*8/W))),235,16))':"
+                       "cb='if(lt(Y,H/2),if(lt(X,W/2),90,240),128)':"
+                       "cr='if(lt(Y,H/2),if(lt(X,W/2),240,110),128)'\" -c:v rawvideo -pix_fmt yuv420p");
     return master.empty() ? std::string("-f lavfi -i nullsrc=d=0 -frames:v 0") : "-i " + Quote(master);
 }
 
-std::filesystem::path Mp4() { return Generate("clip.mp4", FromMaster() + kH264); }
+std::filesystem::path Mp4()
+{
+    return Generate("clip.mp4", FromMaster() + kH264);
+}
 
 // The contract's rectangles (red, lime / blue, white) with a rotation tag.
 std::filesystem::path Rotated(int degrees)
 {
-    return Generate("rotated" + std::to_string(degrees) + ".mp4", "-i " + Quote(test_media::Made("quadrants.mp4")) +
-                                                                      " -c copy -metadata:s:v rotate=" +
-                                                                      std::to_string(degrees));
+    return Generate("rotated" + std::to_string(degrees) + ".mp4",
+                    "-i " + Quote(test_media::Made("quadrants.mp4"))
+                        + " -c copy -metadata:s:v rotate=" + std::to_string(degrees));
 }
 
 struct Bgr {
@@ -62,8 +65,8 @@ const Bgr kRed{0, 0, 255}, kBlue{255, 0, 0}, kLime{0, 255, 0}, kWhite{255, 255, 
     const uint8_t *p = &f[(size_t(y) * size_t(w) + size_t(x)) * 3];
     if (std::abs(p[0] - want.b) <= 12 && std::abs(p[1] - want.g) <= 12 && std::abs(p[2] - want.r) <= 12)
         return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "(b,g,r) at " << x << "," << y << " is " << int(p[0]) << ","
-                                         << int(p[1]) << "," << int(p[2]);
+    return ::testing::AssertionFailure() << "(b,g,r) at " << x << "," << y << " is " << int(p[0]) << "," << int(p[1])
+                                         << "," << int(p[2]);
 }
 
 int FrameNumber(const Frame &f, const VideoDecoder &d)
@@ -120,7 +123,7 @@ struct Clip {
     std::function<std::filesystem::path()> make;
     double duration; // 0: the file does not say
 };
-class Formats : public ::testing::TestWithParam<Clip> {};
+class Formats : public ::testing::TestWithParam<Clip> { };
 
 TEST_P(Formats, EveryFrameInOrderWithItsTimeThenExactSeeks)
 {
@@ -157,7 +160,9 @@ INSTANTIATE_TEST_SUITE_P(
                       Clip{"RgbFfv1", Pattern("c_ffv1_rgb.mkv", "-c:v ffv1 -pix_fmt bgr0"), 2.0},
                       Clip{"MpegTs", Pattern("c_h264.ts", kH264), 2.0},
                       // Not stream 0: the video comes after an audio stream.
-                      Clip{"AudioFirst", Pattern("c_audio_first.mp4", "-f lavfi -i sine=d=2 -map 1:a -map 0:v -c:a aac" + kH264), 2.0},
+                      Clip{"AudioFirst",
+                           Pattern("c_audio_first.mp4", "-f lavfi -i sine=d=2 -map 1:a -map 0:v -c:a aac" + kH264),
+                           2.0},
                       Clip{"RawH264", Pattern("raw.h264", kH264), 0.0},
                       Clip{"PipedMkv", [] { return Generate("piped.mkv", FromMaster() + kH264, "matroska"); }, 0.0}),
     [](const auto &info) { return std::string(info.param.name); });
@@ -167,8 +172,8 @@ TEST(VideoDecoder, SeekLandsOnOrJustBeforeTheTargetThenContinues)
     VideoDecoder d;
     ASSERT_TRUE(d.Open(Mp4()));
     ExpectSeek(d, 0.9, 27); // before the first read
-    const std::pair<double, int> table[] = {
-        {1.0, 30}, {0.51, 15}, {0.499, 14}, {1.234, 37}, {0.0, 0}, {1.95, 58}, {1.99, 59}, {-3.0, 0}, {std::nan(""), 0}};
+    const std::pair<double, int> table[] = {{1.0, 30},  {0.51, 15}, {0.499, 14}, {1.234, 37},      {0.0, 0},
+                                            {1.95, 58}, {1.99, 59}, {-3.0, 0},   {std::nan(""), 0}};
     for (auto [t, landing] : table)
         ExpectSeek(d, t, landing);
     for (int i = kFrames - 1; i >= 0; --i)
@@ -201,9 +206,8 @@ TEST(VideoDecoder, OddWidthKeepsEveryColumn)
 // ffmpeg tool shows it: the top right corner (lime) comes to the top left.
 TEST(VideoDecoder, RotatedVideosComeOutUpright)
 {
-    const std::pair<int, std::vector<Bgr>> table[] = {{90, {kLime, kWhite, kRed, kBlue}},
-                                                      {180, {kWhite, kBlue, kLime, kRed}},
-                                                      {270, {kBlue, kRed, kWhite, kLime}}};
+    const std::pair<int, std::vector<Bgr>> table[] = {
+        {90, {kLime, kWhite, kRed, kBlue}}, {180, {kWhite, kBlue, kLime, kRed}}, {270, {kBlue, kRed, kWhite, kLime}}};
     for (const auto &[degrees, want] : table) {
         VideoDecoder d;
         ASSERT_TRUE(d.Open(Rotated(degrees)));
@@ -233,7 +237,8 @@ TEST(VideoDecoder, FrameSizeChangeMidStream)
     int i = 0;
     for (; i < 1000 && d.ReadFrame(frame); ++i) {
         ASSERT_EQ(frame.size(), size_t(d.width) * d.height * 3);
-        EXPECT_EQ(std::make_pair(d.width, d.height), i / kFrames == 1 ? std::make_pair(160u, 120u) : std::make_pair(320u, 240u));
+        EXPECT_EQ(std::make_pair(d.width, d.height),
+                  i / kFrames == 1 ? std::make_pair(160u, 120u) : std::make_pair(320u, 240u));
         EXPECT_EQ(FrameNumber(frame, d), i % kFrames) << i;
     }
     EXPECT_EQ(i, 3 * kFrames);
@@ -260,13 +265,15 @@ std::vector<std::filesystem::path> BackendBadFiles()
         Generate("wide.mp4", "-f lavfi -i color=s=7682x16 -frames:v 1 " + kH264),
         Generate("tall.mp4", "-f lavfi -i color=s=16x4322 -frames:v 1 " + kH264),
         // Playlists would open sibling files or the network.
-        WriteFile("hls.mp4", "#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:2\n#EXTINF:2.0,\nsegment.ts\n"
-                             "#EXT-X-ENDLIST\n"),
-        WriteFile("hls.m3u8", "#EXTM3U\n#EXT-X-TARGETDURATION:2\n#EXTINF:2.0,\n" + segment.string() +
-                                  "\n#EXT-X-ENDLIST\n"),
+        WriteFile("hls.mp4",
+                  "#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:2\n#EXTINF:2.0,\nsegment.ts\n"
+                  "#EXT-X-ENDLIST\n"),
+        WriteFile("hls.m3u8",
+                  "#EXTM3U\n#EXT-X-TARGETDURATION:2\n#EXTINF:2.0,\n" + segment.string() + "\n#EXT-X-ENDLIST\n"),
         WriteFile("concat.mp4", "ffconcat version 1.0\nfile clip.mp4\n"),
-        WriteFile("network.mp4", "#EXTM3U\n#EXT-X-TARGETDURATION:2\n#EXTINF:2.0,\nhttp://127.0.0.1:9/a.ts\n"
-                                 "#EXT-X-ENDLIST\n"),
+        WriteFile("network.mp4",
+                  "#EXTM3U\n#EXT-X-TARGETDURATION:2\n#EXTINF:2.0,\nhttp://127.0.0.1:9/a.ts\n"
+                  "#EXT-X-ENDLIST\n"),
     };
 }
 
@@ -280,8 +287,8 @@ TEST(VideoDecoder, YuvRouteMatchesTheBgrRoute)
         return Generate(file, std::string("-f lavfi -i testsrc2=s=") + size + ":r=30:d=0.2 " + codec);
     };
     const std::tuple<std::filesystem::path, int, int> table[] = {
-        {Mp4(), 320, 240},      // same size
-        {Mp4(), 400, 400},      // bars above and below
+        {Mp4(), 320, 240}, // same size
+        {Mp4(), 400, 400}, // bars above and below
         {testsrc("odd_321x243.mkv", "321x243", "-c:v ffv1 -pix_fmt yuv420p"), 402, 240},
         {Rotated(90), 322, 240}, // pillarbox
         {Rotated(180), 1280, 720},
@@ -312,7 +319,8 @@ TEST(VideoDecoder, YuvRouteMatchesTheBgrRoute)
                 fitter.RenderYuyv(view, camW, camH, FitMode::Letterbox, mirror, got);
                 ASSERT_EQ(got.size(), want.size());
                 const auto px = [&](int x, int y) {
-                    return &fitted[(size_t(std::clamp(y, 0, camH - 1)) * camW + size_t(std::clamp(x, 0, camW - 1))) * 3];
+                    return &fitted[(size_t(std::clamp(y, 0, camH - 1)) * camW + size_t(std::clamp(x, 0, camW - 1)))
+                                   * 3];
                 };
                 double total = 0;
                 for (int y = 0; y < camH; ++y)

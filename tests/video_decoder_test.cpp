@@ -32,8 +32,7 @@ void ExpectPixels(const uint8_t *frame, const std::vector<Pixel> &pixels)
     for (const Pixel &p : pixels) {
         const uint8_t *got = frame + (size_t(p.y) * 320 + size_t(p.x)) * 3;
         EXPECT_TRUE(std::abs(got[0] - p.b) <= 24 && std::abs(got[1] - p.g) <= 24 && std::abs(got[2] - p.r) <= 24)
-            << "pixel (" << p.x << "," << p.y << ") is BGR " << int(got[0]) << "," << int(got[1]) << ","
-            << int(got[2]);
+            << "pixel (" << p.x << "," << p.y << ") is BGR " << int(got[0]) << "," << int(got[1]) << "," << int(got[2]);
     }
 }
 
@@ -57,7 +56,7 @@ void ExpectClosed(VideoDecoder &d)
     EXPECT_EQ(d.position, 0.0) << "closed: nothing to seek";
 }
 
-class Clips : public ::testing::TestWithParam<const char *> {};
+class Clips : public ::testing::TestWithParam<const char *> { };
 
 TEST_P(Clips, ReadSeekEndRewindReopenClose)
 {

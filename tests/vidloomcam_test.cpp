@@ -85,8 +85,8 @@ testing::AssertionResult matches(const std::vector<uint8_t> &yuyv, int w, int x,
     const double exact[3] = {want.y, want.cb, want.cr};
     for (int i = 0; i < (lumaOnly ? 1 : 3); ++i)
         if (std::abs(got[i] - std::round(exact[i])) > 1.0)
-            return testing::AssertionFailure() << "at " << x << "," << y << " component " << i << " is " << got[i]
-                                               << ", wanted " << exact[i];
+            return testing::AssertionFailure()
+                << "at " << x << "," << y << " component " << i << " is " << got[i] << ", wanted " << exact[i];
     return testing::AssertionSuccess();
 }
 
@@ -103,8 +103,11 @@ TEST(YuyvConversion, GradientsAndEdgesFollowTheFormulas)
     const auto down = toYuyv(bgrFrame(w, h, [](int, int y) { return std::array{128 + y, 255 - y * 4, y * 4}; }), w, h);
     for (int y = 0; y < h; ++y)
         ASSERT_TRUE(matches(down, w, 100, y, bt601(128 + y, 255 - y * 4, y * 4)));
-    const auto halves =
-        toYuyv(bgrFrame(w, h, [](int x, int) { return x < 32 ? std::array{255, 0, 0} : std::array{0, 0, 255}; }), w, h);
+    const auto halves = toYuyv(bgrFrame(w, h,
+                                        [](int x, int) {
+                                            return x < 32 ? std::array{255, 0, 0} : std::array{0, 0, 255};
+                                        }),
+                               w, h);
     EXPECT_TRUE(matches(halves, w, 31, 5, bt601(255, 0, 0)));
     EXPECT_TRUE(matches(halves, w, 32, 5, bt601(0, 0, 255)));
 }
@@ -123,7 +126,6 @@ TEST(YuyvConversion, VectorAndPlainAgree)
             EXPECT_EQ(plain, best) << w << "x" << h;
         }
 }
-
 
 double secondsSince(std::chrono::steady_clock::time_point start)
 {
@@ -174,7 +176,6 @@ TEST(FramePacing, StallResynchronisesInsteadOfBursting)
     EXPECT_GE(secondsSince(after), 6 / 30.0 - 0.002);
 }
 
-
 // v4l2loopback 0.12.7 behind the camera's system calls, logging them; the
 // node is a plain file. A call named in faults fails with that errno; "uvc",
 // "reader" (holds 640x480) and "kept" (a kept format) set the device's state.
@@ -214,8 +215,8 @@ struct FakeLoopback {
             return call("S_PARM " + std::to_string(frame.numerator) + "/" + std::to_string(frame.denominator));
         case VIDIOC_STREAMON:
         case VIDIOC_STREAMOFF:
-            return call(std::string(request == VIDIOC_STREAMON ? "STREAMON" : "STREAMOFF") +
-                        (*static_cast<int *>(arg) == V4L2_BUF_TYPE_VIDEO_OUTPUT ? "" : " of a reader"));
+            return call(std::string(request == VIDIOC_STREAMON ? "STREAMON" : "STREAMOFF")
+                        + (*static_cast<int *>(arg) == V4L2_BUF_TYPE_VIDEO_OUTPUT ? "" : " of a reader"));
         case VIDIOC_SUBSCRIBE_EVENT:
             return faults.count("events") ? 0 : (errno = EINVAL, -1);
         case VIDIOC_G_CTRL:
@@ -223,7 +224,8 @@ struct FakeLoopback {
             return call("G_CTRL");
         case VIDIOC_S_CTRL:
             faults[control.id & 1 ? "sustain" : "kept"] = control.value;
-            return call(std::string(control.id & 1 ? "S_CTRL sustain=" : "S_CTRL keep=") + std::to_string(control.value));
+            return call(std::string(control.id & 1 ? "S_CTRL sustain=" : "S_CTRL keep=")
+                        + std::to_string(control.value));
         default:
             return errno = EINVAL, -1;
         }
@@ -258,8 +260,8 @@ public:
 
 private:
     static inline int counter = 0;
-    fs::path root = fs::temp_directory_path() /
-                    ("vidloomcam-test-" + std::to_string(getpid()) + "-" + std::to_string(counter++));
+    fs::path root =
+        fs::temp_directory_path() / ("vidloomcam-test-" + std::to_string(getpid()) + "-" + std::to_string(counter++));
 };
 
 TEST(DeviceDiscovery, FindsTheLowestVidloomNodeOnly)
@@ -365,8 +367,11 @@ TEST(CameraDevice, ProducerSequenceAndRefusals)
         {"placeholder's format released", {{"kept", 1}}, SC_STATUS_SENDING, release + start + " write", false},
         {"not v4l2loopback", {{"uvc", 1}}, SC_STATUS_NOT_REGISTERED, "QUERYCAP close", false},
         {"reader holds another size", {{"reader", 1}}, SC_STATUS_OTHER_SIZE, "QUERYCAP S_FMT G_CTRL close", true},
-        {"reader holds the placeholder's size", {{"reader", 1}, {"kept", 1}}, SC_STATUS_OTHER_SIZE,
-         release + "QUERYCAP S_FMT G_CTRL close", true},
+        {"reader holds the placeholder's size",
+         {{"reader", 1}, {"kept", 1}},
+         SC_STATUS_OTHER_SIZE,
+         release + "QUERYCAP S_FMT G_CTRL close",
+         true},
         {"another producer", {{"S_FMT", EBUSY}}, SC_STATUS_BUSY, "QUERYCAP S_FMT close", true},
         {"format refused", {{"S_FMT", EINVAL}}, SC_STATUS_REFUSED, "QUERYCAP S_FMT close", false},
         {"rate refused", {{"S_PARM 1/100", EINVAL}}, SC_STATUS_REFUSED, "QUERYCAP S_FMT S_PARM 1/100 close", false},
@@ -404,8 +409,9 @@ TEST(CameraDevice, LeavesThePlaceholder)
     FakeDeviceTree tree;
     const fs::path node = tree.AddDevice(0, "Vidloom");
     VirtualCamera(kW, kH, 100.0f, tree.Environment()).SendFrame(kFrame.data());
-    EXPECT_EQ(tree.device.calls, "QUERYCAP S_FMT S_PARM 1/100 STREAMON write write S_CTRL keep=1 S_CTRL sustain=1 "
-                                 "STREAMOFF close");
+    EXPECT_EQ(tree.device.calls,
+              "QUERYCAP S_FMT S_PARM 1/100 STREAMON write write S_CTRL keep=1 S_CTRL sustain=1 "
+              "STREAMOFF close");
     EXPECT_EQ(lastFrame(node), toYuyv(PlaceholderBgr(kW, kH), kW, kH));
     tree.device = {{{"events", 1}}, ""}; // 0.13 and later refuse a kept format to new readers
     VirtualCamera(kW, kH, 100.0f, tree.Environment()).SendFrame(kFrame.data());
@@ -422,11 +428,11 @@ TEST(Placeholder, FitsAnySize)
         ASSERT_EQ(bgr.size(), size_t(w) * h * 3);
         auto rgb = [&](size_t i) { return bgr[i * 3 + 2] << 16 | bgr[i * 3 + 1] << 8 | bgr[i * 3]; };
         const int side = std::max(8, std::min(w, h) * 2 / 5), lensY = h * 2 / 5 - side / 2 + side * 27 / 64;
-        EXPECT_TRUE(rgb(0) == 0x1e2127 && rgb(size_t(w) * h - 1) == 0x1e2127 && rgb(size_t(lensY) * w + w / 2) == 0x3a3f47)
+        EXPECT_TRUE(rgb(0) == 0x1e2127 && rgb(size_t(w) * h - 1) == 0x1e2127
+                    && rgb(size_t(lensY) * w + w / 2) == 0x3a3f47)
             << w << "x" << h;
     }
 }
-
 
 // Another process holding path open, as a webcam client does.
 class Holder {
@@ -488,7 +494,6 @@ TEST(CameraReaders, AnotherProcessHoldingTheDeviceIsAReaderUntilItOrTheDeviceGoe
     ASSERT_TRUE(sendUntil(camera, [&] { return !camera.Attached(); }));
     EXPECT_FALSE(camera.IsConnected());
 }
-
 
 TEST(CameraApi, RefusesUnusableSizesAndRatesAndASecondCamera)
 {

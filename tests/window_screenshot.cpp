@@ -29,8 +29,8 @@ int main(int argc, char **argv)
     }
     env.setRegistered(true);
     env.camera.setConnected(true);
-    const QString clip = mediaFile("vidloom-demo.mp4",
-                                   "-f lavfi -i testsrc2=size=1280x720:rate=30 -t 60 -c:v mpeg4 -q:v 3");
+    const QString clip =
+        mediaFile("vidloom-demo.mp4", "-f lavfi -i testsrc2=size=1280x720:rate=30 -t 60 -c:v mpeg4 -q:v 3");
     QSettings(MainWindow::settingsFilePath(), QSettings::IniFormat).setValue("lastFile", clip);
 
     const bool registering = argc > 2 && QByteArray(argv[2]) == "register";

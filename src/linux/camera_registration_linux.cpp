@@ -98,8 +98,8 @@ std::optional<Command> ToolCommand(bool unregister, std::string &reason)
         return std::nullopt;
     }
     if (!isExecutableFile(helper)) {
-        reason = "The camera helper " + helper.string() +
-                 " is not installed; install the Vidloom package or start Vidloom with scripts/run.sh.";
+        reason = "The camera helper " + helper.string()
+            + " is not installed; install the Vidloom package or start Vidloom with scripts/run.sh.";
         return std::nullopt;
     }
     // Only ever the root-owned helper at the path the polkit action names:

@@ -35,8 +35,8 @@ int backendMarker;
 
 bool fitsCamera(QSize size)
 {
-    return size.width() > 0 && size.height() > 0 && size.width() <= int(ImageLoader::kMaxWidth) &&
-           size.height() <= int(ImageLoader::kMaxHeight);
+    return size.width() > 0 && size.height() > 0 && size.width() <= int(ImageLoader::kMaxWidth)
+        && size.height() <= int(ImageLoader::kMaxHeight);
 }
 
 // The largest size inside the camera maximum with size's aspect ratio.
@@ -96,8 +96,7 @@ bool ImageLoader::Initialize()
     return true;
 }
 
-bool ImageLoader::LoadImageW(const std::filesystem::path &path, unsigned int targetWidth,
-                             unsigned int targetHeight)
+bool ImageLoader::LoadImageW(const std::filesystem::path &path, unsigned int targetWidth, unsigned int targetHeight)
 {
     Release();
     if (!factory)

@@ -19,7 +19,7 @@ constexpr int kMaxLine = 65536;
 // nobody else may enter.
 bool isPrivateDir(const QByteArray &path)
 {
-    struct stat st {};
+    struct stat st { };
     return !path.isEmpty() && ::lstat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid()
         && (st.st_mode & 077) == 0;
 }
@@ -46,14 +46,16 @@ QString socketPath()
 // Only a socket of our own is spoken to.
 bool isOwnSocket(const QString &path)
 {
-    struct stat st {};
+    struct stat st { };
     return ::lstat(QFile::encodeName(path).constData(), &st) == 0 && S_ISSOCK(st.st_mode) && st.st_uid == ::geteuid();
 }
 
 } // namespace
 
 InstanceActivation::InstanceActivation(QWidget *w, QObject *parent)
-    : QObject(parent), window(w), server(new QLocalServer(this))
+    : QObject(parent)
+    , window(w)
+    , server(new QLocalServer(this))
 {
     const QString path = socketPath();
     if (path.isEmpty())

@@ -24,7 +24,9 @@ constexpr int kQuitSignals[] = {SIGTERM, SIGINT, SIGHUP};
 } // namespace
 
 QuitSignals::QuitSignals(QObject *r, const char *s, QObject *parent)
-    : QObject(parent), receiver(r), slot(s)
+    : QObject(parent)
+    , receiver(r)
+    , slot(s)
 {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, signalSocket) != 0)
         return;

@@ -72,8 +72,14 @@ bool RunTool(bool unregister)
 
 // The test hooks serve the Linux backend's tests; Windows has nothing to
 // redirect.
-void SetSysfsRootForTesting(const std::filesystem::path &) {}
-void SetHelperPathForTesting(const std::filesystem::path &) {}
-void ResetForTesting() {}
+void SetSysfsRootForTesting(const std::filesystem::path &)
+{
+}
+void SetHelperPathForTesting(const std::filesystem::path &)
+{
+}
+void ResetForTesting()
+{
+}
 
 } // namespace camera_registration

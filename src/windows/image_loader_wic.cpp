@@ -30,8 +30,8 @@ bool acceptedFormat(IWICBitmapDecoder *decoder)
     GUID container{};
     if (FAILED(decoder->GetContainerFormat(&container)))
         return false;
-    for (const GUID &accepted : {GUID_ContainerFormatBmp, GUID_ContainerFormatGif, GUID_ContainerFormatJpeg,
-                                 GUID_ContainerFormatPng})
+    for (const GUID &accepted :
+         {GUID_ContainerFormatBmp, GUID_ContainerFormatGif, GUID_ContainerFormatJpeg, GUID_ContainerFormatPng})
         if (container == accepted)
             return true;
     return false;
@@ -51,8 +51,8 @@ bool copyConverted(IWICImagingFactory *factory, IWICBitmapFrameDecode *frame, co
 {
     ComPtr<IWICFormatConverter> converter;
     if (FAILED(factory->CreateFormatConverter(&converter))
-        || FAILED(converter->Initialize(frame, format, WICBitmapDitherTypeNone, nullptr, 0.0,
-                                        WICBitmapPaletteTypeCustom)))
+        || FAILED(
+            converter->Initialize(frame, format, WICBitmapDitherTypeNone, nullptr, 0.0, WICBitmapPaletteTypeCustom)))
         return false;
     UINT ownWidth = 0, ownHeight = 0;
     if (FAILED(converter->GetSize(&ownWidth, &ownHeight)))
@@ -61,8 +61,8 @@ bool copyConverted(IWICImagingFactory *factory, IWICBitmapFrameDecode *frame, co
         return false;
     if (targetWidth == 0 || targetHeight == 0) {
         // Aspect ratio kept, rounded, at least one pixel.
-        const double scale = std::min({1.0, double(ImageLoader::kMaxWidth) / ownWidth,
-                                       double(ImageLoader::kMaxHeight) / ownHeight});
+        const double scale =
+            std::min({1.0, double(ImageLoader::kMaxWidth) / ownWidth, double(ImageLoader::kMaxHeight) / ownHeight});
         targetWidth = std::max(1u, UINT(ownWidth * scale + 0.5));
         targetHeight = std::max(1u, UINT(ownHeight * scale + 0.5));
     }
@@ -74,8 +74,7 @@ bool copyConverted(IWICImagingFactory *factory, IWICBitmapFrameDecode *frame, co
     if (ownWidth != targetWidth || ownHeight != targetHeight) {
         ComPtr<IWICBitmapScaler> scaler;
         if (FAILED(factory->CreateBitmapScaler(&scaler))
-            || FAILED(scaler->Initialize(converter.Get(), targetWidth, targetHeight,
-                                         WICBitmapInterpolationModeCubic)))
+            || FAILED(scaler->Initialize(converter.Get(), targetWidth, targetHeight, WICBitmapInterpolationModeCubic)))
             return false;
         pixelSource = scaler;
     }
@@ -105,15 +104,13 @@ bool ImageLoader::Initialize()
     if (factory)
         return true;
     IWICImagingFactory *created = nullptr;
-    if (FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
-                                IID_PPV_ARGS(&created))))
+    if (FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&created))))
         return false;
     factory = created;
     return true;
 }
 
-bool ImageLoader::LoadImageW(const std::filesystem::path &path, unsigned int targetWidth,
-                             unsigned int targetHeight)
+bool ImageLoader::LoadImageW(const std::filesystem::path &path, unsigned int targetWidth, unsigned int targetHeight)
 {
     Release();
     if (!factory || !regular_file::Is(path))
@@ -122,8 +119,8 @@ bool ImageLoader::LoadImageW(const std::filesystem::path &path, unsigned int tar
 
     ComPtr<IWICBitmapDecoder> decoder;
     ComPtr<IWICBitmapFrameDecode> frame;
-    if (FAILED(wic->CreateDecoderFromFilename(path.c_str(), nullptr, GENERIC_READ,
-                                              WICDecodeMetadataCacheOnDemand, &decoder))
+    if (FAILED(wic->CreateDecoderFromFilename(path.c_str(), nullptr, GENERIC_READ, WICDecodeMetadataCacheOnDemand,
+                                              &decoder))
         || !acceptedFormat(decoder.Get()) || FAILED(decoder->GetFrame(0, &frame)))
         return false;
 
@@ -134,7 +131,7 @@ bool ImageLoader::LoadImageW(const std::filesystem::path &path, unsigned int tar
         w = targetWidth;
         h = targetHeight;
         ok = copyConverted(wic, frame.Get(), GUID_WICPixelFormat32bppBGRA, 4, w, h, bgra)
-             && rgb32_frame::ToBgr24(bgra.data(), uint32_t(bgra.size()), w, h, w * 4, pixels);
+            && rgb32_frame::ToBgr24(bgra.data(), uint32_t(bgra.size()), w, h, w * 4, pixels);
     }
     if (!ok) {
         pixels.clear();

@@ -13,7 +13,8 @@
 static const UINT WM_VIDLOOM_ACTIVATE = RegisterWindowMessageW(L"Vidloom_Activate");
 
 InstanceActivation::InstanceActivation(QWidget *w, QObject *parent)
-    : QObject(parent), window(w)
+    : QObject(parent)
+    , window(w)
 {
 }
 
@@ -49,8 +50,7 @@ InstanceActivation::Answer InstanceActivation::activateRunningInstance(const Req
     DWORD pid = 0;
     GetWindowThreadProcessId(target, &pid);
     AllowSetForegroundWindow(pid);
-    if (!SendMessageTimeoutW(target, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data), SMTO_ABORTIFHUNG, 2000,
-                             &result))
+    if (!SendMessageTimeoutW(target, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data), SMTO_ABORTIFHUNG, 2000, &result))
         return Answer::NoAnswer;
     return result == 1 ? Answer::Activated : Answer::NoAnswer;
 }

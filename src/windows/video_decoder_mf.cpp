@@ -49,8 +49,8 @@ ComPtr<IMFTransform> findVideoProcessor(const GUID &subtype)
     UINT32 count = 0;
     ComPtr<IMFTransform> transform;
     if (FAILED(MFTEnumEx(MFT_CATEGORY_VIDEO_PROCESSOR,
-                         MFT_ENUM_FLAG_SYNCMFT | MFT_ENUM_FLAG_LOCALMFT | MFT_ENUM_FLAG_SORTANDFILTER,
-                         &input, &output, &activates, &count)))
+                         MFT_ENUM_FLAG_SYNCMFT | MFT_ENUM_FLAG_LOCALMFT | MFT_ENUM_FLAG_SORTANDFILTER, &input, &output,
+                         &activates, &count)))
         return transform;
     for (UINT32 i = 0; i < count; ++i) {
         if (!transform)
@@ -309,8 +309,8 @@ bool VideoDecoder::ReadFrame(std::vector<uint8_t> &out)
     if (height == 0)
         out.clear();
     else
-        ok = rgb32_frame::ToBgr24(data, length, width, height,
-                                  rgb32_frame::RowPitch(width, height, stride, length), out);
+        ok = rgb32_frame::ToBgr24(data, length, width, height, rgb32_frame::RowPitch(width, height, stride, length),
+                                  out);
     buffer->Unlock();
     return ok;
 }

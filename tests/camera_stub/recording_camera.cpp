@@ -79,8 +79,7 @@ EXPORT bool scSendFrame(void *camera, const void *bits)
         if (state.captured.size() < state.captureLimit)
             state.captured.emplace_back(p, p + bytes);
         ++state.framesSent;
-        const auto period = std::chrono::duration_cast<Clock::duration>(
-            std::chrono::duration<double>(1.0 / cam->fps));
+        const auto period = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / cam->fps));
         const auto now = Clock::now();
         cam->nextDue = std::max(cam->nextDue + period, now);
         due = state.pacing ? cam->nextDue : now;
@@ -140,6 +139,5 @@ EXPORT void tcCameraSize(int *width, int *height)
 EXPORT bool tcWaitForFrames(int64_t count, int timeoutMs)
 {
     std::unique_lock lock(mutex);
-    return frameArrived.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                                 [&] { return state.framesSent >= count; });
+    return frameArrived.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return state.framesSent >= count; });
 }

@@ -13,8 +13,7 @@ public:
     bool ok() const { return state != nullptr; }
 
     // Runs f on the state under the library's lock.
-    template <typename F>
-    auto with(F f) const
+    template <typename F> auto with(F f) const
     {
         struct Unlock {
             void (*lock)(bool);
@@ -31,23 +30,54 @@ public:
             s.liveCamera = live;
         });
     }
-    void setPacing(bool on) { with([=](auto &s) { s.pacing = on; }); }
-    void setConnected(bool on) { with([=](auto &s) { s.connected = on; }); }
-    void setCreateFailures(int n) { with([=](auto &s) { s.failCreates = n; }); }
-    void setSendDelayMs(int ms) { with([=](auto &s) { s.sendDelayMs = ms; }); }
-    void captureFrames(int n) { with([=](auto &s) { s.captured.clear(), s.captureLimit = size_t(std::max(n, 0)); }); }
-    int64_t frameCount() const { return with([](auto &s) { return s.framesSent; }); }
-    int createCalls() const { return with([](auto &s) { return s.createCalls; }); }
-    int deleteCalls() const { return with([](auto &s) { return s.deleteCalls; }); }
-    bool cameraLive() const { return with([](auto &s) { return s.liveCamera != nullptr; }); }
-    int capturedCount() const { return with([](auto &s) { return int(s.captured.size()); }); }
+    void setPacing(bool on)
+    {
+        with([=](auto &s) { s.pacing = on; });
+    }
+    void setConnected(bool on)
+    {
+        with([=](auto &s) { s.connected = on; });
+    }
+    void setCreateFailures(int n)
+    {
+        with([=](auto &s) { s.failCreates = n; });
+    }
+    void setSendDelayMs(int ms)
+    {
+        with([=](auto &s) { s.sendDelayMs = ms; });
+    }
+    void captureFrames(int n)
+    {
+        with([=](auto &s) { s.captured.clear(), s.captureLimit = size_t(std::max(n, 0)); });
+    }
+    int64_t frameCount() const
+    {
+        return with([](auto &s) { return s.framesSent; });
+    }
+    int createCalls() const
+    {
+        return with([](auto &s) { return s.createCalls; });
+    }
+    int deleteCalls() const
+    {
+        return with([](auto &s) { return s.deleteCalls; });
+    }
+    bool cameraLive() const
+    {
+        return with([](auto &s) { return s.liveCamera != nullptr; });
+    }
+    int capturedCount() const
+    {
+        return with([](auto &s) { return int(s.captured.size()); });
+    }
     bool waitForFrames(int64_t n, int timeoutMs = 10000) const { return waitFn(n, timeoutMs); }
     // index -1: the last frame sent.
     std::vector<uint8_t> frame(int index = -1) const
     {
         return with([=](auto &s) {
-            return index < 0 ? s.lastFrame : size_t(index) < s.captured.size() ? s.captured[size_t(index)]
-                                                                                 : std::vector<uint8_t>{};
+            return index < 0                        ? s.lastFrame
+                : size_t(index) < s.captured.size() ? s.captured[size_t(index)]
+                                                    : std::vector<uint8_t>{};
         });
     }
 

@@ -56,8 +56,7 @@ inline std::vector<uint8_t> Mirror(const uint8_t *src, int w, int h)
 
 // What the camera receives for a source frame: fitted unless the sizes
 // already match, then mirrored.
-inline std::vector<uint8_t> CameraFrame(const uint8_t *src, int srcW, int srcH, int camW, int camH,
-                                        bool stretch)
+inline std::vector<uint8_t> CameraFrame(const uint8_t *src, int srcW, int srcH, int camW, int camH, bool stretch)
 {
     if (srcW == camW && srcH == camH)
         return Mirror(src, camW, camH);

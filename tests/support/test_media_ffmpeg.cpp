@@ -12,7 +12,8 @@ std::filesystem::path Generate(const std::string &name, const std::string &args,
     if (std::filesystem::exists(path))
         return path;
     const std::string output = pipedMuxer.empty() ? " " : " -f " + pipedMuxer + " - > ";
-    const std::string command = "ffmpeg -nostdin -hide_banner -v error -y " + args + output + Quote(path) + " </dev/null";
+    const std::string command =
+        "ffmpeg -nostdin -hide_banner -v error -y " + args + output + Quote(path) + " </dev/null";
     if (std::system(command.c_str()) != 0) {
         std::filesystem::remove(path, ec);
         return {};

@@ -65,8 +65,8 @@ bool BgrConverter::Prepare(const AVFrame *f)
     if (recheck) {
         if (!sws_isSupportedInput(fmt))
             return false;
-        sws = sws_getCachedContext(sws, f->width, f->height, fmt, f->width, f->height,
-                                   AV_PIX_FMT_BGR24, SWS_BILINEAR, nullptr, nullptr, nullptr);
+        sws = sws_getCachedContext(sws, f->width, f->height, fmt, f->width, f->height, AV_PIX_FMT_BGR24, SWS_BILINEAR,
+                                   nullptr, nullptr, nullptr);
         if (!sws) {
             swsW = swsH = 0;
             swsFormat = AV_PIX_FMT_NONE;
@@ -82,8 +82,7 @@ bool BgrConverter::Prepare(const AVFrame *f)
     const int range = (f->color_range == AVCOL_RANGE_JPEG || IsFullRangeFormat(fmt)) ? 1 : 0;
     if (IsYuv(fmt) && (colorspace != swsColorspace || range != swsRange)) {
         const int *coefficients = sws_getCoefficients(colorspace);
-        sws_setColorspaceDetails(sws, coefficients, range, sws_getCoefficients(SWS_CS_DEFAULT), 1,
-                                 0, 1 << 16, 1 << 16);
+        sws_setColorspaceDetails(sws, coefficients, range, sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16, 1 << 16);
         swsColorspace = colorspace;
         swsRange = range;
         recheck = true; // the coefficients can change the code path
@@ -103,8 +102,7 @@ bool BgrConverter::Prepare(const AVFrame *f)
     return true;
 }
 
-bool BgrConverter::Convert(const AVFrame *f, std::vector<uint8_t> &out, uint32_t &width,
-                           uint32_t &height)
+bool BgrConverter::Convert(const AVFrame *f, std::vector<uint8_t> &out, uint32_t &width, uint32_t &height)
 {
     if (!Prepare(f))
         return false;

@@ -43,7 +43,7 @@ int64_t SeekFd(void *opaque, int64_t offset, int whence)
 {
     const int fd = *static_cast<int *>(opaque);
     if (whence == AVSEEK_SIZE) {
-        struct stat st {};
+        struct stat st { };
         return ::fstat(fd, &st) == 0 ? int64_t(st.st_size) : AVERROR(errno);
     }
     const off_t r = ::lseek(fd, off_t(offset), whence & ~AVSEEK_FORCE);
@@ -73,8 +73,8 @@ bool FindStreamInfo(AVFormatContext *format)
     bool oversized = false;
     for (unsigned i = 0; i < format->nb_streams; ++i) {
         const AVCodecParameters *par = format->streams[i]->codecpar;
-        oversized |= par->codec_type == AVMEDIA_TYPE_VIDEO && (par->width > 0 || par->height > 0) &&
-                     !ValidFrameSize(par->width, par->height);
+        oversized |= par->codec_type == AVMEDIA_TYPE_VIDEO && (par->width > 0 || par->height > 0)
+            && !ValidFrameSize(par->width, par->height);
         av_dict_set_int(&probeOptions[i], "max_pixels", kMaxPixels, 0);
     }
     const int r = oversized ? -1 : avformat_find_stream_info(format, probeOptions.data());
@@ -90,8 +90,8 @@ const AVCodec *ChooseStream(SafeInput &in)
     const AVCodec *decoder = nullptr;
     for (unsigned i = 0; i < in.format->nb_streams; ++i) {
         AVStream *st = in.format->streams[i];
-        if (in.streamIndex < 0 && st->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
-            !(st->disposition & AV_DISPOSITION_ATTACHED_PIC)) {
+        if (in.streamIndex < 0 && st->codecpar->codec_type == AVMEDIA_TYPE_VIDEO
+            && !(st->disposition & AV_DISPOSITION_ATTACHED_PIC)) {
             decoder = avcodec_find_decoder(st->codecpar->codec_id);
             if (decoder) {
                 in.streamIndex = int(i);
@@ -124,8 +124,7 @@ bool OpenDecoder(const AVCodec *decoder, const AVStream *st, AVCodecContext *&co
 
 bool ValidFrameSize(int w, int h)
 {
-    return w > 0 && h > 0 && unsigned(w) <= VideoDecoder::kMaxWidth &&
-           unsigned(h) <= VideoDecoder::kMaxHeight;
+    return w > 0 && h > 0 && unsigned(w) <= VideoDecoder::kMaxWidth && unsigned(h) <= VideoDecoder::kMaxHeight;
 }
 
 SafeInput::~SafeInput()

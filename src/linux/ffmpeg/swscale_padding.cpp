@@ -31,8 +31,7 @@ bool TightRowsAreSafe(SwsContext *sws, const AVFrame *f, std::vector<uint8_t> &s
             if (packed[i] != fill)
                 return false;
         for (int y = 0; y < h; ++y)
-            if (std::memcmp(packed.data() + size_t(y) * tight, padded.data() + size_t(y) * pitch,
-                            tight) != 0)
+            if (std::memcmp(packed.data() + size_t(y) * tight, padded.data() + size_t(y) * pitch, tight) != 0)
                 return false;
     }
     return true;

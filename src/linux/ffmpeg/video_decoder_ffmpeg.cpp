@@ -50,8 +50,8 @@ int64_t FrameDurationTicks(const AVFrame *f)
 const int32_t *DisplayMatrix(const AVStream *st)
 {
 #if LIBAVFORMAT_VERSION_MAJOR >= 61
-    const AVPacketSideData *sd = av_packet_side_data_get(
-        st->codecpar->coded_side_data, st->codecpar->nb_coded_side_data, AV_PKT_DATA_DISPLAYMATRIX);
+    const AVPacketSideData *sd = av_packet_side_data_get(st->codecpar->coded_side_data,
+                                                         st->codecpar->nb_coded_side_data, AV_PKT_DATA_DISPLAYMATRIX);
     if (sd && sd->size >= 9 * sizeof(int32_t))
         return reinterpret_cast<const int32_t *>(sd->data);
     return nullptr;
@@ -82,26 +82,26 @@ struct VideoDecoder::Source {
     // when that comes later (AVI with packed B-frames stamps its first frame
     // one frame late).
     int64_t startTicks = 0;
-    int64_t fallbackDuration = 0; // ticks per frame from the frame rate, 0 if unknown
-    bool timestamps = true;       // false: no frame carries one, they are counted
+    int64_t fallbackDuration = 0;       // ticks per frame from the frame rate, 0 if unknown
+    bool timestamps = true;             // false: no frame carries one, they are counted
     int64_t nextTicks = AV_NOPTS_VALUE; // expected time stamp of the next frame
-    int64_t lastStep = 0;                // duration of the last frame decoded, ticks (0 unknown)
+    int64_t lastStep = 0;               // duration of the last frame decoded, ticks (0 unknown)
 
     bool inputEnded = false;   // demuxer exhausted, decoder told to drain
     bool decoderEnded = false; // decoder fully drained
     bool atEnd = false;        // ReadFrame returns false until the next seek
 
-    int64_t firstTicks = 0;                   // time stamp of the first frame
-    int64_t firstAfterSeek = AV_NOPTS_VALUE;  // time stamp of the first frame after the last seek
+    int64_t firstTicks = 0;                  // time stamp of the first frame
+    int64_t firstAfterSeek = AV_NOPTS_VALUE; // time stamp of the first frame after the last seek
 
     bool seekPending = false;
-    double seekTarget = 0.0; // seconds from the start, >= 0
+    double seekTarget = 0.0;                          // seconds from the start, >= 0
     const std::function<bool()> *interrupt = nullptr; // the owner's, during ReadFrame
 
     ffmpeg_conversion::BgrConverter converter; // its rotation turns every frame upright
 
-    AVFrame *shown = nullptr;  // the frame a YUV view points into
-    std::vector<uint8_t> bgr;  // the frame a BGR24 view points into
+    AVFrame *shown = nullptr; // the frame a YUV view points into
+    std::vector<uint8_t> bgr; // the frame a BGR24 view points into
 
     bool Prime();
     bool Receive(AVFrame *f);
@@ -252,8 +252,8 @@ bool VideoDecoder::Source::Prime()
 // already lies past the target (the demuxer's index holds decoding times, and
 // reordered streams show their key frames later), so the caller should seek
 // further back. From the start, the first frame is taken whatever its stamp.
-VideoDecoder::Source::Landing VideoDecoder::Source::Land(int64_t seekTicks, bool fromStart,
-                                                          bool byBytes, int64_t target)
+VideoDecoder::Source::Landing VideoDecoder::Source::Land(int64_t seekTicks, bool fromStart, bool byBytes,
+                                                         int64_t target)
 {
     ResetDecoding();
     AVFormatContext *format = input.format;
@@ -333,8 +333,8 @@ bool VideoDecoder::Source::PerformSeek()
         Landing landing = Land(startTicks, true, false, target);
         if (interrupted(landing))
             return false;
-        const bool late = landing != Landing::Done ||
-                          (timestamps && firstAfterSeek != AV_NOPTS_VALUE && firstAfterSeek > firstTicks);
+        const bool late = landing != Landing::Done
+            || (timestamps && firstAfterSeek != AV_NOPTS_VALUE && firstAfterSeek > firstTicks);
         if (late && !(input.format->iformat->flags & AVFMT_NO_BYTE_SEEK)) {
             const Landing l = Land(startTicks, true, true, target);
             if (l == Landing::Done)
@@ -405,8 +405,8 @@ bool VideoDecoder::Open(const std::filesystem::path &path)
     double seconds = 0.0;
     if (st->duration != AV_NOPTS_VALUE && st->duration > 0)
         seconds = double(st->duration) * av_q2d(s->timeBase);
-    else if (s->input.format->duration != AV_NOPTS_VALUE && s->input.format->duration > 0 &&
-             s->input.format->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE)
+    else if (s->input.format->duration != AV_NOPTS_VALUE && s->input.format->duration > 0
+             && s->input.format->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE)
         seconds = double(s->input.format->duration) / AV_TIME_BASE;
     if (!std::isfinite(seconds) || seconds < 0.0)
         seconds = 0.0;
