@@ -16,12 +16,9 @@ using Frame = std::vector<uint8_t>;
 struct Pixel {
     int x, y, b, g, r;
 };
+// Red first, lime (rows not mirrored), blue (rows top down), white last.
 const std::vector<Pixel> kQuadrants = {
-    {0, 0, 0, 0, 255},         // red, the first pixel
-    {240, 60, 0, 255, 0},      // lime: rows not mirrored
-    {80, 180, 255, 0, 0},      // blue: rows top down
-    {319, 239, 255, 255, 255}, // white, the last pixel
-};
+    {0, 0, 0, 0, 255}, {240, 60, 0, 255, 0}, {80, 180, 255, 0, 0}, {319, 239, 255, 255, 255}};
 const std::vector<Pixel> kYellow = {{0, 0, 0, 255, 255}, {319, 239, 0, 255, 255}};
 
 // Lossy codecs and YUV round trips shift colours a little.
