@@ -30,8 +30,6 @@ std::vector<uint8_t> Rectangles(uint32_t w, uint32_t h, Bgr tl = kRed, Bgr tr = 
 class ImageLoaderContract : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(loader.Initialize()); }
-    bool Load(const char *name, unsigned w = 0, unsigned h = 0) { return loader.LoadImageW(Made(name), w, h); }
-    void ExpectEmpty() const { EXPECT_TRUE(loader.pixels.empty() && loader.width + loader.height == 0); }
 
     ImageLoader loader;
 };
@@ -39,61 +37,54 @@ protected:
 } // namespace
 
 // Odd widths: 99-byte rows, so any row padding would show. Alpha is dropped,
-// not blended; JPEG edges may ring, but its colours may not swap.
-TEST_F(ImageLoaderContract, FormatsArriveAsBgr)
+// not blended; JPEG edges may ring, but its colours may not swap. Scaled,
+// aspect ratio not kept, only when both target values are given and differ
+// from the image's own size; larger than the largest camera frame at its own
+// size: fitted into it; targets beyond it are refused.
+TEST_F(ImageLoaderContract, LoadsAsBgrScaledOnlyWhenAsked)
 {
     const std::filesystem::path unicode = test_media::Dir() / std::filesystem::u8path("bild-\u00fc\u00df.bmp");
     std::filesystem::copy_file(Made("quadrants.bmp"), unicode);
+    const auto quadrants = Rectangles(33, 17);
     const struct {
         std::filesystem::path path;
-        std::vector<uint8_t> pixels;
-        int tolerance;
+        unsigned w, h, wantW, wantH; // wanted 0 x 0: refused
+        std::vector<uint8_t> pixels; // empty: only the size is checked
+        int worst = 0;               // largest difference of a byte
+        double mean = 0;             // mean difference per byte
     } cases[] = {
-        {Made("quadrants.bmp"), Rectangles(33, 17), 0},
-        {unicode, Rectangles(33, 17), 0},
-        {Made("palette.png"), Rectangles(33, 17), 0},
-        {Made("animated.gif"), Rectangles(33, 17), 0}, // the first frame only
-        {Made("alpha.png"), Rectangles(33, 17), 0},    // 32 bits with half and fully transparent rectangles
-        {Made("mono.bmp"), Rectangles(33, 17, kBlack, kWhite, kWhite, kBlack), 0},
-        {Made("quadrants.jpg"), Rectangles(33, 17), 80},
+        {Made("quadrants.bmp"), 0, 0, 33, 17, quadrants},
+        {unicode, 0, 0, 33, 17, quadrants},
+        {Made("palette.png"), 0, 0, 33, 17, quadrants},
+        {Made("animated.gif"), 0, 0, 33, 17, quadrants}, // the first frame only
+        {Made("alpha.png"), 0, 0, 33, 17, quadrants},    // 32 bits with half and fully transparent rectangles
+        {Made("mono.bmp"), 0, 0, 33, 17, Rectangles(33, 17, kBlack, kWhite, kWhite, kBlack)},
+        {Made("quadrants.jpg"), 0, 0, 33, 17, quadrants, 80, 255},
+        {Made("quadrants.bmp"), 0, 17, 33, 17, quadrants},
+        {Made("quadrants.bmp"), 33, 0, 33, 17, quadrants},
+        {Made("quadrants.bmp"), 33, 17, 33, 17, quadrants},
+        {Made("large.png"), 320, 240, 320, 240, Rectangles(320, 240), 255, 3}, // blurred along the middle lines
+        {Made("quadrants.bmp"), 66, 10, 66, 10, {}},
+        {Made("palette.png"), 5, 40, 5, 40, {}},
+        {Made("panorama.png"), 0, 0, 7680, 480, {}},
+        {Made("quadrants.bmp"), 7681, 100, 0, 0, {}},
+        {Made("quadrants.bmp"), 100, 4321, 0, 0, {}},
     };
     for (const auto &c : cases) {
-        ASSERT_TRUE(loader.LoadImageW(c.path)) << c.path;
-        EXPECT_EQ(std::make_pair(loader.width, loader.height), std::make_pair(33u, 17u)) << c.path;
-        ASSERT_EQ(loader.pixels.size(), c.pixels.size()) << c.path;
-        int worst = 0;
-        for (size_t i = 0; i < c.pixels.size(); ++i)
-            worst = std::max(worst, std::abs(int(loader.pixels[i]) - int(c.pixels[i])));
-        EXPECT_LE(worst, c.tolerance) << c.path;
-    }
-}
-
-// Scaled, aspect ratio not kept, only when both target values are given and
-// differ from the image's own size; larger than the largest camera frame at
-// its own size: fitted into it; targets beyond that are refused.
-TEST_F(ImageLoaderContract, ScalesToTheTargetOnlyWhenAsked)
-{
-    ASSERT_TRUE(Load("large.png", 320, 240));
-    const auto expected = Rectangles(320, 240);
-    ASSERT_EQ(loader.pixels.size(), expected.size());
-    for (size_t i :
-         {(60 * 320 + 80) * 3, (60 * 320 + 240) * 3, (180 * 320 + 80) * 3, (180 * 320 + 240) * 3, 0, 320 * 240 * 3 - 3})
-        EXPECT_TRUE(std::equal(expected.begin() + i, expected.begin() + i + 3, loader.pixels.begin() + i)) << i / 3;
-    const struct {
-        const char *name;
-        unsigned w, h, wantW, wantH; // 0 x 0: refused
-    } cases[] = {
-        {"quadrants.bmp", 0, 17, 33, 17},   {"quadrants.bmp", 33, 0, 33, 17},   {"quadrants.bmp", 33, 17, 33, 17},
-        {"quadrants.bmp", 66, 10, 66, 10},  {"palette.png", 5, 40, 5, 40},      {"panorama.png", 0, 0, 7680, 480},
-        {"quadrants.bmp", 7681, 100, 0, 0}, {"quadrants.bmp", 100, 4321, 0, 0},
-    };
-    for (const auto &c : cases) {
-        EXPECT_EQ(Load(c.name, c.w, c.h), c.wantW > 0) << c.name << " to " << c.w << "x" << c.h;
+        SCOPED_TRACE(c.path.filename().string() + " to " + std::to_string(c.w) + "x" + std::to_string(c.h));
+        EXPECT_EQ(loader.LoadImageW(c.path, c.w, c.h), c.wantW > 0);
         EXPECT_EQ(std::make_pair(loader.width, loader.height), std::make_pair(c.wantW, c.wantH));
-        EXPECT_EQ(loader.pixels.size(), size_t(c.wantW) * c.wantH * 3);
+        ASSERT_EQ(loader.pixels.size(), size_t(c.wantW) * c.wantH * 3);
+        int worst = 0;
+        double total = 0;
+        for (size_t i = 0; i < c.pixels.size(); ++i) {
+            const int difference = std::abs(int(loader.pixels[i]) - int(c.pixels[i]));
+            worst = std::max(worst, difference);
+            total += difference;
+        }
+        EXPECT_LE(worst, c.worst);
+        EXPECT_LE(total / double(loader.pixels.size() + 1), c.mean);
     }
-    ASSERT_TRUE(Load("quadrants.bmp", 33, 17));
-    EXPECT_EQ(loader.pixels, Rectangles(33, 17)) << "not scaled to its own size";
 }
 
 // A failure leaves the loader empty and usable; nothing loads before
@@ -104,21 +95,19 @@ TEST_F(ImageLoaderContract, BadFilesFailAndLeaveTheLoaderEmpty)
     ASSERT_GT(png.size(), 1000u);
     const std::filesystem::path bad[] = {
         test_media::WriteFile("truncated.png", png.substr(0, png.size() / 2)),
-        test_media::WriteFile("header-only.png", png.substr(0, 40)),
         test_media::WriteFile("empty.png", ""),
         test_media::WriteFile("text.jpg", "not a picture\n"),
-        test_media::WriteFile("garbage.jpg", std::string("\xff\xd8\xff\xe0 garbage", 13)),
         Made("quadrants.mp4"),
         test_media::Dir() / "missing.png",
         test_media::Dir(),
         {},
     };
     for (const auto &path : bad) {
-        ASSERT_TRUE(Load("quadrants.bmp"));
+        ASSERT_TRUE(loader.LoadImageW(Made("quadrants.bmp")));
         EXPECT_FALSE(loader.LoadImageW(path)) << path;
-        ExpectEmpty();
+        EXPECT_TRUE(loader.pixels.empty() && loader.width + loader.height == 0);
     }
-    ASSERT_TRUE(Load("quadrants.bmp"));
+    ASSERT_TRUE(loader.LoadImageW(Made("quadrants.bmp")));
     void *const factory = loader.factory;
     ASSERT_TRUE(loader.Initialize());
     EXPECT_EQ(loader.factory, factory);

@@ -105,10 +105,8 @@ void ExpectSeek(VideoDecoder &d, double t, int landing)
     ASSERT_TRUE(d.ReadFrame(frame)) << "seek to " << t;
     EXPECT_EQ(FrameNumber(frame, d), landing) << "seek to " << t;
     EXPECT_NEAR(d.position, landing * kFrameTime, 1e-3) << "seek to " << t;
-    if (landing + 1 < kFrames) {
-        ASSERT_TRUE(d.ReadFrame(frame));
-        EXPECT_EQ(FrameNumber(frame, d), landing + 1) << "after seek to " << t;
-    }
+    if (landing + 1 < kFrames)
+        EXPECT_EQ(d.ReadFrame(frame) ? FrameNumber(frame, d) : -1, landing + 1) << "after seek to " << t;
 }
 
 struct Clip {
@@ -184,9 +182,7 @@ TEST(VideoDecoder, RotatedVideosComeOutUprightAlsoAfterASeek)
         const int w = int(d.width), h = int(d.height);
         EXPECT_EQ(std::make_pair(w, h), degrees == 180 ? std::make_pair(320, 240) : std::make_pair(240, 320));
         Frame frame;
-        for (double seek : {-1.0, 0.5}) {
-            if (seek >= 0)
-                d.SeekTo(seek);
+        for (int read = 0; read < 2; ++read, d.SeekTo(0.5)) {
             ASSERT_TRUE(d.ReadFrame(frame));
             for (int q = 0; q < 4; ++q) {
                 const size_t x = size_t(q % 2 * 2 + 1) * w / 4, y = size_t(q / 2 * 2 + 1) * h / 4;
