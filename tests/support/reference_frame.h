@@ -16,32 +16,20 @@ namespace reference_frame {
 inline std::vector<uint8_t> Fit(const uint8_t *src, int srcW, int srcH, int camW, int camH, bool stretch)
 {
     std::vector<uint8_t> out(size_t(camW) * camH * 3, 0);
-    int dstW, dstH, offX = 0, offY = 0;
-    if (stretch || int64_t(srcW) * camH == int64_t(camW) * srcH) { // same aspect: exact
-        dstW = camW;
-        dstH = camH;
-    } else {
-        const float srcAspect = float(srcW) / float(srcH);
-        const float camAspect = float(camW) / float(camH);
-        if (srcAspect > camAspect) {
-            dstW = camW;
+    int dstW = camW, dstH = camH; // stretched, or the very same aspect
+    if (!stretch && int64_t(srcW) * camH != int64_t(camW) * srcH) {
+        const float srcAspect = float(srcW) / float(srcH), camAspect = float(camW) / float(camH);
+        if (srcAspect > camAspect)
             dstH = int(float(camW) / srcAspect);
-            offY = (camH - dstH) / 2;
-        } else {
+        else
             dstW = int(float(camH) * srcAspect);
-            dstH = camH;
-            offX = (camW - dstW) / 2;
-        }
     }
-    if (dstW <= 0 || dstH <= 0)
-        return out;
-    for (int r = offY; r < offY + dstH; ++r) {
-        for (int c = offX; c < offX + dstW; ++c) {
-            const int sy = int((int64_t(r - offY) * srcH) / dstH);
-            const int sx = int((int64_t(c - offX) * srcW) / dstW);
-            std::memcpy(&out[(size_t(r) * camW + c) * 3], &src[(size_t(sy) * srcW + sx) * 3], 3);
+    const int offX = (camW - dstW) / 2, offY = (camH - dstH) / 2;
+    for (int r = 0; r < dstH; ++r)
+        for (int c = 0; c < dstW; ++c) {
+            const size_t sy = size_t(int64_t(r) * srcH / dstH), sx = size_t(int64_t(c) * srcW / dstW);
+            std::memcpy(&out[(size_t(r + offY) * camW + size_t(c + offX)) * 3], &src[(sy * size_t(srcW) + sx) * 3], 3);
         }
-    }
     return out;
 }
 
