@@ -4,44 +4,39 @@
 
 #include <gtest/gtest.h>
 
-// Every source on every camera in every mode, plus same-aspect pairs where
-// single precision rounds down (float(240) * (500 / 240.f) is 499.99997: a
-// column short without the exact check). One fitter and one output buffer
-// for all, as the sender keeps them: the cached tables must follow every
-// change, and whatever the last frame left (a picture where bars go) is
-// overwritten.
+// Every source on every camera in every mode, among them same-aspect pairs
+// where single precision rounds down (float(240) * (500 / 240.f) is
+// 499.99997: a column short without the exact check). One fitter and one
+// output buffer for all, as the sender keeps them: the cached tables must
+// follow every change, and whatever the last frame left (a picture where
+// bars go) is overwritten.
 TEST(FrameFitter, MatchesReferenceByteForByte)
 {
     struct Size {
         int w, h;
     };
-    const Size sources[] = {{1920, 1080}, {720, 480}, {1080, 1920}, {640, 480}, {1366, 768}, {1, 1},
-                            {3, 2},       {2, 3},     {641, 479},   {1, 1000},  {999, 1}};
-    const Size cameras[] = {{640, 480}, {1280, 720}, {641, 480}, {64, 64}, {97, 31}};
-    std::vector<std::pair<Size, Size>> pairs = {{{5, 3}, {5, 3}},
-                                                {{500, 240}, {500, 240}},
-                                                {{440, 268}, {440, 268}},
-                                                {{1000, 240}, {1000, 240}},
-                                                {{1000, 240}, {500, 120}}};
-    for (const Size &c : cameras)
-        for (const Size &s : sources)
-            pairs.push_back({s, c});
+    const Size sources[] = {{1920, 1080}, {720, 480}, {1080, 1920}, {640, 480},  {1366, 768},
+                            {1, 1},       {3, 2},     {2, 3},       {641, 479},  {1, 1000},
+                            {999, 1},     {500, 240}, {440, 268},   {1000, 240}, {5, 3}};
+    const Size cameras[] = {{640, 480}, {1280, 720}, {641, 480}, {64, 64},   {97, 31},
+                            {5, 3},     {500, 240},  {440, 268}, {500, 120}, {1000, 240}};
     FrameFitter fitter;
     std::vector<uint8_t> out;
-    for (const auto &[s, c] : pairs) {
-        const auto pixels = reference_frame::Pattern(s.w, s.h, uint32_t(s.w * 7 + s.h));
-        for (FitMode mode : {FitMode::Letterbox, FitMode::Stretch, FitMode::Crop}) {
-            const auto fitted = mode == FitMode::Crop
-                ? reference_frame::Crop(pixels.data(), s.w, s.h, c.w, c.h)
-                : reference_frame::Fit(pixels.data(), s.w, s.h, c.w, c.h, mode == FitMode::Stretch);
-            for (bool mirror : {false, true}) {
-                fitter.Render(FrameView::Bgr(pixels.data(), s.w, s.h), c.w, c.h, mode, mirror, out);
-                ASSERT_EQ(out, mirror ? reference_frame::Mirror(fitted.data(), c.w, c.h) : fitted)
-                    << s.w << "x" << s.h << " on " << c.w << "x" << c.h << " mode " << int(mode) << " mirror "
-                    << mirror;
+    for (const Size &c : cameras)
+        for (const Size &s : sources) {
+            const auto pixels = reference_frame::Pattern(s.w, s.h, uint32_t(s.w * 7 + s.h));
+            for (FitMode mode : {FitMode::Letterbox, FitMode::Stretch, FitMode::Crop}) {
+                const auto fitted = mode == FitMode::Crop
+                    ? reference_frame::Crop(pixels.data(), s.w, s.h, c.w, c.h)
+                    : reference_frame::Fit(pixels.data(), s.w, s.h, c.w, c.h, mode == FitMode::Stretch);
+                for (bool mirror : {false, true}) {
+                    fitter.Render(FrameView::Bgr(pixels.data(), s.w, s.h), c.w, c.h, mode, mirror, out);
+                    ASSERT_EQ(out, mirror ? reference_frame::Mirror(fitted.data(), c.w, c.h) : fitted)
+                        << s.w << "x" << s.h << " on " << c.w << "x" << c.h << " mode " << int(mode) << " mirror "
+                        << mirror;
+                }
             }
         }
-    }
 }
 
 // A picture starting or ending on an odd column leaves an output pair half
