@@ -251,6 +251,7 @@ TEST(VideoDecoder, YuvRouteMatchesTheBgrRoute)
         SCOPED_TRACE(clip.filename().string() + " on " + std::to_string(camW) + "x" + std::to_string(camH));
         VideoDecoder viaBgr, viaYuv;
         ASSERT_TRUE(viaBgr.Open(clip) && viaYuv.Open(clip));
+        const int w = int(viaBgr.width), h = int(viaBgr.height); // upright from the start
         YuyvConverter converter(camW, camH);
         FrameFitter fitter;
         Frame bgr, want(converter.OutputBytes()), got;
@@ -258,8 +259,8 @@ TEST(VideoDecoder, YuvRouteMatchesTheBgrRoute)
         for (int i = 0; i < 3; ++i) {
             ASSERT_TRUE(viaBgr.ReadFrame(bgr) && viaYuv.ReadFrame(view, true));
             ASSERT_EQ(view.format, FrameView::Format::Yuv420);
-            const int w = int(viaBgr.width), h = int(viaBgr.height);
             ASSERT_EQ(std::make_pair(view.width, view.height), std::make_pair(w, h));
+            ASSERT_EQ(bgr.size(), size_t(w) * size_t(h) * 3);
             for (size_t q = 0; i == 0 && q < upright.size(); ++q) {
                 const size_t x = (q % 2 * 2 + 1) * size_t(w) / 4, y = (q / 2 * 2 + 1) * size_t(h) / 4;
                 EXPECT_TRUE(Near(&bgr[(y * size_t(w) + x) * 3], upright[q])) << "quadrant " << q;
