@@ -9,6 +9,7 @@
 #include <atomic>
 #include <chrono>
 #include <future>
+#include <map>
 #include <mutex>
 #include <thread>
 
@@ -16,34 +17,27 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// A clip whose frames all differ, and every frame as the decoder delivers
-// it, so a test knows what the camera must receive.
+// A 96x64 clip of one second whose frames all differ, and every frame as
+// the decoder delivers it, so a test knows what the camera must receive.
 struct Clip {
     std::filesystem::path path;
-    int width = 0, height = 0;
     std::vector<std::vector<uint8_t>> frames;
 };
 
-Clip makeClip(const std::string &name, const std::string &source, const std::string &length)
+const Clip &clip(int rate = 24)
 {
-    Clip clip;
-    clip.path =
-        test_media::Generate(name, "-f lavfi -i testsrc2=" + source + " " + length + " -c:v libx264 -pix_fmt yuv420p");
+    static std::map<int, Clip> made;
+    Clip &c = made[rate];
+    if (!c.path.empty())
+        return c;
+    const std::string r = std::to_string(rate);
+    c.path = test_media::Generate(rate == 24 ? "sender_clip.mp4" : "sender_clip" + r + ".mp4",
+                                  "-f lavfi -i testsrc2=size=96x64:rate=" + r + " -frames:v " + r
+                                      + " -c:v libx264 -pix_fmt yuv420p");
     VideoDecoder decoder;
-    if (clip.path.empty() || !decoder.Open(clip.path))
-        return clip;
-    clip.width = int(decoder.width);
-    clip.height = int(decoder.height);
-    for (std::vector<uint8_t> frame; decoder.ReadFrame(frame);)
-        clip.frames.push_back(frame);
-    return clip;
-}
-
-constexpr int kClipFrames = 24;
-
-const Clip &clip()
-{
-    static const Clip c = makeClip("sender_clip.mp4", "size=96x64:rate=24", "-frames:v " + std::to_string(kClipFrames));
+    if (!c.path.empty() && decoder.Open(c.path))
+        for (std::vector<uint8_t> frame; decoder.ReadFrame(frame);)
+            c.frames.push_back(frame);
     return c;
 }
 
@@ -77,6 +71,7 @@ protected:
     }
 
     RecordingCamera camera;
+    VideoDecoder decoder; // outlives the sender, which stops as it goes
     FrameSender sender;
     std::atomic<int> finished{0};
     const std::vector<uint8_t> image = reference_frame::Pattern(64, 48);
@@ -262,66 +257,68 @@ TEST_F(FrameSenderTest, RateIsMeasuredAndAFailingCameraExplainedAfterASecond)
 
 namespace {
 
-std::vector<uint8_t> expectedOnCamera(int index)
-{
-    const Clip &c = clip();
-    return reference_frame::CameraFrame(c.frames[size_t(index) % c.frames.size()].data(), c.width, c.height, 80, 80,
-                                        false);
-}
-
-class FrameSenderVideoTest : public FrameSenderTest {
-protected:
-    void SetUp() override
-    {
-        FrameSenderTest::SetUp();
-        ASSERT_EQ(clip().frames.size(), size_t(kClipFrames)) << "could not make the test clip";
-        ASSERT_TRUE(decoder.Open(clip().path));
-        init(80, 80);
-    }
-    void TearDown() override { sender.Stop(); } // before the decoder goes
-
-    VideoDecoder decoder;
+// One video stream, its camera frames captured: camera frame n must show
+// source frame index(n). At the file's own speed that is the frame due at
+// n/30 s, so a 24 fps clip repeats every 5th frame of 4 and a 60 fps one
+// shows every second; a one-second clip then takes 30 camera frames.
+struct Stream {
+    const char *name;
+    int rate, cameraWidth, cameraHeight;
+    bool loop, ownSpeed;
+    int total;
+    int (*index)(int n);
 };
 
-class LoopTest : public FrameSenderVideoTest, public ::testing::WithParamInterface<bool> { };
+class StreamTest : public FrameSenderTest, public ::testing::WithParamInterface<Stream> { };
 
 } // namespace
 
-// Looping, the clip goes round without a gap, across a pause; without, it
-// ends once by itself with every frame sent exactly once.
-TEST_P(LoopTest, EveryFrameInOrder)
+// Frames go in order without a gap, across a pause; looping, the clip goes
+// round; without, it ends once by itself with every frame sent exactly once.
+TEST_P(StreamTest, EveryFrameInOrder)
 {
-    const bool loop = GetParam();
-    const int total = loop ? kClipFrames * 2 + 10 : kClipFrames;
+    const Stream &s = GetParam();
+#ifdef _WIN32
+    if (s.ownSpeed)
+        GTEST_SKIP() << "the clips at other rates are made by the ffmpeg tool, which the Windows test run lacks";
+#endif
+    const Clip &c = clip(s.rate);
+    ASSERT_EQ(c.frames.size(), size_t(s.rate)) << "could not make the test clip";
+    ASSERT_TRUE(decoder.Open(c.path));
+    init(s.cameraWidth, s.cameraHeight);
     std::atomic<int> previewed{0};
-    sender.onFrame = [&](const FrameView &f) { previewed += f.width == clip().width && f.height == clip().height; };
-    capture(total + 1);
-    sender.StartVideo(&decoder, loop);
+    sender.onFrame = [&](const FrameView &f) { previewed += f.width == 96 && f.height == 64; };
+    capture(s.total + 1);
+    sender.ownSpeed = s.ownSpeed;
+    sender.StartVideo(&decoder, s.loop);
     ASSERT_TRUE(camera.waitForFrames(7));
     sender.Pause();
     std::this_thread::sleep_for(50ms);
     sender.Resume();
-    if (loop) {
-        ASSERT_TRUE(camera.waitForFrames(total));
+    if (s.loop) {
+        ASSERT_TRUE(camera.waitForFrames(s.total));
     } else {
         waitForEnd();
     }
     sender.Stop();
-    ASSERT_GE(camera.locked()->captured.size(), size_t(total));
-    EXPECT_TRUE(loop || camera.frameCount() == total);
-    for (int i = 0; i < total; ++i)
-        ASSERT_EQ(camera.frame(i), expectedOnCamera(i)) << "frame " << i;
-    EXPECT_EQ(finished, loop ? 0 : 1);
-    EXPECT_GE(previewed, total);
+    ASSERT_GE(camera.locked()->captured.size(), size_t(s.total));
+    EXPECT_TRUE(s.loop || camera.frameCount() == s.total);
+    for (int n = 0; n < s.total; ++n)
+        ASSERT_EQ(camera.frame(n),
+                  reference_frame::CameraFrame(c.frames[size_t(s.index(n))].data(), 96, 64, s.cameraWidth,
+                                               s.cameraHeight, false))
+            << "camera frame " << n;
+    EXPECT_EQ(finished, s.loop ? 0 : 1);
+    EXPECT_GE(previewed, s.total);
     EXPECT_EQ(sender.duration.load(), decoder.duration);
-    EXPECT_GT(sender.position.load(), loop ? 0.0 : 0.9);
+    EXPECT_GT(sender.position.load(), s.loop ? 0.0 : 0.9);
 
     // With the worker stopped a seek reaches the decoder at once; the
     // worker's thread is reclaimed by the next start; in image mode a seek
     // is ignored.
     sender.SeekTo(0.5);
     EXPECT_EQ(decoder.position, 0.5);
-    sender.StartVideo(&decoder, loop);
+    sender.StartVideo(&decoder, s.loop);
     ASSERT_TRUE(sendMore(3));
     sender.StartImage(image.data(), 64, 48);
     const double stopped = decoder.position;
@@ -329,13 +326,22 @@ TEST_P(LoopTest, EveryFrameInOrder)
     EXPECT_EQ(decoder.position, stopped);
 }
 
-INSTANTIATE_TEST_SUITE_P(Loop, LoopTest, ::testing::Bool());
+const Stream kStreams[] = {
+    {"Looping", 24, 80, 80, true, false, 58, [](int n) { return n % 24; }},
+    {"Once", 24, 80, 80, false, false, 24, [](int n) { return n; }},
+    {"OwnSpeed24", 24, 96, 64, false, true, 30, [](int n) { return n * 24 / 30; }},
+    {"OwnSpeed60", 60, 96, 64, false, true, 30, [](int n) { return n * 2; }},
+};
+INSTANTIATE_TEST_SUITE_P(Streams, StreamTest, ::testing::ValuesIn(kStreams),
+                         [](const auto &info) { return std::string(info.param.name); });
 
-TEST_F(FrameSenderVideoTest, SeekNeverWaitsForTheDecoderAndTheNewestTargetWins)
+TEST_F(FrameSenderTest, SeekNeverWaitsForTheDecoderAndTheNewestTargetWins)
 {
 #ifdef _WIN32
     GTEST_SKIP() << "Media Foundation's reader lands on a key frame in one call: no long seek to break off";
 #endif
+    ASSERT_TRUE(decoder.Open(clip().path));
+    init(80, 80);
     std::promise<void> entered, release;
     const std::shared_future<void> released = release.get_future().share();
     std::atomic<bool> armed{false};
@@ -371,34 +377,3 @@ TEST_F(FrameSenderVideoTest, SeekNeverWaitsForTheDecoderAndTheNewestTargetWins)
     ASSERT_GT(shown.size(), mark);
     EXPECT_DOUBLE_EQ(shown[mark], 4 / 24.0) << "the frame at 0.2 s; the abandoned target is never shown";
 }
-
-// At the file's own speed camera frame n shows the source frame due at
-// n/30 s: every 5th of 4 repeats for 24 fps, every second one for 60 fps,
-// and a 2 s clip takes 60 camera frames whatever its rate.
-// Clips are made with the ffmpeg tool, which the Windows test run lacks; the
-// frame choice itself is the same code on both.
-#ifndef _WIN32
-class OwnSpeedTest : public FrameSenderTest, public ::testing::WithParamInterface<int> { };
-
-TEST_P(OwnSpeedTest, FramesAreChosenByTimeStamp)
-{
-    const int rate = GetParam();
-    const Clip c = makeClip("rate" + std::to_string(rate) + ".mp4", "size=64x48:rate=" + std::to_string(rate), "-t 2");
-    ASSERT_EQ(c.frames.size(), size_t(2 * rate));
-    VideoDecoder decoder;
-    ASSERT_TRUE(decoder.Open(c.path));
-    init(64, 48);
-    capture(100);
-    sender.ownSpeed = true;
-    sender.StartVideo(&decoder, false);
-    waitForEnd();
-    EXPECT_EQ(finished, 1);
-    ASSERT_EQ(camera.locked()->captured.size(), 60u);
-    for (int n = 0; n < 60; ++n)
-        ASSERT_EQ(camera.frame(n),
-                  reference_frame::CameraFrame(c.frames[size_t(n * rate / 30)].data(), 64, 48, 64, 48, false))
-            << "camera frame " << n;
-}
-
-INSTANTIATE_TEST_SUITE_P(Rates, OwnSpeedTest, ::testing::Values(24, 60));
-#endif

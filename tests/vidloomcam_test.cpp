@@ -192,7 +192,6 @@ struct FakeDeviceTree {
         return dev() / node;
     }
     void RemoveDevice(int number) { fs::remove_all(v4l() / ("video" + std::to_string(number))); }
-    fs::path Find() const { return vidloom_device::Find(sysfs(), dev()); }
     CameraEnvironment Environment() const { return {sysfs(), dev(), device.Io()}; }
 
     FakeLoopback device;
@@ -212,7 +211,7 @@ TEST(DeviceDiscovery, FindsTheLowestVidloomNodeOnly)
     fs::create_directories(tree.v4l() / "v4l-subdev0");
     std::ofstream(tree.v4l() / "v4l-subdev0" / "name") << "Vidloom\n";
     fs::create_directories(tree.v4l() / "video1"); // no name at all
-    EXPECT_EQ(tree.Find(), fs::path());
+    EXPECT_EQ(vidloom_device::Find(tree.sysfs(), tree.dev()), fs::path());
     // The folder lists its entries in an order of its own: labels are taken
     // away until the lowest Vidloom device is not the last one listed, so a
     // search that keeps its last match fails.
@@ -226,7 +225,8 @@ TEST(DeviceDiscovery, FindsTheLowestVidloomNodeOnly)
         tree.AddDevice(listed.back(), "Other");
         listed.pop_back();
     }
-    EXPECT_EQ(tree.Find(), tree.dev() / ("video" + std::to_string(*std::min_element(listed.begin(), listed.end()))));
+    EXPECT_EQ(vidloom_device::Find(tree.sysfs(), tree.dev()),
+              tree.dev() / ("video" + std::to_string(*std::min_element(listed.begin(), listed.end()))));
 }
 
 constexpr int kW = 64, kH = 64;
@@ -251,31 +251,6 @@ bool sendUntil(VirtualCamera &camera, const std::function<bool()> &done)
     return done();
 }
 
-// The camera looks for its device at most once a second, then writes YUYV
-// frames to it and follows it away and back under another number.
-TEST(CameraDevice, AttachesWritesDetachesAndReattaches)
-{
-    FakeDeviceTree tree;
-    VirtualCamera camera(kW, kH, 100.0f, tree.Environment());
-    EXPECT_FALSE(camera.Attached());
-    EXPECT_FALSE(camera.SendFrame(kFrame.data()));
-    const fs::path node = tree.AddDevice(0, "Vidloom");
-    for (int i = 0; i < 20; ++i)
-        camera.SendFrame(kFrame.data());
-    EXPECT_FALSE(camera.Attached());
-    ASSERT_TRUE(sendUntil(camera, [&] { return camera.Attached(); }));
-
-    const auto red = solidBgr(kW, kH, 255, 0, 0);
-    EXPECT_TRUE(camera.SendFrame(red.data()));
-    EXPECT_EQ(lastFrame(node), toYuyv(red, kW, kH));
-
-    tree.RemoveDevice(0);
-    ASSERT_TRUE(sendUntil(camera, [&] { return !camera.Attached(); }));
-    const fs::path again = tree.AddDevice(5, "Vidloom");
-    ASSERT_TRUE(sendUntil(camera, [&] { return camera.Attached(); }));
-    EXPECT_EQ(camera.Device(), again);
-}
-
 // The producer's V4L2 sequence, and each way the device can refuse it as
 // the status then tells. Faults of the device's state clear, and the camera
 // then attaches at its next look.
@@ -283,6 +258,7 @@ TEST(CameraDevice, ProducerSequenceAndRefusals)
 {
     const std::string start = "QUERYCAP S_FMT S_PARM 1/100 STREAMON";
     const std::string release = "QUERYCAP S_FMT G_CTRL S_CTRL sustain=0 S_CTRL keep=0 close ";
+    const std::string held = "QUERYCAP S_FMT G_CTRL close";
     const struct Row {
         const char *what;
         std::map<std::string, int> faults;
@@ -294,12 +270,8 @@ TEST(CameraDevice, ProducerSequenceAndRefusals)
         {"newer module: STREAMON needs buffers", {{"STREAMON", EINVAL}}, SC_STATUS_SENDING, start + " write", false},
         {"placeholder's format released", {{"kept", 1}}, SC_STATUS_SENDING, release + start + " write", false},
         {"not v4l2loopback", {{"uvc", 1}}, SC_STATUS_NOT_REGISTERED, "QUERYCAP close", false},
-        {"reader holds another size", {{"reader", 1}}, SC_STATUS_OTHER_SIZE, "QUERYCAP S_FMT G_CTRL close", true},
-        {"... the placeholder's",
-         {{"reader", 1}, {"kept", 1}},
-         SC_STATUS_OTHER_SIZE,
-         release + "QUERYCAP S_FMT G_CTRL close",
-         true},
+        {"reader holds another size", {{"reader", 1}}, SC_STATUS_OTHER_SIZE, held, true},
+        {"reader holds the kept size", {{"reader", 1}, {"kept", 1}}, SC_STATUS_OTHER_SIZE, release + held, true},
         {"another producer", {{"S_FMT", EBUSY}}, SC_STATUS_BUSY, "QUERYCAP S_FMT close", true},
         {"format refused", {{"S_FMT", EINVAL}}, SC_STATUS_REFUSED, "QUERYCAP S_FMT close", false},
         {"rate refused", {{"S_PARM 1/100", EINVAL}}, SC_STATUS_REFUSED, "QUERYCAP S_FMT S_PARM 1/100 close", false},
@@ -331,7 +303,10 @@ TEST(CameraDevice, ProducerSequenceAndRefusals)
 }
 
 // A camera that goes leaves the placeholder as the device's last frame and
-// asks a 0.12 device to keep showing it, then ends its stream.
+// asks a 0.12 device to keep showing it, then ends its stream. The
+// placeholder fits any size: nothing drawn outside the frame, the
+// background in the corners, the icon's lens in its place. (The VM test
+// judges the picture a reader gets.)
 TEST(CameraDevice, LeavesThePlaceholder)
 {
     FakeDeviceTree tree;
@@ -343,13 +318,7 @@ TEST(CameraDevice, LeavesThePlaceholder)
     tree.device = {{{"events", 1}}, ""}; // 0.13 and later refuse a kept format to new readers
     VirtualCamera(kW, kH, 100.0f, tree.Environment()).SendFrame(kFrame.data());
     EXPECT_EQ(tree.device.calls, "QUERYCAP S_FMT S_PARM 1/100 STREAMON write STREAMOFF close");
-}
 
-// The placeholder at extreme sizes: nothing drawn outside the frame, the
-// background in the corners, the icon's lens in its place. (The VM test
-// judges the picture a reader gets.)
-TEST(Placeholder, FitsAnySize)
-{
     for (const auto &[w, h] : {std::pair{64, 64}, {7680, 64}, {64, 7680}}) {
         const auto bgr = PlaceholderBgr(w, h);
         ASSERT_EQ(bgr.size(), size_t(w) * h * 3);
@@ -379,17 +348,29 @@ void release(pid_t pid)
     waitpid(pid, nullptr, 0);
 }
 
-TEST(CameraReaders, AnotherProcessHoldingTheDeviceIsAReaderUntilItOrTheDeviceGoes)
+// The camera looks for its device at most once a second, then writes YUYV
+// frames to it. Another process holding the device open is a reader until
+// it or the device goes; the camera then follows the device back under
+// another number.
+TEST(CameraDevice, AttachesWritesCountsReadersAndFollowsTheDevice)
 {
     FakeDeviceTree tree;
-    const fs::path node = tree.AddDevice(0, "Vidloom");
     VirtualCamera camera(kW, kH, 100.0f, tree.Environment());
-    ASSERT_TRUE(camera.Attached());
+    EXPECT_FALSE(camera.Attached());
+    EXPECT_FALSE(camera.SendFrame(kFrame.data()));
+    const fs::path node = tree.AddDevice(0, "Vidloom");
+    for (int i = 0; i < 20; ++i)
+        camera.SendFrame(kFrame.data());
+    EXPECT_FALSE(camera.Attached());
+    ASSERT_TRUE(sendUntil(camera, [&] { return camera.Attached(); }));
+    const auto red = solidBgr(kW, kH, 255, 0, 0);
+    EXPECT_TRUE(camera.SendFrame(red.data()));
+    EXPECT_EQ(lastFrame(node), toYuyv(red, kW, kH));
+
     // The camera's own descriptor does not count.
     std::this_thread::sleep_for(2 * ReaderWatch::kInterval);
     EXPECT_FALSE(camera.IsConnected());
     EXPECT_FALSE(camera.WaitForConnection(0.3f));
-
     const pid_t reader = holdOpen(node);
     ASSERT_GT(reader, 0);
     EXPECT_TRUE(camera.WaitForConnection(10.0f));
@@ -411,9 +392,14 @@ TEST(CameraReaders, AnotherProcessHoldingTheDeviceIsAReaderUntilItOrTheDeviceGoe
     EXPECT_TRUE(sendUntil(camera, [&] { return !camera.Attached(); }));
     EXPECT_FALSE(camera.IsConnected());
     release(another);
+    const fs::path again = tree.AddDevice(5, "Vidloom");
+    ASSERT_TRUE(sendUntil(camera, [&] { return camera.Attached(); }));
+    EXPECT_EQ(camera.Device(), again);
 }
 
-TEST(CameraApi, RefusesUnusableSizesAndRatesAndASecondCamera)
+// One camera at a time, of a usable size and rate; without a device it
+// still paces its sender.
+TEST(CameraApi, OneUsableCameraThatPacesWithoutADevice)
 {
     const int bad[][2] = {{0, 480}, {641, 480}, {62, 480}, {640, 63}, {7682, 480}, {640, 7681}, {-640, 480}};
     for (const auto &size : bad)
@@ -444,10 +430,7 @@ TEST(CameraApi, RefusesUnusableSizesAndRatesAndASecondCamera)
         EXPECT_TRUE(!made[0] != !made[1]) << "round " << round;
         scDeleteCamera(made[0]), scDeleteCamera(made[1]);
     }
-}
 
-TEST(CameraApi, PacesWithoutADeviceOrReader)
-{
     scDeleteCamera(nullptr);
     EXPECT_FALSE(scSendFrame(nullptr, nullptr));
     EXPECT_FALSE(scIsConnected(nullptr));
