@@ -3,6 +3,7 @@
 // never unloads a module that serves another program.
 #include "camera_helper.h"
 #include "modprobe_system.h"
+#include "test_media.h"
 
 #include <gtest/gtest.h>
 
@@ -18,13 +19,6 @@ const Args kLoad{"v4l2loopback", "devices=1", "exclusive_caps=1", "card_label=Vi
 const Args kUnload{"-r", "v4l2loopback"};
 const Args kFind{"--dry-run", "--quiet", "v4l2loopback"};
 const Args kOurFiles{"etc/modprobe.d/vidloom.conf", "etc/modules-load.d/vidloom.conf"};
-
-std::string readFile(const fs::path &path)
-{
-    std::stringstream s;
-    s << std::ifstream(path).rdbuf();
-    return s.str();
-}
 
 class HelperTest : public ::testing::Test, public camera_helper::System {
 protected:
@@ -122,12 +116,13 @@ TEST_F(HelperTest, FilesAreReplacedNotWrittenThrough)
     fs::create_symlink(root / "victim", root / kOurFiles[1]);
 
     ASSERT_EQ(run({"register"}), camera_helper::kSuccess) << err.str();
-    EXPECT_EQ(readFile(root / "old-link"), "old\n") << "a new file, renamed into place";
-    EXPECT_EQ(readFile(root / "victim"), "keep\n");
+    EXPECT_EQ(test_media::ReadFile(root / "old-link"), "old\n") << "a new file, renamed into place";
+    EXPECT_EQ(test_media::ReadFile(root / "victim"), "keep\n");
     EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(root / kOurFiles[1])));
     EXPECT_EQ(etcFiles(), kOurFiles) << "no temporary file left";
-    EXPECT_EQ(readFile(root / kOurFiles[0]), "options v4l2loopback devices=1 exclusive_caps=1 card_label=Vidloom\n");
-    EXPECT_EQ(readFile(root / kOurFiles[1]), "v4l2loopback\n");
+    EXPECT_EQ(test_media::ReadFile(root / kOurFiles[0]),
+              "options v4l2loopback devices=1 exclusive_caps=1 card_label=Vidloom\n");
+    EXPECT_EQ(test_media::ReadFile(root / kOurFiles[1]), "v4l2loopback\n");
     for (const std::string &file : kOurFiles)
         EXPECT_EQ(fs::status(root / file).permissions(), fs::perms(0644));
 }
