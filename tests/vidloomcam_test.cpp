@@ -50,10 +50,9 @@ std::vector<uint8_t> toYuyv(const std::vector<uint8_t> &bgr, int w, int h,
     return out;
 }
 
-// Every pixel pair (Y0 Cb Y1 Cr) against BT.601, limited range, by the
-// textbook formulas, chroma the pair's mean: each value within one code of
-// the correctly rounded one. The vector version must equal the plain one to
-// the byte, at every tail length and in the rounded last two rows.
+// Each pixel pair (Y0 Cb Y1 Cr) within one code of BT.601, limited range,
+// chroma the pair's mean; the vector version equal to the plain one to the
+// byte at every tail length and in the rounded last two rows.
 TEST(YuyvConversion, FollowsTheFormulasAndTheVectorVersionAgrees)
 {
     for (int w : {2, 14, 16, 18, 30, 32, 46, 256})
@@ -85,10 +84,8 @@ double secondsSince(std::chrono::steady_clock::time_point start)
 
 TEST(FramePacing, HoldsTheRateMakesUpAHiccupAndResynchronisesAfterAStall)
 {
-    // A loaded machine can hold the thread back by more than a frame, which
-    // rightly starts a new schedule; so the run gets three tries. A pacer
-    // that drifts, or starts anew after a hiccup shorter than a frame, fails
-    // all three.
+    // A loaded machine may hold the thread back by over a frame, which
+    // rightly starts a new schedule: three tries.
     double took = 0;
     for (int attempt = 0; attempt < 3 && std::abs(took - 3.0) > 0.03; ++attempt) {
         const auto start = std::chrono::steady_clock::now();
@@ -242,8 +239,7 @@ std::vector<uint8_t> lastFrame(const fs::path &node)
     return {all.end() - std::min(all.size(), frame), all.end()};
 }
 
-// Sends frames until the condition holds or about five seconds pass (the
-// camera looks for its device once a second).
+// Sends frames until done() or about five seconds pass.
 bool sendUntil(VirtualCamera &camera, const std::function<bool()> &done)
 {
     for (int i = 0; i < 500 && !done(); ++i)
@@ -342,12 +338,6 @@ pid_t holdOpen(const fs::path &node)
     return pid;
 }
 
-void release(pid_t pid)
-{
-    ::kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
-}
-
 // The camera looks for its device at most once a second, then writes YUYV
 // frames to it. Another process holding the device open is a reader until
 // it or the device goes; the camera then follows the device back under
@@ -381,7 +371,8 @@ TEST(CameraDevice, AttachesWritesCountsReadersAndFollowsTheDevice)
     EXPECT_EQ(camera.Readers().ProcessScans(), scans);
     EXPECT_FALSE(OtherProcessHasOpen(fs::canonical(node).string() + "0")) << "exact paths only";
     EXPECT_FALSE(OtherProcessHasOpen((tree.dev() / "video9").string()));
-    release(reader);
+    kill(reader, SIGKILL);
+    waitpid(reader, nullptr, 0);
     for (int i = 0; i < 100 && camera.IsConnected(); ++i)
         std::this_thread::sleep_for(50ms);
     EXPECT_FALSE(camera.IsConnected());
@@ -391,7 +382,8 @@ TEST(CameraDevice, AttachesWritesCountsReadersAndFollowsTheDevice)
     tree.RemoveDevice(0);
     EXPECT_TRUE(sendUntil(camera, [&] { return !camera.Attached(); }));
     EXPECT_FALSE(camera.IsConnected());
-    release(another);
+    kill(another, SIGKILL);
+    waitpid(another, nullptr, 0);
     const fs::path again = tree.AddDevice(5, "Vidloom");
     ASSERT_TRUE(sendUntil(camera, [&] { return camera.Attached(); }));
     EXPECT_EQ(camera.Device(), again);
