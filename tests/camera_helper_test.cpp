@@ -3,6 +3,7 @@
 // never unloads a module that serves another program.
 #include "camera_helper.h"
 #include "modprobe_system.h"
+#include "test_media.h"
 
 #include <gtest/gtest.h>
 
@@ -18,13 +19,6 @@ const Args kLoad{"v4l2loopback", "devices=1", "exclusive_caps=1", "card_label=Vi
 const Args kUnload{"-r", "v4l2loopback"};
 const Args kFind{"--dry-run", "--quiet", "v4l2loopback"};
 const Args kOurFiles{"etc/modprobe.d/vidloom.conf", "etc/modules-load.d/vidloom.conf"};
-
-std::string readFile(const fs::path &path)
-{
-    std::stringstream s;
-    s << std::ifstream(path).rdbuf();
-    return s.str();
-}
 
 class HelperTest : public ::testing::Test, public camera_helper::System {
 protected:
@@ -51,14 +45,17 @@ protected:
         return true;
     }
 
+    void write(const std::string &relative, const std::string &text)
+    {
+        fs::create_directories((root / relative).parent_path());
+        std::ofstream(root / relative) << text;
+    }
     // Only v4l2loopback's devices have max_openers.
     void addDevice(const std::string &node, const std::string &label, bool loopback = true)
     {
-        const fs::path dir = root / "sys/class/video4linux" / node;
-        fs::create_directories(dir);
-        std::ofstream(dir / "name") << label << "\n";
+        write("sys/class/video4linux/" + node + "/name", label + "\n");
         if (loopback)
-            std::ofstream(dir / "max_openers") << "10\n";
+            write("sys/class/video4linux/" + node + "/max_openers", "10\n");
     }
 
     int run(Args words)
@@ -87,9 +84,7 @@ protected:
 
     const fs::path root = [] {
         std::string pattern = (fs::temp_directory_path() / "vidloom-helper-XXXXXX").string();
-        const fs::path dir = mkdtemp(pattern.data());
-        fs::create_directories(dir / "sys/class/video4linux");
-        return dir;
+        return fs::path(mkdtemp(pattern.data()));
     }();
     bool installed = true, loads = true, makesDevice = true, unloads = true;
     std::vector<Args> calls;
@@ -114,33 +109,27 @@ TEST_F(HelperTest, RefusedCommandLinesTouchNothing)
 
 TEST_F(HelperTest, FilesAreReplacedNotWrittenThrough)
 {
-    fs::create_directories(root / "etc/modprobe.d");
-    std::ofstream(root / kOurFiles[0]) << "old\n";
+    write(kOurFiles[0], "old\n");
     fs::create_hard_link(root / kOurFiles[0], root / "old-link");
-    std::ofstream(root / "victim") << "keep\n";
+    write("victim", "keep\n");
     fs::create_directories(root / "etc/modules-load.d");
     fs::create_symlink(root / "victim", root / kOurFiles[1]);
 
     ASSERT_EQ(run({"register"}), camera_helper::kSuccess) << err.str();
-    EXPECT_EQ(readFile(root / "old-link"), "old\n") << "a new file, renamed into place";
-    EXPECT_EQ(readFile(root / "victim"), "keep\n");
+    EXPECT_EQ(test_media::ReadFile(root / "old-link"), "old\n") << "a new file, renamed into place";
+    EXPECT_EQ(test_media::ReadFile(root / "victim"), "keep\n");
     EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(root / kOurFiles[1])));
     EXPECT_EQ(etcFiles(), kOurFiles) << "no temporary file left";
+    EXPECT_EQ(test_media::ReadFile(root / kOurFiles[0]),
+              "options v4l2loopback devices=1 exclusive_caps=1 card_label=Vidloom\n");
+    EXPECT_EQ(test_media::ReadFile(root / kOurFiles[1]), "v4l2loopback\n");
+    for (const std::string &file : kOurFiles)
+        EXPECT_EQ(fs::status(root / file).permissions(), fs::perms(0644));
 }
 
-enum Setup {
-    None = 0,
-    Registered = 1,
-    Loaded = 2,
-    Other = 4,
-    Ours = 8,
-    NoLoad = 16,
-    NoDevice = 32,
-    NoUnload = 64,
-    NoEtc = 128,
-    Missing = 256,
-    OtherOptions = 512
-};
+// What a row's root holds and how its fake kernel behaves.
+constexpr int None = 0, Registered = 1, Loaded = 2, Other = 4, Ours = 8, NoLoad = 16, NoDevice = 32, NoUnload = 64,
+              NoEtc = 128, Missing = 256, OtherOptions = 512;
 
 // Each row starts from a root holding only a real camera, which no row may touch.
 TEST_F(HelperTest, OutcomesAsData)
@@ -160,12 +149,7 @@ TEST_F(HelperTest, OutcomesAsData)
         {Registered, "register", kSuccess, "", {}, kOurFiles}, // already there: nothing reloaded
         {Loaded | Other | Ours, "register", kSuccess, "", {}, kOurFiles},
         {NoLoad, "register", kModuleFailed, "Secure Boot", {kLoad, kFind}, {}},
-        {NoLoad | Missing,
-         "register",
-         kModuleFailed,
-         "not installed (Debian package v4l2loopback-dkms)",
-         {kLoad, kFind},
-         {}},
+        {NoLoad | Missing, "register", kModuleFailed, "(Debian package v4l2loopback-dkms)", {kLoad, kFind}, {}},
         {OtherOptions, "register", kOtherProgramsDevices, "/usr/lib/modprobe.d/other-camera.conf", {}, {}},
         {NoDevice, "register", kModuleFailed, "no device labelled", {kLoad}, {}},
         {NoEtc, "register", kFileFailed, "Could not write /etc/modprobe.d/vidloom.conf", {}, {"etc/modprobe.d"}},
@@ -176,9 +160,8 @@ TEST_F(HelperTest, OutcomesAsData)
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.setup);
-        fs::remove_all(root / "sys");
-        fs::remove_all(root / "etc");
-        fs::remove_all(root / "usr");
+        for (const char *dir : {"sys", "etc", "usr"})
+            fs::remove_all(root / dir);
         addDevice("video0", "Integrated Camera", /*loopback=*/false);
         installed = !(row.setup & Missing);
         loads = !(row.setup & NoLoad);
@@ -193,27 +176,15 @@ TEST_F(HelperTest, OutcomesAsData)
             addDevice("video9", "Other Loopback");
         if (row.setup & Ours)
             addDevice("video2", "Vidloom");
-        if (row.setup & OtherOptions) {
-            fs::create_directories(root / "usr/lib/modprobe.d");
-            std::ofstream(root / "usr/lib/modprobe.d/other-camera.conf")
-                << "# theirs\noptions  v4l2loopback devices=2\n";
-        }
-        if (row.setup & NoEtc) {
-            fs::create_directories(root / "etc");
-            std::ofstream(root / "etc/modprobe.d") << "not a directory\n";
-        }
+        if (row.setup & OtherOptions)
+            write("usr/lib/modprobe.d/other-camera.conf", "# theirs\noptions  v4l2loopback devices=2\n");
+        if (row.setup & NoEtc)
+            write("etc/modprobe.d", "not a directory\n");
         calls.clear();
         EXPECT_EQ(run({row.word}), row.code) << err.str();
         EXPECT_TRUE(said(row.message)) << err.str();
         EXPECT_EQ(calls, row.calls);
         EXPECT_EQ(etcFiles(), row.files);
-        if (row.files == kOurFiles) {
-            EXPECT_EQ(readFile(root / kOurFiles[0]),
-                      "options v4l2loopback devices=1 exclusive_caps=1 card_label=Vidloom\n");
-            EXPECT_EQ(readFile(root / kOurFiles[1]), "v4l2loopback\n");
-            for (const std::string &file : kOurFiles)
-                EXPECT_EQ(fs::status(root / file).permissions(), fs::perms(0644));
-        }
         EXPECT_TRUE(fs::exists(root / "sys/class/video4linux/video0"));
     }
 }

@@ -9,36 +9,24 @@
 
 namespace fs = std::filesystem;
 
-namespace {
-
-class CameraRegistrationTest : public ::testing::Test {
-protected:
-    void TearDown() override { fs::remove_all(dir); }
-
-    // A folder (and its parents up to dir) of the given mode; a file in it
-    // of the given mode.
-    fs::path makeFile(const std::string &relative, fs::perms folder, fs::perms file)
-    {
+// Below a folder of ours (mkdtemp's mode 0700), our files pass; anything
+// another user could replace, directly or through a folder or a link, is
+// refused.
+TEST(CameraRegistration, OnlyAHelperNobodyElseCanReplaceIsTrusted)
+{
+    std::string pattern = (fs::temp_directory_path() / "vidloom-reg-XXXXXX").string();
+    const fs::path dir = mkdtemp(pattern.data());
+    using P = fs::perms;
+    const P shared = P::owner_all | P::group_read | P::group_exec | P::others_read | P::others_exec; // 0755
+    // A file of the given mode in a folder (with its parents up to dir) of the given mode.
+    auto makeFile = [&](const std::string &relative, P folder, P file) {
         const fs::path path = dir / relative;
         fs::create_directories(path.parent_path());
         fs::permissions(path.parent_path(), folder);
         std::ofstream(path) << "#!/bin/sh\n";
         fs::permissions(path, file);
         return path;
-    }
-
-    const fs::path dir = [] {
-        std::string pattern = (fs::temp_directory_path() / "vidloom-reg-XXXXXX").string();
-        return fs::path(mkdtemp(pattern.data()));
-    }();
-};
-
-// Below dir (mode 0700, ours), "our" files pass; anything another user
-// could replace, directly or through a folder or a link, is refused.
-TEST_F(CameraRegistrationTest, OnlyAHelperNobodyElseCanReplaceIsTrusted)
-{
-    using P = fs::perms;
-    const P shared = P::owner_all | P::group_read | P::group_exec | P::others_read | P::others_exec; // 0755
+    };
     const fs::path good = makeFile("libexec/helper", shared, shared);
     const fs::path open = makeFile("home/user/helper", shared | P::group_write, shared);
     fs::create_symlink(open, dir / "libexec/link");
@@ -49,7 +37,7 @@ TEST_F(CameraRegistrationTest, OnlyAHelperNobodyElseCanReplaceIsTrusted)
     } rows[] = {
         {good, getuid(), ""},
         {dir / "libexec/missing", getuid(), "missing"},
-        {good, getuid() + 1, (dir / "libexec/helper").string() + " is not owned by uid"},
+        {good, getuid() + 1, good.string() + " is not owned by uid"},
         {makeFile("libexec/open", shared, shared | P::others_write), getuid(), "open is writable by others"},
         {open, getuid(), (dir / "home/user").string() + " is writable by others"},
         {dir / "libexec/link", getuid(), (dir / "home/user").string() + " is writable by others"},
@@ -62,11 +50,12 @@ TEST_F(CameraRegistrationTest, OnlyAHelperNobodyElseCanReplaceIsTrusted)
     std::string reason;
     EXPECT_FALSE(camera_registration::IsTrustedPath(good, getuid(), reason))
         << "the temporary folder is writable by all";
+    fs::remove_all(dir);
 }
 
 // With or without an installed helper on this machine, nothing beside
 // this test program ever runs as root.
-TEST_F(CameraRegistrationTest, OnlyTheInstalledHelperGoesThroughPkexec)
+TEST(CameraRegistration, OnlyTheInstalledHelperGoesThroughPkexec)
 {
     camera_registration::ResetForTesting();
     std::string reason;
@@ -76,11 +65,9 @@ TEST_F(CameraRegistrationTest, OnlyTheInstalledHelperGoesThroughPkexec)
                      : !reason.empty());
 }
 
-TEST_F(CameraRegistrationTest, TheToolsStderrBecomesOneSentence)
+TEST(CameraRegistration, TheToolsStderrBecomesOneSentence)
 {
-    const struct {
-        std::string err, reason;
-    } rows[] = {
+    const std::pair<std::string, std::string> rows[] = {
         {"", ""},
         {" \n\n", ""},
         {"modprobe: FATAL: Module v4l2loopback not found\nvidloom-camera-helper: Not installed (package x).\n",
@@ -90,8 +77,6 @@ TEST_F(CameraRegistrationTest, TheToolsStderrBecomesOneSentence)
         {"tab\there\x1b[31m", "tab here [31m."},
         {std::string(500, 'x'), std::string(237, 'x') + "..."},
     };
-    for (const auto &row : rows)
-        EXPECT_EQ(camera_registration::FailureReason(row.err), row.reason) << row.err;
+    for (const auto &[err, reason] : rows)
+        EXPECT_EQ(camera_registration::FailureReason(err), reason) << err;
 }
-
-} // namespace

@@ -15,16 +15,14 @@
 #include <array>
 #include <atomic>
 #include <cerrno>
-#include <cstring>
-#include <chrono>
 #include <cmath>
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <fstream>
 #include <functional>
 #include <linux/videodev2.h>
 #include <map>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -32,98 +30,50 @@
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-extern char **environ;
-
 namespace {
 
-struct Yuv {
-    double y, cb, cr;
-};
-
-// BT.601, limited range: the textbook formulas.
-Yuv bt601(int r, int g, int b)
+std::vector<uint8_t> solidBgr(int w, int h, uint8_t r, uint8_t g, uint8_t b)
 {
-    const double y = 0.299 * r + 0.587 * g + 0.114 * b;
-    return {16.0 + 219.0 * y / 255.0, 128.0 + 224.0 * (b - y) / (1.772 * 255.0),
-            128.0 + 224.0 * (r - y) / (1.402 * 255.0)};
-}
-
-// A BGR24 frame; rgb(x, y) gives each pixel's colour.
-std::vector<uint8_t> bgrFrame(int w, int h, const std::function<std::array<int, 3>(int, int)> &rgb)
-{
-    std::vector<uint8_t> frame(size_t(w) * h * 3);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            const auto [r, g, b] = rgb(x, y);
-            uint8_t *p = &frame[(size_t(y) * w + x) * 3];
-            p[0] = uint8_t(b), p[1] = uint8_t(g), p[2] = uint8_t(r);
-        }
+    std::vector<uint8_t> frame;
+    for (int i = 0; i < w * h; ++i)
+        frame.insert(frame.end(), {b, g, r});
     return frame;
 }
 
-std::vector<uint8_t> solidBgr(int w, int h, int r, int g, int b)
+std::vector<uint8_t> toYuyv(const std::vector<uint8_t> &bgr, int w, int h,
+                            YuyvConverter::Level level = YuyvConverter::Best())
 {
-    return bgrFrame(w, h, [=](int, int) { return std::array{r, g, b}; });
-}
-
-std::vector<uint8_t> toYuyv(const std::vector<uint8_t> &bgr, int w, int h)
-{
-    YuyvConverter converter(w, h);
+    YuyvConverter converter(w, h, level);
     EXPECT_TRUE(converter.Valid());
     std::vector<uint8_t> out(converter.OutputBytes());
     converter.Convert(bgr.data(), out.data());
     return out;
 }
 
-// YUYV: Y0 Cb Y1 Cr per pixel pair. Each value within one code of the
-// correctly rounded one.
-testing::AssertionResult matches(const std::vector<uint8_t> &yuyv, int w, int x, int y, const Yuv &want,
-                                 bool lumaOnly = false)
+// Each pixel pair (Y0 Cb Y1 Cr) within one code of BT.601, limited range,
+// chroma the pair's mean; the vector version equal to the plain one to the
+// byte at every tail length and in the rounded last two rows.
+TEST(YuyvConversion, FollowsTheFormulasAndTheVectorVersionAgrees)
 {
-    const size_t pair = (size_t(y) * w + (x & ~1)) * 2;
-    const double got[3] = {double(yuyv[(size_t(y) * w + x) * 2]), double(yuyv[pair + 1]), double(yuyv[pair + 3])};
-    const double exact[3] = {want.y, want.cb, want.cr};
-    for (int i = 0; i < (lumaOnly ? 1 : 3); ++i)
-        if (std::abs(got[i] - std::round(exact[i])) > 1.0)
-            return testing::AssertionFailure()
-                << "at " << x << "," << y << " component " << i << " is " << got[i] << ", wanted " << exact[i];
-    return testing::AssertionSuccess();
-}
-
-TEST(YuyvConversion, GradientsAndEdgesFollowTheFormulas)
-{
-    // Luma is per pixel, so a horizontal ramp checks it pixel by pixel;
-    // chroma is shared by pixel pairs, so a vertical ramp checks it without
-    // depending on the subsampling filter. Red meeting blue between two pairs
-    // must not bleed into a coloured seam.
-    const int w = 256, h = 64;
-    const auto across = toYuyv(bgrFrame(w, h, [](int x, int) { return std::array{x, x / 2, 255 - x}; }), w, h);
-    for (int x = 0; x < w; ++x)
-        ASSERT_TRUE(matches(across, w, x, 10, bt601(x, x / 2, 255 - x), true));
-    const auto down = toYuyv(bgrFrame(w, h, [](int, int y) { return std::array{128 + y, 255 - y * 4, y * 4}; }), w, h);
-    for (int y = 0; y < h; ++y)
-        ASSERT_TRUE(matches(down, w, 100, y, bt601(128 + y, 255 - y * 4, y * 4)));
-    const auto halves = toYuyv(bgrFrame(w, h,
-                                        [](int x, int) {
-                                            return x < 32 ? std::array{255, 0, 0} : std::array{0, 0, 255};
-                                        }),
-                               w, h);
-    EXPECT_TRUE(matches(halves, w, 31, 5, bt601(255, 0, 0)));
-    EXPECT_TRUE(matches(halves, w, 32, 5, bt601(0, 0, 255)));
-}
-
-// The vector version against the plain one: every tail length, every byte
-// value, the rounded last two rows.
-TEST(YuyvConversion, VectorAndPlainAgree)
-{
-    for (int w : {2, 14, 16, 18, 30, 32, 46})
+    for (int w : {2, 14, 16, 18, 30, 32, 46, 256})
         for (int h : {1, 4}) {
-            std::vector<uint8_t> bgr(size_t(w) * h * 3), plain(size_t(w) * h * 2), best(plain.size());
+            std::vector<uint8_t> bgr(size_t(w) * h * 3);
             for (size_t i = 0; i < bgr.size(); ++i)
                 bgr[i] = uint8_t(i * 151 + i / 5);
-            YuyvConverter(w, h, YuyvConverter::Level::Plain).Convert(bgr.data(), plain.data());
-            YuyvConverter(w, h).Convert(bgr.data(), best.data());
-            EXPECT_EQ(plain, best) << w << "x" << h;
+            const auto plain = toYuyv(bgr, w, h, YuyvConverter::Level::Plain);
+            ASSERT_EQ(toYuyv(bgr, w, h), plain) << w << "x" << h;
+            auto bt601 = [&](size_t i) {
+                const double b = bgr[i * 3], g = bgr[i * 3 + 1], r = bgr[i * 3 + 2],
+                             y = 0.299 * r + 0.587 * g + 0.114 * b;
+                return std::array{16 + 219 * y / 255, 128 + 224 * (b - y) / (1.772 * 255),
+                                  128 + 224 * (r - y) / (1.402 * 255)};
+            };
+            for (size_t i = 0; i < size_t(w) * h; i += 2) {
+                const auto p = bt601(i), q = bt601(i + 1);
+                const double want[4] = {p[0], (p[1] + q[1]) / 2, q[0], (p[2] + q[2]) / 2};
+                for (int k = 0; k < 4; ++k)
+                    ASSERT_LE(std::abs(plain[i * 2 + k] - std::round(want[k])), 1) << w << "x" << h << " at " << i;
+            }
         }
 }
 
@@ -132,48 +82,34 @@ double secondsSince(std::chrono::steady_clock::time_point start)
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-// A loaded machine can hold the thread back by more than a frame, which
-// rightly starts a new schedule; so a measurement gets three tries. A pacer
-// that drifts fails all three.
-testing::AssertionResult takesAbout(double seconds, double tolerance, const std::function<void()> &run)
+TEST(FramePacing, HoldsTheRateMakesUpAHiccupAndResynchronisesAfterAStall)
 {
+    // A loaded machine may hold the thread back by over a frame, which
+    // rightly starts a new schedule: three tries.
     double took = 0;
-    for (int attempt = 0; attempt < 3; ++attempt) {
+    for (int attempt = 0; attempt < 3 && std::abs(took - 3.0) > 0.03; ++attempt) {
         const auto start = std::chrono::steady_clock::now();
-        run();
-        took = secondsSince(start);
-        if (std::abs(took - seconds) <= tolerance)
-            return testing::AssertionSuccess();
-    }
-    return testing::AssertionFailure() << "took " << took << " s, wanted " << seconds << " s";
-}
-
-TEST(FramePacing, HoldsTheRateAndMakesUpAShortHiccup)
-{
-    EXPECT_TRUE(takesAbout(3.0, 0.03, [] {
         FramePacer pacer(30.0);
         for (int i = 0; i < 90; ++i) {
             if (i == 10)
-                std::this_thread::sleep_for(30ms); // late by less than a frame
+                std::this_thread::sleep_for(30ms);
             pacer.WaitForNextFrame();
         }
-    }));
-}
+        took = secondsSince(start);
+    }
+    EXPECT_NEAR(took, 3.0, 0.03);
 
-TEST(FramePacing, StallResynchronisesInsteadOfBursting)
-{
     FramePacer pacer(30.0);
     for (int i = 0; i < 5; ++i)
         pacer.WaitForNextFrame();
     std::this_thread::sleep_for(400ms); // twelve frames missed
-    auto late = std::chrono::steady_clock::now();
+    const auto late = std::chrono::steady_clock::now();
     pacer.WaitForNextFrame();
     EXPECT_LT(secondsSince(late), 0.02) << "the late frame itself goes at once";
-    // Catching up would return at once for the missed frames.
     const auto after = std::chrono::steady_clock::now();
     for (int i = 0; i < 6; ++i)
         pacer.WaitForNextFrame();
-    EXPECT_GE(secondsSince(after), 6 / 30.0 - 0.002);
+    EXPECT_GE(secondsSince(after), 6 / 30.0 - 0.002) << "a pacer that catches up bursts the missed frames";
 }
 
 // v4l2loopback 0.12.7 behind the camera's system calls, logging them; the
@@ -232,8 +168,7 @@ struct FakeLoopback {
     }
 };
 
-class FakeDeviceTree {
-public:
+struct FakeDeviceTree {
     FakeDeviceTree() { fs::create_directories(v4l()), fs::create_directories(dev()); }
     ~FakeDeviceTree() { fs::remove_all(root); }
 
@@ -241,7 +176,8 @@ public:
     fs::path dev() const { return root / "dev"; }
     fs::path v4l() const { return sysfs() / "class" / "video4linux"; }
 
-    // A video4linux entry with the given label, and a plain file as its node.
+    // A video4linux entry with the given label (only v4l2loopback's have
+    // max_openers), and a plain file as its node.
     fs::path AddDevice(int number, const std::string &label, bool loopback = true)
     {
         const std::string node = "video" + std::to_string(number);
@@ -253,15 +189,13 @@ public:
         return dev() / node;
     }
     void RemoveDevice(int number) { fs::remove_all(v4l() / ("video" + std::to_string(number))); }
-    fs::path Find() const { return vidloom_device::Find(sysfs(), dev()); }
     CameraEnvironment Environment() const { return {sysfs(), dev(), device.Io()}; }
 
     FakeLoopback device;
-
-private:
-    static inline int counter = 0;
-    fs::path root =
-        fs::temp_directory_path() / ("vidloomcam-test-" + std::to_string(getpid()) + "-" + std::to_string(counter++));
+    const fs::path root = [] {
+        std::string pattern = (fs::temp_directory_path() / "vidloomcam-test-XXXXXX").string();
+        return fs::path(mkdtemp(pattern.data()));
+    }();
 };
 
 TEST(DeviceDiscovery, FindsTheLowestVidloomNodeOnly)
@@ -274,7 +208,7 @@ TEST(DeviceDiscovery, FindsTheLowestVidloomNodeOnly)
     fs::create_directories(tree.v4l() / "v4l-subdev0");
     std::ofstream(tree.v4l() / "v4l-subdev0" / "name") << "Vidloom\n";
     fs::create_directories(tree.v4l() / "video1"); // no name at all
-    EXPECT_EQ(tree.Find(), fs::path());
+    EXPECT_EQ(vidloom_device::Find(tree.sysfs(), tree.dev()), fs::path());
     // The folder lists its entries in an order of its own: labels are taken
     // away until the lowest Vidloom device is not the last one listed, so a
     // search that keeps its last match fails.
@@ -288,64 +222,29 @@ TEST(DeviceDiscovery, FindsTheLowestVidloomNodeOnly)
         tree.AddDevice(listed.back(), "Other");
         listed.pop_back();
     }
-    EXPECT_EQ(tree.Find(), tree.dev() / ("video" + std::to_string(*std::min_element(listed.begin(), listed.end()))));
+    EXPECT_EQ(vidloom_device::Find(tree.sysfs(), tree.dev()),
+              tree.dev() / ("video" + std::to_string(*std::min_element(listed.begin(), listed.end()))));
 }
 
 constexpr int kW = 64, kH = 64;
-constexpr size_t kYuyvBytes = size_t(kW) * kH * 2;
 const std::vector<uint8_t> kFrame = solidBgr(kW, kH, 0, 255, 0);
-
-uintmax_t fileSize(const fs::path &path)
-{
-    std::error_code ec;
-    const uintmax_t size = fs::file_size(path, ec);
-    return ec ? 0 : size;
-}
 
 // The last whole frame written to a plain-file node.
 std::vector<uint8_t> lastFrame(const fs::path &node)
 {
-    const uintmax_t size = fileSize(node);
-    EXPECT_TRUE(size >= kYuyvBytes && size % kYuyvBytes == 0) << size;
-    std::vector<uint8_t> frame(kYuyvBytes);
     std::ifstream in(node, std::ios::binary);
-    in.seekg(std::streamoff(size - kYuyvBytes));
-    in.read(reinterpret_cast<char *>(frame.data()), std::streamsize(frame.size()));
-    return frame;
+    const std::vector<uint8_t> all{std::istreambuf_iterator<char>(in), {}};
+    const size_t frame = size_t(kW) * kH * 2;
+    EXPECT_TRUE(!all.empty() && all.size() % frame == 0) << all.size();
+    return {all.end() - std::min(all.size(), frame), all.end()};
 }
 
-// Sends frames until the condition holds or about five seconds pass (the
-// camera looks for its device once a second).
+// Sends frames until done() or about five seconds pass.
 bool sendUntil(VirtualCamera &camera, const std::function<bool()> &done)
 {
     for (int i = 0; i < 500 && !done(); ++i)
         camera.SendFrame(kFrame.data());
     return done();
-}
-
-// The camera looks for its device at most once a second, then writes YUYV
-// frames to it and follows it away and back under another number.
-TEST(CameraDevice, AttachesWritesDetachesAndReattaches)
-{
-    FakeDeviceTree tree;
-    VirtualCamera camera(kW, kH, 100.0f, tree.Environment());
-    EXPECT_FALSE(camera.Attached());
-    EXPECT_FALSE(camera.SendFrame(kFrame.data()));
-    const fs::path node = tree.AddDevice(0, "Vidloom");
-    for (int i = 0; i < 20; ++i)
-        camera.SendFrame(kFrame.data());
-    EXPECT_FALSE(camera.Attached());
-    ASSERT_TRUE(sendUntil(camera, [&] { return camera.Attached(); }));
-
-    const auto red = solidBgr(kW, kH, 255, 0, 0);
-    EXPECT_TRUE(camera.SendFrame(red.data()));
-    EXPECT_EQ(lastFrame(node), toYuyv(red, kW, kH));
-
-    tree.RemoveDevice(0);
-    ASSERT_TRUE(sendUntil(camera, [&] { return !camera.Attached(); }));
-    const fs::path again = tree.AddDevice(5, "Vidloom");
-    ASSERT_TRUE(sendUntil(camera, [&] { return camera.Attached(); }));
-    EXPECT_EQ(camera.Device(), again);
 }
 
 // The producer's V4L2 sequence, and each way the device can refuse it as
@@ -355,6 +254,7 @@ TEST(CameraDevice, ProducerSequenceAndRefusals)
 {
     const std::string start = "QUERYCAP S_FMT S_PARM 1/100 STREAMON";
     const std::string release = "QUERYCAP S_FMT G_CTRL S_CTRL sustain=0 S_CTRL keep=0 close ";
+    const std::string held = "QUERYCAP S_FMT G_CTRL close";
     const struct Row {
         const char *what;
         std::map<std::string, int> faults;
@@ -366,12 +266,8 @@ TEST(CameraDevice, ProducerSequenceAndRefusals)
         {"newer module: STREAMON needs buffers", {{"STREAMON", EINVAL}}, SC_STATUS_SENDING, start + " write", false},
         {"placeholder's format released", {{"kept", 1}}, SC_STATUS_SENDING, release + start + " write", false},
         {"not v4l2loopback", {{"uvc", 1}}, SC_STATUS_NOT_REGISTERED, "QUERYCAP close", false},
-        {"reader holds another size", {{"reader", 1}}, SC_STATUS_OTHER_SIZE, "QUERYCAP S_FMT G_CTRL close", true},
-        {"reader holds the placeholder's size",
-         {{"reader", 1}, {"kept", 1}},
-         SC_STATUS_OTHER_SIZE,
-         release + "QUERYCAP S_FMT G_CTRL close",
-         true},
+        {"reader holds another size", {{"reader", 1}}, SC_STATUS_OTHER_SIZE, held, true},
+        {"reader holds the kept size", {{"reader", 1}, {"kept", 1}}, SC_STATUS_OTHER_SIZE, release + held, true},
         {"another producer", {{"S_FMT", EBUSY}}, SC_STATUS_BUSY, "QUERYCAP S_FMT close", true},
         {"format refused", {{"S_FMT", EINVAL}}, SC_STATUS_REFUSED, "QUERYCAP S_FMT close", false},
         {"rate refused", {{"S_PARM 1/100", EINVAL}}, SC_STATUS_REFUSED, "QUERYCAP S_FMT S_PARM 1/100 close", false},
@@ -403,26 +299,22 @@ TEST(CameraDevice, ProducerSequenceAndRefusals)
 }
 
 // A camera that goes leaves the placeholder as the device's last frame and
-// asks a 0.12 device to keep showing it, then ends its stream.
+// asks a 0.12 device to keep showing it, then ends its stream. The
+// placeholder fits any size: nothing drawn outside the frame, the
+// background in the corners, the icon's lens in its place. (The VM test
+// judges the picture a reader gets.)
 TEST(CameraDevice, LeavesThePlaceholder)
 {
     FakeDeviceTree tree;
     const fs::path node = tree.AddDevice(0, "Vidloom");
     VirtualCamera(kW, kH, 100.0f, tree.Environment()).SendFrame(kFrame.data());
     EXPECT_EQ(tree.device.calls,
-              "QUERYCAP S_FMT S_PARM 1/100 STREAMON write write S_CTRL keep=1 S_CTRL sustain=1 "
-              "STREAMOFF close");
+              "QUERYCAP S_FMT S_PARM 1/100 STREAMON write write S_CTRL keep=1 S_CTRL sustain=1 STREAMOFF close");
     EXPECT_EQ(lastFrame(node), toYuyv(PlaceholderBgr(kW, kH), kW, kH));
     tree.device = {{{"events", 1}}, ""}; // 0.13 and later refuse a kept format to new readers
     VirtualCamera(kW, kH, 100.0f, tree.Environment()).SendFrame(kFrame.data());
     EXPECT_EQ(tree.device.calls, "QUERYCAP S_FMT S_PARM 1/100 STREAMON write STREAMOFF close");
-}
 
-// The placeholder at extreme sizes: nothing drawn outside the frame, the
-// background in the corners, the icon's lens in its place. (The VM test
-// judges the picture a reader gets.)
-TEST(Placeholder, FitsAnySize)
-{
     for (const auto &[w, h] : {std::pair{64, 64}, {7680, 64}, {64, 7680}}) {
         const auto bgr = PlaceholderBgr(w, h);
         ASSERT_EQ(bgr.size(), size_t(w) * h * 3);
@@ -434,49 +326,43 @@ TEST(Placeholder, FitsAnySize)
     }
 }
 
-// Another process holding path open, as a webcam client does.
-class Holder {
-public:
-    explicit Holder(const fs::path &path)
-    {
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 3, path.c_str(), O_RDONLY, 0);
-        char *argv[] = {const_cast<char *>("sleep"), const_cast<char *>("60"), nullptr};
-        if (posix_spawnp(&pid, "sleep", &actions, nullptr, argv, environ) != 0)
-            pid = -1;
-        posix_spawn_file_actions_destroy(&actions);
-    }
-    ~Holder() { Release(); }
-    void Release()
-    {
-        if (pid > 0)
-            kill(pid, SIGKILL), waitpid(pid, nullptr, 0);
-        pid = -1;
-    }
-    pid_t pid = -1;
-};
-
-bool eventually(const std::function<bool()> &condition)
+// Another process holding the node open, as a webcam client does.
+pid_t holdOpen(const fs::path &node)
 {
-    for (int i = 0; i < 100 && !condition(); ++i)
-        std::this_thread::sleep_for(50ms);
-    return condition();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        open(node.c_str(), O_RDONLY);
+        alarm(60); // ends by itself should the test fail before it kills it
+        pause();
+    }
+    return pid;
 }
 
-TEST(CameraReaders, AnotherProcessHoldingTheDeviceIsAReaderUntilItOrTheDeviceGoes)
+// The camera looks for its device at most once a second, then writes YUYV
+// frames to it. Another process holding the device open is a reader until
+// it or the device goes; the camera then follows the device back under
+// another number.
+TEST(CameraDevice, AttachesWritesCountsReadersAndFollowsTheDevice)
 {
     FakeDeviceTree tree;
-    const fs::path node = tree.AddDevice(0, "Vidloom");
     VirtualCamera camera(kW, kH, 100.0f, tree.Environment());
-    ASSERT_TRUE(camera.Attached());
+    EXPECT_FALSE(camera.Attached());
+    EXPECT_FALSE(camera.SendFrame(kFrame.data()));
+    const fs::path node = tree.AddDevice(0, "Vidloom");
+    for (int i = 0; i < 20; ++i)
+        camera.SendFrame(kFrame.data());
+    EXPECT_FALSE(camera.Attached());
+    ASSERT_TRUE(sendUntil(camera, [&] { return camera.Attached(); }));
+    const auto red = solidBgr(kW, kH, 255, 0, 0);
+    EXPECT_TRUE(camera.SendFrame(red.data()));
+    EXPECT_EQ(lastFrame(node), toYuyv(red, kW, kH));
+
     // The camera's own descriptor does not count.
     std::this_thread::sleep_for(2 * ReaderWatch::kInterval);
     EXPECT_FALSE(camera.IsConnected());
     EXPECT_FALSE(camera.WaitForConnection(0.3f));
-
-    Holder reader(node);
-    ASSERT_GT(reader.pid, 0);
+    const pid_t reader = holdOpen(node);
+    ASSERT_GT(reader, 0);
     EXPECT_TRUE(camera.WaitForConnection(10.0f));
     EXPECT_TRUE(camera.IsConnected());
     // Nobody opens or closes the node now, so /proc is left alone.
@@ -485,17 +371,27 @@ TEST(CameraReaders, AnotherProcessHoldingTheDeviceIsAReaderUntilItOrTheDeviceGoe
     EXPECT_EQ(camera.Readers().ProcessScans(), scans);
     EXPECT_FALSE(OtherProcessHasOpen(fs::canonical(node).string() + "0")) << "exact paths only";
     EXPECT_FALSE(OtherProcessHasOpen((tree.dev() / "video9").string()));
-    reader.Release();
-    EXPECT_TRUE(eventually([&] { return !camera.IsConnected(); }));
-
-    Holder another(node);
-    ASSERT_TRUE(camera.WaitForConnection(10.0f));
-    tree.RemoveDevice(0);
-    ASSERT_TRUE(sendUntil(camera, [&] { return !camera.Attached(); }));
+    kill(reader, SIGKILL);
+    waitpid(reader, nullptr, 0);
+    for (int i = 0; i < 100 && camera.IsConnected(); ++i)
+        std::this_thread::sleep_for(50ms);
     EXPECT_FALSE(camera.IsConnected());
+
+    const pid_t another = holdOpen(node);
+    EXPECT_TRUE(camera.WaitForConnection(10.0f));
+    tree.RemoveDevice(0);
+    EXPECT_TRUE(sendUntil(camera, [&] { return !camera.Attached(); }));
+    EXPECT_FALSE(camera.IsConnected());
+    kill(another, SIGKILL);
+    waitpid(another, nullptr, 0);
+    const fs::path again = tree.AddDevice(5, "Vidloom");
+    ASSERT_TRUE(sendUntil(camera, [&] { return camera.Attached(); }));
+    EXPECT_EQ(camera.Device(), again);
 }
 
-TEST(CameraApi, RefusesUnusableSizesAndRatesAndASecondCamera)
+// One camera at a time, of a usable size and rate; without a device it
+// still paces its sender.
+TEST(CameraApi, OneUsableCameraThatPacesWithoutADevice)
 {
     const int bad[][2] = {{0, 480}, {641, 480}, {62, 480}, {640, 63}, {7682, 480}, {640, 7681}, {-640, 480}};
     for (const auto &size : bad)
@@ -526,10 +422,7 @@ TEST(CameraApi, RefusesUnusableSizesAndRatesAndASecondCamera)
         EXPECT_TRUE(!made[0] != !made[1]) << "round " << round;
         scDeleteCamera(made[0]), scDeleteCamera(made[1]);
     }
-}
 
-TEST(CameraApi, PacesWithoutADeviceOrReader)
-{
     scDeleteCamera(nullptr);
     EXPECT_FALSE(scSendFrame(nullptr, nullptr));
     EXPECT_FALSE(scIsConnected(nullptr));

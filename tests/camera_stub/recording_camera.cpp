@@ -1,14 +1,13 @@
-// Stand-in for the camera library in tests: same C API, records what it is
-// sent, paces like a real camera (unless told not to) and reports a client
-// connection when the test says so. The test reads and sets the record
-// through tcState under tcLock. Built without scSendFrame
+// Stand-in for the camera library in tests: the C API the app binds,
+// recording what it is sent, pacing like a real camera (unless told not to)
+// and reporting a client connection when the test says so; the test reaches
+// the record through tcState under tcLock. Built without scSendFrame
 // (VIDLOOM_NO_SEND_FRAME), it is a library the app must refuse.
 #include "recording_camera_state.h"
 
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
-#include <cstdint>
 #include <mutex>
 #include <thread>
 
@@ -22,97 +21,13 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-struct Camera {
-    int width;
-    int height;
-    float fps;
-    Clock::time_point nextDue;
-};
-
 std::mutex mutex;
 std::condition_variable frameArrived;
-RecordingCameraState state;
-int lastWidth = 0, lastHeight = 0;
+RecordingCameraState state; // liveCamera is &state while a camera lives
+Clock::duration period;
+Clock::time_point nextDue;
 
 } // namespace
-
-EXPORT void *scCreateCamera(int width, int height, float framerate)
-{
-    std::lock_guard lock(mutex);
-    ++state.createCalls;
-    if (state.failCreates > 0) {
-        --state.failCreates;
-        return nullptr;
-    }
-    if (state.liveCamera || width <= 0 || height <= 0 || framerate <= 0)
-        return nullptr;
-    state.liveCamera = new Camera{width, height, framerate, Clock::now()};
-    lastWidth = width;
-    lastHeight = height;
-    return const_cast<void *>(state.liveCamera);
-}
-
-EXPORT void scDeleteCamera(void *camera)
-{
-    std::lock_guard lock(mutex);
-    ++state.deleteCalls;
-    if (camera && camera == state.liveCamera) {
-        delete static_cast<Camera *>(camera);
-        state.liveCamera = nullptr;
-    }
-}
-
-#ifndef VIDLOOM_NO_SEND_FRAME
-EXPORT bool scSendFrame(void *camera, const void *bits)
-{
-    Clock::time_point due;
-    int delay;
-    bool ok;
-    {
-        std::lock_guard lock(mutex);
-        auto *cam = static_cast<Camera *>(camera);
-        if (!cam || cam != state.liveCamera || !bits)
-            return false;
-        const size_t bytes = size_t(cam->width) * cam->height * 3;
-        const auto *p = static_cast<const uint8_t *>(bits);
-        state.lastFrame.assign(p, p + bytes);
-        if (state.captured.size() < state.captureLimit)
-            state.captured.emplace_back(p, p + bytes);
-        ++state.framesSent;
-        const auto period = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / cam->fps));
-        const auto now = Clock::now();
-        cam->nextDue = std::max(cam->nextDue + period, now);
-        due = state.pacing ? cam->nextDue : now;
-        delay = state.sendDelayMs;
-        ok = state.status == 0;
-    }
-    frameArrived.notify_all();
-    if (delay > 0)
-        std::this_thread::sleep_for(std::chrono::milliseconds(delay));
-    std::this_thread::sleep_until(due);
-    return ok;
-}
-#endif
-
-EXPORT int scGetStatus(void *, int *, int *)
-{
-    std::lock_guard lock(mutex);
-    return state.status;
-}
-
-EXPORT bool scWaitForConnection(void *, float)
-{
-    std::lock_guard lock(mutex);
-    return state.connected;
-}
-
-EXPORT bool scIsConnected(void *camera)
-{
-    std::lock_guard lock(mutex);
-    return camera && camera == state.liveCamera && state.connected;
-}
-
-// ---- the test's side ----
 
 EXPORT RecordingCameraState *tcState()
 {
@@ -127,17 +42,77 @@ EXPORT void tcLock(bool on)
         mutex.unlock();
 }
 
-// The size of the camera created last.
-EXPORT void tcCameraSize(int *width, int *height)
-{
-    std::lock_guard lock(mutex);
-    *width = lastWidth;
-    *height = lastHeight;
-}
-
 // Waits until at least `count` frames were sent; false on time-out.
 EXPORT bool tcWaitForFrames(int64_t count, int timeoutMs)
 {
     std::unique_lock lock(mutex);
     return frameArrived.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return state.framesSent >= count; });
+}
+
+// The size of the camera created last.
+EXPORT void tcCameraSize(int *width, int *height)
+{
+    std::lock_guard lock(mutex);
+    *width = state.lastWidth;
+    *height = state.lastHeight;
+}
+
+EXPORT void *scCreateCamera(int width, int height, float framerate)
+{
+    std::lock_guard lock(mutex);
+    ++state.createCalls;
+    if (state.failCreates > 0) {
+        --state.failCreates;
+        return nullptr;
+    }
+    if (state.liveCamera || width <= 0 || height <= 0 || framerate <= 0)
+        return nullptr;
+    state.lastWidth = width;
+    state.lastHeight = height;
+    period = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / framerate));
+    nextDue = Clock::now();
+    return state.liveCamera = &state;
+}
+
+EXPORT void scDeleteCamera(void *camera)
+{
+    std::lock_guard lock(mutex);
+    ++state.deleteCalls;
+    if (camera == state.liveCamera)
+        state.liveCamera = nullptr;
+}
+
+#ifndef VIDLOOM_NO_SEND_FRAME
+EXPORT bool scSendFrame(void *camera, const void *bits)
+{
+    std::unique_lock lock(mutex);
+    if (!camera || camera != state.liveCamera || !bits)
+        return false;
+    const auto *p = static_cast<const uint8_t *>(bits);
+    state.lastFrame.assign(p, p + size_t(state.lastWidth) * state.lastHeight * 3);
+    if (state.captured.size() < state.captureLimit)
+        state.captured.push_back(state.lastFrame);
+    ++state.framesSent;
+    nextDue = std::max(nextDue + period, Clock::now());
+    const auto due = state.pacing ? nextDue : Clock::now();
+    const auto delay = std::chrono::milliseconds(state.sendDelayMs);
+    const bool ok = state.status == 0;
+    lock.unlock();
+    frameArrived.notify_all();
+    std::this_thread::sleep_for(delay);
+    std::this_thread::sleep_until(due);
+    return ok;
+}
+#endif
+
+EXPORT int scGetStatus(void *, int *, int *)
+{
+    std::lock_guard lock(mutex);
+    return state.status;
+}
+
+EXPORT bool scIsConnected(void *camera)
+{
+    std::lock_guard lock(mutex);
+    return camera && camera == state.liveCamera && state.connected;
 }

@@ -1,7 +1,6 @@
 // The entry of the Windows test programs that use COM or Media Foundation:
-// both are started around all tests, the way the app's entry starts them
-// around its event loop (COM single-threaded, as on the user-interface
-// thread). Replaces GoogleTest's own main.
+// both started around all tests, as the app's entry starts them around its
+// event loop (COM single-threaded, as on the user-interface thread).
 #include <gtest/gtest.h>
 
 #include <mfapi.h>

@@ -1,84 +1,51 @@
 #pragma once
 
+#include "camera_library.h"
 #include "recording_camera_state.h"
-
-#include <algorithm>
 
 // The recording camera library that sits beside the test programs. It is
 // the very one FrameSender loads (dlopen hands out the same instance), so
 // what the test sets is what the sender sees.
 class RecordingCamera {
 public:
-    RecordingCamera();
+    RecordingCamera()
+    {
+        void *library = camera_library::Open(camera_library::ExecutableDir() / camera_library::FileName());
+        auto symbol = [&](const char *name) { return library ? camera_library::Symbol(library, name) : nullptr; };
+        lock = reinterpret_cast<void (*)(bool)>(symbol("tcLock"));
+        waitFn = reinterpret_cast<bool (*)(int64_t, int)>(symbol("tcWaitForFrames"));
+        if (auto *stateFn = reinterpret_cast<RecordingCameraState *(*)()>(symbol("tcState")); stateFn && lock && waitFn)
+            state = stateFn();
+    }
     bool ok() const { return state != nullptr; }
 
-    // Runs f on the state under the library's lock.
-    template <typename F> auto with(F f) const
+    // The state, under the library's lock until the end of the statement.
+    struct Locked {
+        RecordingCameraState *state;
+        void (*lock)(bool);
+        ~Locked() { lock(false); }
+        RecordingCameraState *operator->() const { return state; }
+    };
+    Locked locked() const
     {
-        struct Unlock {
-            void (*lock)(bool);
-            ~Unlock() { lock(false); }
-        } unlock{lock};
         lock(true);
-        return f(*state);
+        return {state, lock};
     }
-    void reset()
-    {
-        with([](auto &s) {
-            const void *live = s.liveCamera;
-            s = {};
-            s.liveCamera = live;
-        });
-    }
-    void setPacing(bool on)
-    {
-        with([=](auto &s) { s.pacing = on; });
-    }
-    void setConnected(bool on)
-    {
-        with([=](auto &s) { s.connected = on; });
-    }
-    void setCreateFailures(int n)
-    {
-        with([=](auto &s) { s.failCreates = n; });
-    }
-    void setSendDelayMs(int ms)
-    {
-        with([=](auto &s) { s.sendDelayMs = ms; });
-    }
-    void captureFrames(int n)
-    {
-        with([=](auto &s) { s.captured.clear(), s.captureLimit = size_t(std::max(n, 0)); });
-    }
-    int64_t frameCount() const
-    {
-        return with([](auto &s) { return s.framesSent; });
-    }
-    int createCalls() const
-    {
-        return with([](auto &s) { return s.createCalls; });
-    }
-    int deleteCalls() const
-    {
-        return with([](auto &s) { return s.deleteCalls; });
-    }
-    bool cameraLive() const
-    {
-        return with([](auto &s) { return s.liveCamera != nullptr; });
-    }
-    int capturedCount() const
-    {
-        return with([](auto &s) { return int(s.captured.size()); });
-    }
+
+    void reset() { static_cast<RecordingCameraRecord &>(*locked().state) = {}; }
+    void setPacing(bool on) { locked()->pacing = on; }
+    void setConnected(bool on) { locked()->connected = on; }
+    void setSendDelayMs(int ms) { locked()->sendDelayMs = ms; }
+    int64_t frameCount() const { return locked()->framesSent; }
+    bool cameraLive() const { return locked()->liveCamera != nullptr; }
+    // Waits until at least n frames were sent; false on time-out.
     bool waitForFrames(int64_t n, int timeoutMs = 10000) const { return waitFn(n, timeoutMs); }
     // index -1: the last frame sent.
     std::vector<uint8_t> frame(int index = -1) const
     {
-        return with([=](auto &s) {
-            return index < 0                        ? s.lastFrame
-                : size_t(index) < s.captured.size() ? s.captured[size_t(index)]
-                                                    : std::vector<uint8_t>{};
-        });
+        const Locked s = locked();
+        const size_t i = size_t(index);
+        return index < 0 ? s->lastFrame : i < s->captured.size() ? s->captured[i] : std::vector<uint8_t>{};
     }
 
 private:

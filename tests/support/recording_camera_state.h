@@ -5,18 +5,21 @@
 #include <vector>
 
 // What the recording camera library (tests/camera_stub) records and what a
-// test sets: one struct behind the library's tcState, touched only between
-// tcLock(true) and tcLock(false).
-struct RecordingCameraState {
-    const void *liveCamera = nullptr;
+// test sets; RecordingCamera::reset() clears it.
+struct RecordingCameraRecord {
     int createCalls = 0, deleteCalls = 0;
     int failCreates = 0; // the next creations that fail
-    bool pacing = true;
-    bool connected = false;
+    bool pacing = true, connected = false;
     int sendDelayMs = 0;
     int status = 0; // scGetStatus's code; sends fail while it is not 0
     int64_t framesSent = 0;
     std::vector<uint8_t> lastFrame;
     size_t captureLimit = 0; // the first frames sent, kept in captured
     std::vector<std::vector<uint8_t>> captured;
+};
+
+// The library's tcState, touched only between tcLock(true) and tcLock(false).
+struct RecordingCameraState : RecordingCameraRecord {
+    void *liveCamera = nullptr;
+    int lastWidth = 0, lastHeight = 0; // the size of the camera created last
 };
