@@ -718,6 +718,23 @@ private slots:
         }
     }
 
+    // While nothing streams the camera shows the placeholder at the chosen
+    // size: not beside Play's camera, not while unregistered.
+    void standbyFollowsTheWindow()
+    {
+        TestWindow window;
+        QTRY_COMPARE(env.camera.standby(), std::pair(1280, 720));
+        window.resolution->setCurrentText("640x480");
+        QTRY_COMPARE(env.camera.standby(), std::pair(640, 480));
+        QVERIFY(window.stream(testImage(), env.camera));
+        QTest::qWait(500);
+        QCOMPARE(env.camera.standby(), std::pair(0, 0));
+        window.stop->click();
+        QTRY_COMPARE(env.camera.standby(), std::pair(640, 480));
+        env.setRegistered(false);
+        QTRY_COMPARE(env.camera.standby(), std::pair(0, 0));
+    }
+
 private:
     WindowTestEnvironment env;
 };

@@ -4,6 +4,7 @@
 #include "frame_pacer.h"
 #include "placeholder.h"
 #include "reader_watch.h"
+#include "standby.h"
 #include "vidloom_device.h"
 #include "vidloomcam.h"
 #include "virtual_camera.h"
@@ -548,6 +549,54 @@ TEST(CameraApi, PacesWithoutADeviceOrReader)
     EXPECT_EQ(scGetStatus(camera, nullptr, nullptr), SC_STATUS_NOT_REGISTERED);
     EXPECT_FALSE(scWaitForConnection(camera, 0.2f));
     scDeleteCamera(camera);
+}
+
+// The standby finds a device that comes late and shows it the placeholder;
+// the same size again goes on, another size restarts it, and Stop lets the
+// device go.
+TEST(Standby, WaitsForTheDeviceAndShowsThePlaceholder)
+{
+    FakeDeviceTree tree;
+    Standby standby(tree.Environment());
+    standby.Start(kW, kH, 30.0f);
+    const fs::path node = tree.AddDevice(0, "Vidloom");
+    ASSERT_TRUE(eventually([&] { return fileSize(node) >= 2 * kYuyvBytes; }));
+    standby.Start(kW, kH, 30.0f);
+    standby.Start(kW * 2, kH, 30.0f);
+    const uintmax_t restarted = fileSize(node);
+    ASSERT_TRUE(eventually([&] { return fileSize(node) >= restarted + 4 * kYuyvBytes; }));
+    standby.Stop();
+    const auto wide = toYuyv(PlaceholderBgr(kW * 2, kH), kW * 2, kH);
+    EXPECT_EQ(lastFrame(node), std::vector<uint8_t>(wide.begin() + kYuyvBytes, wide.end()));
+    const std::string &calls = tree.device.calls, start = "S_PARM 1/30 STREAMON write write";
+    EXPECT_EQ(calls.find(start), calls.rfind(start, calls.find("close"))) << "one camera at the first size";
+    EXPECT_NE(calls.find(start, calls.find("close")), std::string::npos) << "and one at the next";
+    EXPECT_TRUE(calls.ends_with("S_CTRL sustain=1 STREAMOFF close")) << calls;
+}
+
+int threadCount()
+{
+    return int(std::distance(fs::directory_iterator("/proc/self/task"), fs::directory_iterator()));
+}
+
+// The standby and a camera are one producer between them.
+TEST(CameraApi, CameraTakesOverFromTheStandby)
+{
+    if (!vidloom_device::Find().empty())
+        GTEST_SKIP() << "a real Vidloom device is present";
+    const int idle = threadCount();
+    EXPECT_FALSE(scStartStandby(63, 64, 30.0f));
+    ASSERT_TRUE(scStartStandby(64, 64, 30.0f));
+    // The standby's thread and its camera's reader watch; a camera has the
+    // watch only.
+    ASSERT_TRUE(eventually([&] { return threadCount() == idle + 2; }));
+    void *camera = scCreateCamera(64, 64, 30.0f);
+    ASSERT_NE(camera, nullptr);
+    EXPECT_EQ(threadCount(), idle + 1) << "the standby stopped for the camera";
+    EXPECT_FALSE(scStartStandby(64, 64, 30.0f));
+    scDeleteCamera(camera);
+    EXPECT_EQ(threadCount(), idle) << "no standby came back by itself";
+    scStopStandby();
 }
 
 } // namespace

@@ -46,6 +46,7 @@ EXPORT void *scCreateCamera(int width, int height, float framerate)
     }
     if (state.liveCamera || width <= 0 || height <= 0 || framerate <= 0)
         return nullptr;
+    state.standbyWidth = state.standbyHeight = 0;
     state.liveCamera = new Camera{width, height, framerate, Clock::now()};
     lastWidth = width;
     lastHeight = height;
@@ -110,6 +111,21 @@ EXPORT bool scIsConnected(void *camera)
 {
     std::lock_guard lock(mutex);
     return camera && camera == state.liveCamera && state.connected;
+}
+
+EXPORT bool scStartStandby(int width, int height, float)
+{
+    std::lock_guard lock(mutex);
+    if (state.liveCamera)
+        return false;
+    state.standbyWidth = width, state.standbyHeight = height;
+    return true;
+}
+
+EXPORT void scStopStandby()
+{
+    std::lock_guard lock(mutex);
+    state.standbyWidth = state.standbyHeight = 0;
 }
 
 // ---- the test's side ----

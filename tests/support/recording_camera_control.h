@@ -3,6 +3,7 @@
 #include "recording_camera_state.h"
 
 #include <algorithm>
+#include <utility>
 
 // The recording camera library that sits beside the test programs. It is
 // the very one FrameSender loads (dlopen hands out the same instance), so
@@ -65,6 +66,10 @@ public:
     bool cameraLive() const
     {
         return with([](auto &s) { return s.liveCamera != nullptr; });
+    }
+    std::pair<int, int> standby() const
+    {
+        return with([](auto &s) { return std::pair(s.standbyWidth, s.standbyHeight); });
     }
     int capturedCount() const
     {
