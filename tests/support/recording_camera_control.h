@@ -3,7 +3,6 @@
 #include "recording_camera_state.h"
 
 #include <algorithm>
-#include <utility>
 
 // The recording camera library that sits beside the test programs. It is
 // the very one FrameSender loads (dlopen hands out the same instance), so
@@ -66,10 +65,6 @@ public:
     bool cameraLive() const
     {
         return with([](auto &s) { return s.liveCamera != nullptr; });
-    }
-    std::pair<int, int> standby() const
-    {
-        return with([](auto &s) { return std::pair(s.standbyWidth, s.standbyHeight); });
     }
     int capturedCount() const
     {
