@@ -7,7 +7,8 @@
 #
 # Then the same scenarios run on each module version (Debian's, then the
 # snapshots built for the VM kernel): sessions of changing sizes with client
-# probes between them, the placeholder after Stop, and a reader holding an
+# probes between them, the placeholder before Play and after Stop (the
+# library's standby), and a reader holding an
 # old size while the next session asks for another, headless Chromium's
 # getUserMedia, the real program under Xvfb driven by its keyboard, and the
 # module unloaded and loaded again mid-stream.
@@ -55,17 +56,28 @@ finish() {
 trap finish EXIT
 
 session=0
-start_driver() { # width height [source]: streams, waits for it to stream
+start_driver() { # width height [source|--standby]: streams (or stands by), waits for it to
     session=$((session + 1))
-    local out=$results/driver-$module-$session.txt
-    "$bin/vidloom_vm_driver" "${3:---image}" "$1" "$2" > "$out" 2>&1 &
+    driver_out=$results/driver-$module-$session.txt
+    "$bin/vidloom_vm_driver" "${3:---image}" "$1" "$2" > "$driver_out" 2>&1 &
     driver=$!
-    for _ in $(seq 120); do grep -q streaming "$out" && break; sleep 0.5; done
+    for _ in $(seq 120); do grep -Eq 'streaming|standing by' "$driver_out" && break; sleep 0.5; done
     # The device may still show the last session's placeholder at this size.
     sleep 2
 }
 # SIGTERM: a script's background jobs ignore SIGINT.
 stop_driver() { kill -TERM "$driver" 2>/dev/null; wait "$driver"; }
+stand_by() { # the driver stops its stream and stands by, as the window's Stop does
+    kill -USR1 "$driver"
+    for _ in $(seq 60); do grep -q 'standing by' "$driver_out" && break; sleep 0.5; done
+    say "$module: driver $(grep -o 'standing by.*' "$driver_out")"
+}
+standby_at_start() { # width height: a client before the first Play, then the CPU it costs
+    start_driver "$1" "$2" --standby
+    placeholder "before the first Play" "$1" "$2" yes
+    say "$module: CPU busy while standing by at $1x$2 with no reader: $(cpu_busy 10) %"
+    stop_driver
+}
 grab() { # name width height halves|placeholder [seconds]: one frame, judged
     # v4l2-ctl starts in a fraction of ffmpeg's time under emulation.
     local prefix=$results/$module-$1
@@ -74,6 +86,10 @@ grab() { # name width height halves|placeholder [seconds]: one frame, judged
         >> "$prefix.txt" 2>&1
     python3 "$here/check_frame.py" "$prefix" "$2" "$3" "$4" | sed "s/^/$module $1: /"
     return "${PIPESTATUS[0]}"
+}
+grab_soon() { # as grab, a few tries: the picture is about to change
+    for _ in 1 2 3 4; do grab "$@" && return 0; sleep 2; done
+    return 1
 }
 listed() { # clients list a device whose own capabilities offer capture
     v4l2-ctl --list-devices 2>/dev/null | grep -q '^Vidloom' &&
@@ -120,10 +136,16 @@ window() { # width height: the real program under Xvfb, driven by its keyboard
     local program=$! id=
     for _ in $(seq 120); do id=$(xdotool search --onlyvisible --name Vidloom 2>/dev/null | head -1); [ -n "$id" ] && break; sleep 0.5; done
     say "$module: window ${id:-not found}"
+    # Registered and idle, the window stands by at the chosen size.
+    for _ in $(seq 60); do listed && break; sleep 0.5; done
+    placeholder "before Play in the program" "$1" "$2" yes
     # No window manager: give the window the focus, then type as a user does.
     xdotool windowfocus --sync "$id" key space >> "$out" 2>&1
-    for _ in $(seq 120); do listed && break; sleep 0.5; done
-    check "$module: Space plays into the camera at $1x$2" grab window "$1" "$2" halves
+    # The placeholder shows until the stream's first frames.
+    check "$module: Space plays into the camera at $1x$2" grab_soon window "$1" "$2" halves
+    xdotool windowfocus --sync "$id" key alt+t >> "$out" 2>&1
+    sleep 2
+    placeholder "after Stop in the program" "$1" "$2" yes
     xdotool windowfocus --sync "$id" key ctrl+q >> "$out" 2>&1
     for _ in $(seq 60); do kill -0 "$program" 2>/dev/null || break; sleep 0.5; done
     kill -0 "$program" 2>/dev/null && { say "$module: Ctrl+Q did not quit; SIGTERM"; kill -TERM "$program"; }
@@ -172,8 +194,8 @@ node=$(vidloom_node) || { failures+=("no Vidloom device after registering"); exi
 say "device $node"
 ko=
 module="v4l2loopback-$(dpkg-query -W -f='${Version}' v4l2loopback-dkms | cut -d- -f1)"
-placeholder "before the first Play" 1280 720 no
 say "$module: CPU busy with no camera stream, for reference: $(cpu_busy 10) %"
+standby_at_start 1280 720
 
 section "stream"
 # Made on the host (run_vm_test.sh): the emulated CPU takes minutes for it.
@@ -224,7 +246,7 @@ if wanted basic; then
 fi
 
 # ---- the matrix -----------------------------------------------------------
-scenarios() { # module name; placeholder required?
+scenarios() { # module name; placeholder required after the program quit?
     module=$1
     local need_placeholder=$2
     if wanted sessions; then
@@ -234,9 +256,10 @@ scenarios() { # module name; placeholder required?
             start_driver "$w" "$h"
             check "$module: listed while streaming $size" listed
             check "$module: session $session reaches the reader at $size" grab "session$session" "$w" "$h" halves
-            stop_driver
+            stand_by
             v4l2-ctl -d "$node" --info >> "$log" 2>&1 # a client probes
-            placeholder "after Stop $session" "$w" "$h" "$need_placeholder"
+            placeholder "after Stop $session" "$w" "$h" yes
+            stop_driver
         done
     fi
 
@@ -298,7 +321,7 @@ for ko in "${snapshots[@]}"; do
     section "load $module"
     load_module
     [ -n "$node" ] || { failures+=("$module: no Vidloom device"); continue; }
-    placeholder "before the first Play" 1280 720 no
+    standby_at_start 1280 720
     scenarios "$module" no
     check "rmmod $module" rmmod v4l2loopback
 done

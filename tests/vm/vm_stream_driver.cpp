@@ -6,9 +6,12 @@
 //
 //   vidloom_vm_driver <video file> <width> <height>
 //   vidloom_vm_driver --image <width> <height>   (left half red, right blue)
+//   vidloom_vm_driver --standby <width> <height> (the placeholder only)
+// SIGUSR1 stops the stream and stands by, as the window's Stop does.
 #include "frame_sender.h"
 #include "video_decoder.h"
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -39,21 +42,23 @@ std::vector<uint8_t> halvesImage(int width, int height)
     return bgr;
 }
 
-// Blocks SIGINT and SIGTERM in every thread, so only the wait sees them.
-sigset_t stopSignals()
+// Blocks SIGINT, SIGTERM and SIGUSR1 in every thread, so only the wait sees
+// them.
+sigset_t driverSignals()
 {
     sigset_t set;
     sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
+    for (int signal : {SIGINT, SIGTERM, SIGUSR1})
+        sigaddset(&set, signal);
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
     return set;
 }
 
-bool stopRequested(const sigset_t &set)
+// The signal that came within a tenth of a second, or 0.
+int nextSignal(const sigset_t &set)
 {
     timespec poll{0, 100000000};
-    return sigtimedwait(&set, nullptr, &poll) > 0;
+    return std::max(sigtimedwait(&set, nullptr, &poll), 0);
 }
 
 } // namespace
@@ -61,21 +66,31 @@ bool stopRequested(const sigset_t &set)
 int main(int argc, char **argv)
 {
     if (argc != 4) {
-        std::fprintf(stderr, "usage: %s <video>|--image <width> <height>\n", argv[0]);
+        std::fprintf(stderr, "usage: %s <video>|--image|--standby <width> <height>\n", argv[0]);
         return 2;
     }
-    const sigset_t signals = stopSignals();
+    const sigset_t signals = driverSignals();
     const bool image = std::strcmp(argv[1], "--image") == 0;
     const int width = std::stoi(argv[2]);
     const int height = std::stoi(argv[3]);
 
     FrameSender sender;
-    if (!sender.InitCamera(width, height, 30.0f)) {
-        std::fprintf(stderr, "camera: InitCamera failed\n");
+    bool standingBy = false;
+    auto standBy = [&] {
+        sender.ShutdownCamera();
+        standingBy = sender.StartStandby(width, height, 30.0f);
+        std::printf("%.3f standing by: %s\n", wallSeconds(), standingBy ? "yes" : "no (library without standby)");
+        std::fflush(stdout);
+    };
+    const bool standbyOnly = std::strcmp(argv[1], "--standby") == 0;
+    if (standbyOnly ? !sender.LoadDll() : !sender.InitCamera(width, height, 30.0f)) {
+        std::fprintf(stderr, "camera: no library, or InitCamera failed\n");
         return 1;
     }
     VideoDecoder decoder;
-    if (image) {
+    if (standbyOnly) {
+        standBy();
+    } else if (image) {
         const auto picture = halvesImage(width, height);
         sender.StartImage(picture.data(), width, height);
     } else {
@@ -85,13 +100,17 @@ int main(int argc, char **argv)
         }
         sender.StartVideo(&decoder, true);
     }
-    std::printf("%.3f streaming %s %dx%d\n", wallSeconds(), image ? "image" : "video", width, height);
+    if (!standingBy)
+        std::printf("%.3f streaming %s %dx%d\n", wallSeconds(), image ? "image" : "video", width, height);
     std::fflush(stdout);
 
     bool connected = false;
     int problem = 0, heldWidth = 0, heldHeight = 0;
     double lastReport = wallSeconds();
-    while (!stopRequested(signals) && sender.running) {
+    for (int signal = 0; signal != SIGINT && signal != SIGTERM && (sender.running || standingBy);
+         signal = nextSignal(signals)) {
+        if (signal == SIGUSR1 && !standingBy)
+            standBy();
         if (const int now = int(sender.CurrentSendProblem(heldWidth, heldHeight)); now != problem)
             problem = now, std::printf("%.3f problem=%d held=%dx%d\n", wallSeconds(), now, heldWidth, heldHeight);
         const bool now = sender.IsConnected();
@@ -106,6 +125,7 @@ int main(int argc, char **argv)
     }
     std::printf("%.3f stopping fps=%.2f\n", wallSeconds(), sender.currentFps.load());
     sender.ShutdownCamera();
+    sender.StopStandby();
     decoder.Close();
     return 0;
 }
