@@ -75,7 +75,7 @@ stand_by() { # the driver stops its stream and stands by, as the window's Stop d
 standby_at_start() { # width height: a client before the first Play, then the CPU it costs
     start_driver "$1" "$2" --standby
     placeholder "before the first Play" "$1" "$2" yes
-    say "$module: CPU busy while standing by at $1x$2 with no reader: $(cpu_busy 10) %"
+    say "$module: CPU busy while standing by at $1x$2 with no reader: $(cpu_busy 6) %"
     stop_driver
 }
 grab() { # name width height halves|placeholder [seconds]: one frame, judged
@@ -206,9 +206,10 @@ if wanted basic; then
     "$bin/vidloom_vm_driver" "${source[@]}" $width $height > "$results/driver.txt" 2>&1 &
     driver=$!
     # Under emulation the driver takes seconds to start; wait for its first
-    # frames, which turn the device into a capture device.
+    # frames, which give the capture device its size (the standby before
+    # left its own).
     for _ in $(seq 120); do
-        v4l2-ctl -d "$node" --info 2>/dev/null | grep -q 'Video Capture' && break
+        v4l2-ctl -d "$node" --info --get-fmt-video 2>/dev/null | grep -Eq "Width/Height +: $width/$height" && break
         sleep 0.5
     done
 
