@@ -722,9 +722,7 @@ private slots:
     // size, again after Stop, and not while unregistered.
     void standbyFollowsTheWindow()
     {
-        auto standby = [this] {
-            return env.camera.with([](auto &s) { return s.standbyWidth * 10000 + s.standbyHeight; });
-        };
+        auto standby = [this] { return env.camera.with([](auto &s) { return s.standby; }); };
         TestWindow window;
         QTRY_COMPARE(standby(), 12800720);
         window.resolution->setCurrentText("640x480");

@@ -46,7 +46,7 @@ EXPORT void *scCreateCamera(int width, int height, float framerate)
     }
     if (state.liveCamera || width <= 0 || height <= 0 || framerate <= 0)
         return nullptr;
-    state.standbyWidth = state.standbyHeight = 0;
+    state.standby = 0;
     state.liveCamera = new Camera{width, height, framerate, Clock::now()};
     lastWidth = width;
     lastHeight = height;
@@ -116,16 +116,13 @@ EXPORT bool scIsConnected(void *camera)
 EXPORT bool scStartStandby(int width, int height, float)
 {
     std::lock_guard lock(mutex);
-    if (state.liveCamera)
-        return false;
-    state.standbyWidth = width, state.standbyHeight = height;
-    return true;
+    state.standby = state.liveCamera ? 0 : width * 10000 + height;
+    return !state.liveCamera;
 }
 
 EXPORT void scStopStandby()
 {
-    std::lock_guard lock(mutex);
-    state.standbyWidth = state.standbyHeight = 0;
+    scStartStandby(0, 0, 0.0f); // records none
 }
 
 // ---- the test's side ----

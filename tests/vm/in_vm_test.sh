@@ -48,7 +48,10 @@ vidloom_node() { # the /dev node of the device labelled Vidloom, if any
     done
     return 1
 }
+completed=0
 finish() {
+    # A script that stopped early (a syntax error, a killed shell) must not pass.
+    [ "$completed" = 1 ] || failures+=("the VM test stopped before its end")
     if [ ${#failures[@]} -eq 0 ]; then echo PASS > "$results/result.txt"
     else printf 'FAIL: %s\n' "$(IFS=';'; echo "${failures[*]}")" > "$results/result.txt"; fi
     cat "$results/result.txt" | tee -a "$log"
@@ -58,20 +61,15 @@ trap finish EXIT
 session=0
 start_driver() { # width height [source|--standby]: streams (or stands by), waits for it to
     session=$((session + 1))
-    driver_out=$results/driver-$module-$session.txt
-    "$bin/vidloom_vm_driver" "${3:---image}" "$1" "$2" > "$driver_out" 2>&1 &
+    local out=$results/driver-$module-$session.txt
+    "$bin/vidloom_vm_driver" "${3:---image}" "$1" "$2" > "$out" 2>&1 &
     driver=$!
-    for _ in $(seq 120); do grep -Eq 'streaming|standing by' "$driver_out" && break; sleep 0.5; done
+    for _ in $(seq 120); do grep -Eq 'streaming|standing by' "$out" && break; sleep 0.5; done
     # The device may still show the last session's placeholder at this size.
     sleep 2
 }
 # SIGTERM: a script's background jobs ignore SIGINT.
 stop_driver() { kill -TERM "$driver" 2>/dev/null; wait "$driver"; }
-stand_by() { # the driver stops its stream and stands by, as the window's Stop does
-    kill -USR1 "$driver"
-    for _ in $(seq 60); do grep -q 'standing by' "$driver_out" && break; sleep 0.5; done
-    say "$module: driver $(grep -o 'standing by.*' "$driver_out")"
-}
 standby_at_start() { # width height: a client before the first Play, then the CPU it costs
     start_driver "$1" "$2" --standby
     placeholder "before the first Play" "$1" "$2" yes
@@ -257,7 +255,8 @@ scenarios() { # module name; placeholder required after the program quit?
             start_driver "$w" "$h"
             check "$module: listed while streaming $size" listed
             check "$module: session $session reaches the reader at $size" grab "session$session" "$w" "$h" halves
-            stand_by
+            stop_driver
+            start_driver "$w" "$h" --standby # the idle window's
             v4l2-ctl -d "$node" --info >> "$log" 2>&1 # a client probes
             placeholder "after Stop $session" "$w" "$h" yes
             stop_driver
@@ -326,3 +325,4 @@ for ko in "${snapshots[@]}"; do
     scenarios "$module" no
     check "rmmod $module" rmmod v4l2loopback
 done
+completed=1

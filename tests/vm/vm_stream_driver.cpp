@@ -6,12 +6,10 @@
 //
 //   vidloom_vm_driver <video file> <width> <height>
 //   vidloom_vm_driver --image <width> <height>   (left half red, right blue)
-//   vidloom_vm_driver --standby <width> <height> (the placeholder only)
-// SIGUSR1 stops the stream and stands by, as the window's Stop does.
+//   vidloom_vm_driver --standby <width> <height> (the placeholder, as the idle window)
 #include "frame_sender.h"
 #include "video_decoder.h"
 
-#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -42,23 +40,21 @@ std::vector<uint8_t> halvesImage(int width, int height)
     return bgr;
 }
 
-// Blocks SIGINT, SIGTERM and SIGUSR1 in every thread, so only the wait sees
-// them.
-sigset_t driverSignals()
+// Blocks SIGINT and SIGTERM in every thread, so only the wait sees them.
+sigset_t stopSignals()
 {
     sigset_t set;
     sigemptyset(&set);
-    for (int signal : {SIGINT, SIGTERM, SIGUSR1})
-        sigaddset(&set, signal);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
     return set;
 }
 
-// The signal that came within a tenth of a second, or 0.
-int nextSignal(const sigset_t &set)
+bool stopRequested(const sigset_t &set)
 {
     timespec poll{0, 100000000};
-    return std::max(sigtimedwait(&set, nullptr, &poll), 0);
+    return sigtimedwait(&set, nullptr, &poll) > 0;
 }
 
 } // namespace
@@ -69,48 +65,37 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "usage: %s <video>|--image|--standby <width> <height>\n", argv[0]);
         return 2;
     }
-    const sigset_t signals = driverSignals();
+    const sigset_t signals = stopSignals();
     const bool image = std::strcmp(argv[1], "--image") == 0;
+    const bool standby = std::strcmp(argv[1], "--standby") == 0;
     const int width = std::stoi(argv[2]);
     const int height = std::stoi(argv[3]);
 
     FrameSender sender;
-    bool standingBy = false;
-    auto standBy = [&] {
-        sender.ShutdownCamera();
-        standingBy = sender.StartStandby(width, height, 30.0f);
-        std::printf("%.3f standing by: %s\n", wallSeconds(), standingBy ? "yes" : "no (library without standby)");
-        std::fflush(stdout);
-    };
-    const bool standbyOnly = std::strcmp(argv[1], "--standby") == 0;
-    if (standbyOnly ? !sender.LoadDll() : !sender.InitCamera(width, height, 30.0f)) {
-        std::fprintf(stderr, "camera: no library, or InitCamera failed\n");
+    if (standby ? !sender.LoadDll() || !sender.StartStandby(width, height, 30.0f)
+                : !sender.InitCamera(width, height, 30.0f)) {
+        std::fprintf(stderr, "camera: no library, no standby in it, or InitCamera failed\n");
         return 1;
     }
     VideoDecoder decoder;
-    if (standbyOnly) {
-        standBy();
-    } else if (image) {
+    if (image) {
         const auto picture = halvesImage(width, height);
         sender.StartImage(picture.data(), width, height);
-    } else {
+    } else if (!standby) {
         if (!decoder.Open(argv[1])) {
             std::fprintf(stderr, "decoder: cannot open %s\n", argv[1]);
             return 1;
         }
         sender.StartVideo(&decoder, true);
     }
-    if (!standingBy)
-        std::printf("%.3f streaming %s %dx%d\n", wallSeconds(), image ? "image" : "video", width, height);
+    const char *doing = standby ? "standing by" : image ? "streaming image" : "streaming video";
+    std::printf("%.3f %s %dx%d\n", wallSeconds(), doing, width, height);
     std::fflush(stdout);
 
     bool connected = false;
     int problem = 0, heldWidth = 0, heldHeight = 0;
     double lastReport = wallSeconds();
-    for (int signal = 0; signal != SIGINT && signal != SIGTERM && (sender.running || standingBy);
-         signal = nextSignal(signals)) {
-        if (signal == SIGUSR1 && !standingBy)
-            standBy();
+    while (!stopRequested(signals) && (sender.running || standby)) {
         if (const int now = int(sender.CurrentSendProblem(heldWidth, heldHeight)); now != problem)
             problem = now, std::printf("%.3f problem=%d held=%dx%d\n", wallSeconds(), now, heldWidth, heldHeight);
         const bool now = sender.IsConnected();
