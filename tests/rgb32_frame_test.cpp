@@ -30,25 +30,19 @@ TEST(Rgb32RowPitch, Examples)
             << c.width << "x" << c.height << ", stride " << c.stride << ", length " << c.length;
 }
 
-// The rows of an RGB32 picture `pitch` bytes apart, every colour byte saying
-// where it is, the fourth bytes and the padding 0xEE, read with the pitch
-// given or (0) the one the rule picks; then buffers one byte short.
+// Four rows `pitch` bytes apart, every colour byte saying where it is, the
+// fourth bytes and the padding 0xEE; then the buffer one byte short.
 TEST(Rgb32ToBgr24, DropsTheFourthByteSkipsRowPaddingAndRefusesShortBuffers)
 {
-    for (auto [w, pitch] : {std::pair{5u, 20u}, {5u, 32u}, {5u, 64u}, {1366u, 0u}}) {
-        const uint32_t h = 4;
-        std::vector<uint8_t> data(size_t(pitch ? pitch : 5504) * h + 3, 0xEE), out(100, 0x55), expected;
+    for (auto [w, pitch] : {std::pair{5u, 20u}, {5u, 32u}, {5u, 64u}, {1366u, 5504u}}) {
+        const uint32_t h = 4, needed = (h - 1) * pitch + w * 4 - 1; // not the last pixel's fourth byte
+        std::vector<uint8_t> data(needed, 0xEE), out(100, 0x55), expected;
         for (uint32_t i = 0; i < w * h * 3; ++i) {
             expected.push_back(uint8_t(i / 3 / w * 31 + i / 3 % w * 7 + i % 3));
-            data[size_t(i / 3 / w) * (pitch ? pitch : 5504) + i / 3 % w * 4 + i % 3] = expected.back();
+            data[size_t(i / 3 / w) * pitch + i / 3 % w * 4 + i % 3] = expected.back();
         }
-        const uint32_t length = uint32_t(data.size());
-        pitch = pitch ? pitch : RowPitch(w, h, int32_t(w * 4), length);
-        ASSERT_TRUE(ToBgr24(data.data(), length, w, h, pitch, out)) << pitch;
+        ASSERT_TRUE(ToBgr24(data.data(), needed, w, h, pitch, out)) << pitch;
         EXPECT_EQ(out, expected) << w << " wide, pitch " << pitch;
-        // The last pixel needs its three colour bytes, not its fourth.
-        const uint32_t needed = (h - 1) * pitch + w * 4 - 1;
-        EXPECT_TRUE(ToBgr24(data.data(), needed, w, h, pitch, out));
         out.assign(7, 0x42);
         EXPECT_FALSE(ToBgr24(data.data(), needed - 1, w, h, pitch, out));
         EXPECT_EQ(out, std::vector<uint8_t>(7, 0x42)) << "left alone";

@@ -6,7 +6,6 @@
 
 #include <windows.h>
 
-// Nothing beyond the shared table.
 std::vector<std::filesystem::path> BackendBadFiles()
 {
     return {};

@@ -1,6 +1,6 @@
 // Loads the input as a still image, at its own size and at a camera size.
-#include "fuzz_input.h"
 #include "image_loader.h"
+#include "test_media.h"
 
 #include <QtGlobal>
 
@@ -12,7 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
         return loader.Initialize();
     }();
-    const auto file = FuzzInputFile(data, size);
+    const auto file = test_media::WriteFile("input", std::string(reinterpret_cast<const char *>(data), size));
     if (ready && loader.LoadImageW(file))
         loader.LoadImageW(file, 64, 48);
     return 0;

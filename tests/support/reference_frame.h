@@ -1,8 +1,10 @@
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <random>
 #include <vector>
 
 // The camera frame written out the slow, obvious way: zero the frame, fit
@@ -14,34 +16,38 @@ namespace reference_frame {
 inline std::vector<uint8_t> Fit(const uint8_t *src, int srcW, int srcH, int camW, int camH, bool stretch)
 {
     std::vector<uint8_t> out(size_t(camW) * camH * 3, 0);
-    int dstW, dstH, offX = 0, offY = 0;
-    if (stretch || int64_t(srcW) * camH == int64_t(camW) * srcH) { // same aspect: exact
-        dstW = camW;
-        dstH = camH;
-    } else {
-        const float srcAspect = float(srcW) / float(srcH);
-        const float camAspect = float(camW) / float(camH);
-        if (srcAspect > camAspect) {
-            dstW = camW;
+    int dstW = camW, dstH = camH; // stretched, or the very same aspect
+    if (!stretch && int64_t(srcW) * camH != int64_t(camW) * srcH) {
+        const float srcAspect = float(srcW) / float(srcH), camAspect = float(camW) / float(camH);
+        if (srcAspect > camAspect)
             dstH = int(float(camW) / srcAspect);
-            offY = (camH - dstH) / 2;
-        } else {
+        else
             dstW = int(float(camH) * srcAspect);
-            dstH = camH;
-            offX = (camW - dstW) / 2;
-        }
     }
-    if (dstW <= 0 || dstH <= 0)
-        return out;
-    for (int r = offY; r < offY + dstH; ++r) {
-        for (int c = offX; c < offX + dstW; ++c) {
-            const int sy = int((int64_t(r - offY) * srcH) / dstH);
-            const int sx = int((int64_t(c - offX) * srcW) / dstW);
-            for (int k = 0; k < 3; ++k)
-                out[(size_t(r) * camW + c) * 3 + k] = src[(size_t(sy) * srcW + sx) * 3 + k];
+    const int offX = (camW - dstW) / 2, offY = (camH - dstH) / 2;
+    for (int r = 0; r < dstH; ++r)
+        for (int c = 0; c < dstW; ++c) {
+            const size_t sy = size_t(int64_t(r) * srcH / dstH), sx = size_t(int64_t(c) * srcW / dstW);
+            std::memcpy(&out[(size_t(r + offY) * camW + size_t(c + offX)) * 3], &src[(sy * size_t(srcW) + sx) * 3], 3);
         }
-    }
     return out;
+}
+
+// Crop: the largest centred window of the camera's aspect, stretched over
+// the whole frame.
+inline std::vector<uint8_t> Crop(const uint8_t *src, int srcW, int srcH, int camW, int camH)
+{
+    int w = srcW, h = srcH;
+    if (int64_t(srcW) * camH > int64_t(camW) * srcH)
+        w = std::max(1, int(int64_t(srcH) * camW / camH));
+    else
+        h = std::max(1, int(int64_t(srcW) * camH / camW));
+    std::vector<uint8_t> window;
+    for (int y = (srcH - h) / 2; y < (srcH - h) / 2 + h; ++y) {
+        const uint8_t *row = src + (size_t(y) * srcW + size_t(srcW - w) / 2) * 3;
+        window.insert(window.end(), row, row + size_t(w) * 3);
+    }
+    return Fit(window.data(), w, h, camW, camH, true);
 }
 
 inline std::vector<uint8_t> Mirror(const uint8_t *src, int w, int h)
@@ -49,17 +55,13 @@ inline std::vector<uint8_t> Mirror(const uint8_t *src, int w, int h)
     std::vector<uint8_t> out(size_t(w) * h * 3);
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x)
-            for (int k = 0; k < 3; ++k)
-                out[(size_t(y) * w + (w - 1 - x)) * 3 + k] = src[(size_t(y) * w + x) * 3 + k];
+            std::memcpy(&out[(size_t(y) * w + (w - 1 - x)) * 3], &src[(size_t(y) * w + x) * 3], 3);
     return out;
 }
 
-// What the camera receives for a source frame: fitted unless the sizes
-// already match, then mirrored.
+// What the camera receives for a source frame: fitted, then mirrored.
 inline std::vector<uint8_t> CameraFrame(const uint8_t *src, int srcW, int srcH, int camW, int camH, bool stretch)
 {
-    if (srcW == camW && srcH == camH)
-        return Mirror(src, camW, camH);
     const std::vector<uint8_t> fitted = Fit(src, srcW, srcH, camW, camH, stretch);
     return Mirror(fitted.data(), camW, camH);
 }
@@ -69,11 +71,9 @@ inline std::vector<uint8_t> CameraFrame(const uint8_t *src, int srcW, int srcH, 
 inline std::vector<uint8_t> Pattern(int w, int h, uint32_t seed = 1)
 {
     std::vector<uint8_t> px(size_t(w) * h * 3);
-    uint32_t state = seed * 2654435761u + 12345u;
-    for (auto &b : px) {
-        state = state * 1664525u + 1013904223u;
-        b = uint8_t(state >> 24);
-    }
+    std::minstd_rand random(seed);
+    for (auto &b : px)
+        b = uint8_t(random() >> 8);
     return px;
 }
 

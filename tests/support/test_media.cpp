@@ -8,28 +8,18 @@
 
 namespace test_media {
 
-namespace {
-
-struct TempDir {
-    std::filesystem::path path;
-    std::error_code ec;
-    TempDir()
-    {
-        std::random_device random;
-        for (int attempt = 0; attempt < 100 && path.empty(); ++attempt) {
-            path = std::filesystem::temp_directory_path() / ("vidloom-test-" + std::to_string(random()));
-            if (!std::filesystem::create_directory(path, ec))
-                path.clear();
-        }
-    }
-    ~TempDir() { std::filesystem::remove_all(path, ec); }
-};
-
-} // namespace
-
 std::filesystem::path Dir()
 {
-    static TempDir dir;
+    static const struct TempDir {
+        std::filesystem::path path =
+            std::filesystem::temp_directory_path() / ("vidloom-test-" + std::to_string(std::random_device()()));
+        TempDir() { std::filesystem::create_directory(path); }
+        ~TempDir()
+        {
+            std::error_code ec;
+            std::filesystem::remove_all(path, ec);
+        }
+    } dir;
     return dir.path;
 }
 
@@ -49,12 +39,8 @@ std::string ReadFile(const std::filesystem::path &path)
 std::string Quote(const std::filesystem::path &path)
 {
     std::string quoted = "'";
-    for (char c : path.string()) {
-        if (c == '\'')
-            quoted += "'\\''";
-        else
-            quoted += c;
-    }
+    for (char c : path.string())
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return quoted + "'";
 }
 

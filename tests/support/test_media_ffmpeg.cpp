@@ -9,12 +9,11 @@ std::filesystem::path Generate(const std::string &name, const std::string &args,
 {
     const std::filesystem::path path = Dir() / name;
     std::error_code ec;
-    if (std::filesystem::exists(path))
+    if (std::filesystem::exists(path, ec))
         return path;
     const std::string output = pipedMuxer.empty() ? " " : " -f " + pipedMuxer + " - > ";
-    const std::string command =
-        "ffmpeg -nostdin -hide_banner -v error -y " + args + output + Quote(path) + " </dev/null";
-    if (std::system(command.c_str()) != 0) {
+    if (std::system(
+            ("ffmpeg -nostdin -hide_banner -v error -y " + args + output + Quote(path) + " </dev/null").c_str())) {
         std::filesystem::remove(path, ec);
         return {};
     }

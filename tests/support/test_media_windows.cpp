@@ -1,6 +1,4 @@
-// Windows side of the test media: the test programs run under Windows (or
-// Wine), where the ffmpeg tool is not at hand, so only the files made at
-// build time are there.
+// Under Windows (or Wine) there is no ffmpeg tool: only the files made at build time.
 #include "test_media.h"
 
 namespace test_media {

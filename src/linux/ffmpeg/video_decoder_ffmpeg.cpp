@@ -86,6 +86,7 @@ struct VideoDecoder::Source {
     bool timestamps = true;             // false: no frame carries one, they are counted
     int64_t nextTicks = AV_NOPTS_VALUE; // expected time stamp of the next frame
     int64_t lastStep = 0;               // duration of the last frame decoded, ticks (0 unknown)
+    bool stampGuessed = false;          // the last frame decoded carried no stamp of its own
 
     bool inputEnded = false;   // demuxer exhausted, decoder told to drain
     bool decoderEnded = false; // decoder fully drained
@@ -167,7 +168,8 @@ void VideoDecoder::Source::Stamp(AVFrame *f)
     int64_t ts = f->best_effort_timestamp;
     if (ts == AV_NOPTS_VALUE)
         ts = f->pts;
-    if (ts == AV_NOPTS_VALUE || !timestamps)
+    stampGuessed = ts == AV_NOPTS_VALUE || !timestamps;
+    if (stampGuessed)
         ts = nextTicks != AV_NOPTS_VALUE ? nextTicks : startTicks;
     int64_t step = FrameDurationTicks(f);
     if (step <= 0)
@@ -270,6 +272,11 @@ VideoDecoder::Source::Landing VideoDecoder::Source::Land(int64_t seekTicks, bool
         if (interrupt && *interrupt && (*interrupt)())
             return Landing::Interrupted;
         const int64_t ts = work->best_effort_timestamp;
+        // A first frame without a stamp cannot be placed (AVI with packed
+        // B-frames, landing on its last key frame, gives one such frame and
+        // nothing after it): look from further back.
+        if (!fromStart && !landed && stampGuessed && timestamps)
+            return Landing::Overshot;
         if (firstAfterSeek == AV_NOPTS_VALUE)
             firstAfterSeek = ts;
         if (ts <= target) {
