@@ -1,6 +1,7 @@
 // The C face of the camera library, as the app binds it with dlopen.
 #include "vidloomcam.h"
 
+#include "standby.h"
 #include "virtual_camera.h"
 
 #include <mutex>
@@ -10,6 +11,8 @@ namespace {
 // One camera at a time: two writers would fight over the one device.
 std::mutex cameraMutex;
 VirtualCamera *liveCamera = nullptr;
+// Guarded by cameraMutex too: it is a camera of its own on the same device.
+Standby standby;
 
 VirtualCamera *asCamera(void *camera)
 {
@@ -27,6 +30,8 @@ void *scCreateCamera(int width, int height, float framerate)
     std::lock_guard lock(cameraMutex);
     if (liveCamera)
         return nullptr;
+    // One producer at a time; the camera takes over at once.
+    standby.Stop();
     auto *camera = new VirtualCamera(width, height, framerate);
     if (!camera->Valid()) {
         delete camera;
@@ -65,6 +70,23 @@ bool scWaitForConnection(void *camera, float timeoutSeconds)
 bool scIsConnected(void *camera)
 {
     return camera && asCamera(camera)->IsConnected();
+}
+
+bool scStartStandby(int width, int height, float framerate)
+{
+    if (!VirtualCamera::ValidSize(width, height) || !VirtualCamera::ValidRate(framerate))
+        return false;
+    std::lock_guard lock(cameraMutex);
+    if (liveCamera)
+        return false;
+    standby.Start(width, height, framerate);
+    return true;
+}
+
+void scStopStandby(void)
+{
+    std::lock_guard lock(cameraMutex);
+    standby.Stop();
 }
 
 int scGetStatus(void *camera, int *width, int *height)

@@ -63,6 +63,19 @@ typedef enum scStatus {
  * callers look it up and do without it when it is missing. */
 VIDLOOMCAM_API int scGetStatus(void *camera, int *width, int *height);
 
+/* Standby: while no camera exists, keeps the device listed and showing the
+ * placeholder picture (Vidloom's icon over "NO VIDEO PLAYING") at width x
+ * height, advertised at framerate. A missing or busy device is tried again
+ * once a second. Starting again with another size or rate restarts it;
+ * scCreateCamera ends it, and deleting that camera does not bring it back.
+ * False, and nothing started, for an unusable size or rate (as for
+ * scCreateCamera) or while a camera exists. Both optional: callers look
+ * them up and do without. */
+VIDLOOMCAM_API bool scStartStandby(int width, int height, float framerate);
+
+/* Ends the standby, if any; returns once the device is let go. */
+VIDLOOMCAM_API void scStopStandby(void);
+
 #ifdef __cplusplus
 }
 #endif

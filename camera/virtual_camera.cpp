@@ -86,21 +86,28 @@ VirtualCamera::~VirtualCamera()
 
 bool VirtualCamera::SendFrame(const void *bgr)
 {
-    return send(bgr, false);
+    const bool sent = offer(bgr, false);
+    pacer.WaitForNextFrame();
+    return sent;
 }
 
 bool VirtualCamera::SendYuyv(const void *yuyv)
 {
-    return send(yuyv, true);
+    const bool sent = offer(yuyv, true);
+    pacer.WaitForNextFrame();
+    return sent;
 }
 
-bool VirtualCamera::send(const void *frame, bool isYuyv)
+bool VirtualCamera::OfferYuyv(const void *yuyv)
+{
+    return offer(yuyv, true);
+}
+
+bool VirtualCamera::offer(const void *frame, bool isYuyv)
 {
     if (FramePacer::NowNs() >= nextLookupNs)
         lookForDevice();
-    const bool sent = frame && Attached() && writeFrame(frame, isYuyv);
-    pacer.WaitForNextFrame();
-    return sent;
+    return frame && Attached() && writeFrame(frame, isYuyv);
 }
 
 bool VirtualCamera::WaitForConnection(float timeoutSeconds)

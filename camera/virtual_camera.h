@@ -48,6 +48,9 @@ public:
     bool SendFrame(const void *bgr);
     // A frame already in the device's YUYV, width x height x 2 bytes.
     bool SendYuyv(const void *yuyv);
+    // The same without waiting for the next frame's time: for a sender that
+    // keeps its own, slower pace.
+    bool OfferYuyv(const void *yuyv);
     bool IsConnected() const { return readers.Connected(); }
     bool WaitForConnection(float timeoutSeconds);
     CameraStatus Status() const;
@@ -62,7 +65,7 @@ private:
     void lookForDevice();
     void attach(const std::filesystem::path &device, bool again = false);
     void detach();
-    bool send(const void *frame, bool isYuyv);
+    bool offer(const void *frame, bool isYuyv);
     bool writeFrame(const void *frame, bool isYuyv);
     void setStatus(scStatus code, int heldWidth = 0, int heldHeight = 0);
 

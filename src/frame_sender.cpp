@@ -54,6 +54,8 @@ bool FrameSender::LoadDll()
     // Only a library that reports its status is trusted to return a
     // meaningful result from scSendFrame.
     getStatusFn = reinterpret_cast<scGetStatusFn>(camera_library::Symbol(dll, "scGetStatus"));
+    startStandbyFn = reinterpret_cast<scStartStandbyFn>(camera_library::Symbol(dll, "scStartStandby"));
+    stopStandbyFn = reinterpret_cast<scStopStandbyFn>(camera_library::Symbol(dll, "scStopStandby"));
     if (!createCameraFn || !deleteCameraFn || !sendFrameFn) {
         UnloadDll();
         return false;
@@ -63,6 +65,7 @@ bool FrameSender::LoadDll()
 
 void FrameSender::UnloadDll()
 {
+    StopStandby();
     if (dll)
         camera_library::Close(dll);
     dll = nullptr;
@@ -73,6 +76,8 @@ void FrameSender::UnloadDll()
     waitForConnectionFn = nullptr;
     isConnectedFn = nullptr;
     getStatusFn = nullptr;
+    startStandbyFn = nullptr;
+    stopStandbyFn = nullptr;
 }
 
 void FrameSender::deleteCamera()
@@ -106,6 +111,20 @@ bool FrameSender::InitCamera(int width, int height, float fps)
     cameraHeight = height;
     cameraFps = fps > 0.0f ? fps : 30.0f;
     return true;
+}
+
+bool FrameSender::StartStandby(int width, int height, float fps)
+{
+    // Both or neither: a standby that could not be ended would hold the
+    // device.
+    return !camera && startStandbyFn && stopStandbyFn && frameSizeOk(width, height)
+        && startStandbyFn(width, height, fps);
+}
+
+void FrameSender::StopStandby()
+{
+    if (stopStandbyFn)
+        stopStandbyFn();
 }
 
 void FrameSender::ShutdownCamera()

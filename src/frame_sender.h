@@ -22,6 +22,8 @@ typedef bool (*scSendFrameYuyvFn)(void *camera, const void *yuyv);
 typedef bool (*scWaitForConnectionFn)(void *camera, float timeout);
 typedef bool (*scIsConnectedFn)(void *camera);
 typedef int (*scGetStatusFn)(void *camera, int *width, int *height);
+typedef bool (*scStartStandbyFn)(int width, int height, float framerate);
+typedef void (*scStopStandbyFn)(void);
 }
 
 // Owns the virtual camera and the worker thread that feeds it: frames come
@@ -65,6 +67,12 @@ public:
     enum class SendProblem { None, NotRegistered, Busy, OtherSize, Refused, NoPermission };
     SendProblem CurrentSendProblem(int &heldWidth, int &heldHeight) const;
 
+    // While no camera exists, the library keeps the device listed with its
+    // placeholder picture at this size (libraries without standby: nothing
+    // happens, false). Creating a camera ends it in the library itself.
+    bool StartStandby(int width, int height, float fps);
+    void StopStandby();
+
     void *camera = nullptr;
     int cameraWidth = 640;
     int cameraHeight = 480;
@@ -77,7 +85,9 @@ public:
     scSendFrameYuyvFn sendYuyvFn = nullptr; // optional
     scWaitForConnectionFn waitForConnectionFn = nullptr;
     scIsConnectedFn isConnectedFn = nullptr;
-    scGetStatusFn getStatusFn = nullptr; // optional
+    scGetStatusFn getStatusFn = nullptr;       // optional
+    scStartStandbyFn startStandbyFn = nullptr; // optional
+    scStopStandbyFn stopStandbyFn = nullptr;   // optional
 
     VideoDecoder *decoder = nullptr;
     std::vector<uint8_t> imageData;

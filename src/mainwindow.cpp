@@ -175,6 +175,11 @@ MainWindow::MainWindow(QWidget *parent, bool restoreLastFile)
     timer->setObjectName("timer");
     connect(timer, &QTimer::timeout, this, &MainWindow::onTimerTick);
     timer->start(200);
+    standbyTimer = new QTimer(this);
+    standbyTimer->setSingleShot(true);
+    standbyTimer->setInterval(300);
+    connect(standbyTimer, &QTimer::timeout, this, &MainWindow::updateStandby);
+    connect(resolutionCombo, &QComboBox::currentTextChanged, standbyTimer, qOverload<>(&QTimer::start));
 
     setupTrayIcon();
     imageLoader.Initialize();
@@ -672,22 +677,40 @@ void MainWindow::updatePlayButton()
                                : !registered           ? QString("Register the camera first")
                                : currentFile.isEmpty() ? QString("Open a file first")
                                                        : QString());
+    if (standbyTimer)
+        standbyTimer->start();
+}
+
+void MainWindow::updateStandby()
+{
+    int width = 0, height = 0;
+    // A registration helper may be about to remove the device, which an
+    // open standby would keep busy.
+    if (quitting || frameSender.running || registrationProcess || !isSoftcamRegistered())
+        frameSender.StopStandby();
+    else if (parseResolution(resolutionCombo->currentText(), width, height))
+        frameSender.StartStandby(width, height, kCameraFps);
+}
+
+bool MainWindow::parseResolution(const QString &text, int &width, int &height)
+{
+    const QStringList parts = text.trimmed().split('x', Qt::SkipEmptyParts, Qt::CaseSensitive);
+    if (parts.size() != 2)
+        return false;
+    bool widthOk = false, heightOk = false;
+    const int w = parts[0].trimmed().toInt(&widthOk, 10);
+    const int h = parts[1].trimmed().toInt(&heightOk, 10);
+    if (!widthOk || !heightOk)
+        return false;
+    width = clampSide(w);
+    height = clampSide(h);
+    return true;
 }
 
 void MainWindow::getSelectedResolution(int &width, int &height)
 {
-    const QStringList parts =
-        resolutionCombo->currentText().trimmed().split('x', Qt::SkipEmptyParts, Qt::CaseSensitive);
-    if (parts.size() == 2) {
-        bool widthOk = false, heightOk = false;
-        const int w = parts[0].trimmed().toInt(&widthOk, 10);
-        const int h = parts[1].trimmed().toInt(&heightOk, 10);
-        if (widthOk && heightOk) {
-            width = clampSide(w);
-            height = clampSide(h);
-            return;
-        }
-    }
+    if (parseResolution(resolutionCombo->currentText(), width, height))
+        return;
     width = 1280;
     height = 720;
     resolutionCombo->setCurrentText(kDefaultResolution);
@@ -943,7 +966,11 @@ void MainWindow::closeEvent(QCloseEvent *event)
     }
 
     saveSettings();
+    quitting = true;
+    standbyTimer->stop();
     stopStreaming();
+    // On Debian 12's module the device keeps showing the placeholder.
+    frameSender.StopStandby();
     trayIcon->hide();
     event->accept();
 }
@@ -986,6 +1013,7 @@ void MainWindow::onUnregister()
     // The worker must be gone and the camera released before the device
     // goes away.
     onStop();
+    frameSender.StopStandby();
     runRegistration(true);
 }
 

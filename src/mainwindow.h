@@ -83,6 +83,9 @@ private:
     void applyPalette();
     void setupTrayIcon();
     void updatePlayButton();
+    // Starts the library's placeholder while nothing streams and the camera
+    // is registered, at the chosen size; stops it otherwise.
+    void updateStandby();
     void updateRegisterButtons();
     static bool isSoftcamRegistered();
     void runRegistration(bool unregister);
@@ -103,6 +106,9 @@ private:
     void showFrameAtTarget();
     bool initCamera();
     void getSelectedResolution(int &width, int &height);
+    // "WxH" with both sides clamped; false (width and height untouched) for
+    // anything else.
+    static bool parseResolution(const QString &text, int &width, int &height);
     void loadSettings(bool restoreLastFile = true);
     void saveSettings();
 
@@ -127,6 +133,9 @@ private:
     QLabel *statusLabel = nullptr;
     QLabel *connectionLabel = nullptr;
     QTimer *timer = nullptr;
+    // Gathers the changes that move the standby (typing a size, Stop, the
+    // registration) into one restart.
+    QTimer *standbyTimer = nullptr;
     QSystemTrayIcon *trayIcon = nullptr;
     QMenu *trayMenu = nullptr;
     QAction *trayPlayAction = nullptr;

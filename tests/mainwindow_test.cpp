@@ -718,6 +718,22 @@ private slots:
         }
     }
 
+    // While nothing streams the camera shows the placeholder at the chosen
+    // size, again after Stop, and not while unregistered.
+    void standbyFollowsTheWindow()
+    {
+        auto standby = [this] { return env.camera.locked()->standby; };
+        TestWindow window;
+        QTRY_COMPARE(standby(), 12800720);
+        window.resolution->setCurrentText("640x480");
+        QTRY_COMPARE(standby(), 6400480);
+        QVERIFY(window.stream(testImage(), env.camera));
+        window.stop->click();
+        QTRY_COMPARE(standby(), 6400480);
+        env.setRegistered(false);
+        QTRY_COMPARE(standby(), 0);
+    }
+
 private:
     WindowTestEnvironment env;
 };

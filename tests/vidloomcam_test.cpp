@@ -4,6 +4,7 @@
 #include "frame_pacer.h"
 #include "placeholder.h"
 #include "reader_watch.h"
+#include "standby.h"
 #include "vidloom_device.h"
 #include "vidloomcam.h"
 #include "virtual_camera.h"
@@ -441,6 +442,43 @@ TEST(CameraApi, OneUsableCameraThatPacesWithoutADevice)
     EXPECT_EQ(scGetStatus(camera, nullptr, nullptr), SC_STATUS_NOT_REGISTERED);
     EXPECT_FALSE(scWaitForConnection(camera, 0.2f));
     scDeleteCamera(camera);
+}
+
+// The standby finds a device that comes late and shows it the placeholder;
+// the same size again goes on, another size restarts it.
+TEST(Standby, WaitsForTheDeviceAndShowsThePlaceholder)
+{
+    FakeDeviceTree tree;
+    Standby standby(tree.Environment());
+    standby.Start(kW, kH, 30.0f);
+    const fs::path node = tree.AddDevice(0, "Vidloom");
+    ASSERT_TRUE(eventually([&] { return fileSize(node) >= 2 * kYuyvBytes; }));
+    std::vector<uint8_t> first(kYuyvBytes); // the standby's own, not the one a camera leaves
+    std::ifstream(node, std::ios::binary).read(reinterpret_cast<char *>(first.data()), std::streamsize(kYuyvBytes));
+    EXPECT_EQ(first, toYuyv(PlaceholderBgr(kW, kH), kW, kH));
+    standby.Start(kW, kH, 30.0f);
+    standby.Start(kW * 2, kH, 30.0f);
+    const uintmax_t restarted = fileSize(node); // the next camera writes from the start again
+    ASSERT_TRUE(eventually([&] { return fileSize(node) >= restarted + 4 * kYuyvBytes; }));
+    standby.Stop();
+    const std::string &calls = tree.device.calls, start = "S_PARM 1/30 STREAMON write write";
+    EXPECT_EQ(calls.find(start), calls.rfind(start, calls.find("close"))) << "one camera at the first size";
+    EXPECT_NE(calls.find(start, calls.find("close")), std::string::npos) << "and one at the next";
+}
+
+// One producer: a camera ends the standby (its thread and its camera's
+// reader watch) and none starts beside it.
+TEST(CameraApi, CameraTakesOverFromTheStandby)
+{
+    auto threads = [] { return std::distance(fs::directory_iterator("/proc/self/task"), fs::directory_iterator()); };
+    const auto idle = threads();
+    ASSERT_TRUE(scStartStandby(64, 64, 30.0f));
+    ASSERT_TRUE(eventually([&] { return threads() == idle + 2; }));
+    void *camera = scCreateCamera(64, 64, 30.0f);
+    EXPECT_EQ(threads(), idle + 1);
+    EXPECT_FALSE(scStartStandby(64, 64, 30.0f));
+    scDeleteCamera(camera);
+    EXPECT_EQ(threads(), idle) << "no standby came back by itself";
 }
 
 } // namespace

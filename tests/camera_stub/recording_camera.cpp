@@ -67,6 +67,7 @@ EXPORT void *scCreateCamera(int width, int height, float framerate)
     }
     if (state.liveCamera || width <= 0 || height <= 0 || framerate <= 0)
         return nullptr;
+    state.standby = 0;
     state.lastWidth = width;
     state.lastHeight = height;
     period = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / framerate));
@@ -115,4 +116,16 @@ EXPORT bool scIsConnected(void *camera)
 {
     std::lock_guard lock(mutex);
     return camera && camera == state.liveCamera && state.connected;
+}
+
+EXPORT bool scStartStandby(int width, int height, float)
+{
+    std::lock_guard lock(mutex);
+    state.standby = state.liveCamera ? 0 : width * 10000 + height;
+    return !state.liveCamera;
+}
+
+EXPORT void scStopStandby()
+{
+    scStartStandby(0, 0, 0.0f); // records none
 }

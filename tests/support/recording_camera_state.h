@@ -11,7 +11,8 @@ struct RecordingCameraRecord {
     int failCreates = 0; // the next creations that fail
     bool pacing = true, connected = false;
     int sendDelayMs = 0;
-    int status = 0; // scGetStatus's code; sends fail while it is not 0
+    int standby = 0; // width * 10000 + height while standing by
+    int status = 0;  // scGetStatus's code; sends fail while it is not 0
     int64_t framesSent = 0;
     std::vector<uint8_t> lastFrame;
     size_t captureLimit = 0; // the first frames sent, kept in captured

@@ -7,7 +7,8 @@
 #
 # Then the same scenarios run on each module version (Debian's, then the
 # snapshots built for the VM kernel): sessions of changing sizes with client
-# probes between them, the placeholder after Stop, and a reader holding an
+# probes between them, the placeholder before Play and after Stop (the
+# library's standby), and a reader holding an
 # old size while the next session asks for another, headless Chromium's
 # getUserMedia, the real program under Xvfb driven by its keyboard, and the
 # module unloaded and loaded again mid-stream.
@@ -47,7 +48,10 @@ vidloom_node() { # the /dev node of the device labelled Vidloom, if any
     done
     return 1
 }
+completed=0
 finish() {
+    # A script that stopped early (a syntax error, a killed shell) must not pass.
+    [ "$completed" = 1 ] || failures+=("the VM test stopped before its end")
     if [ ${#failures[@]} -eq 0 ]; then echo PASS > "$results/result.txt"
     else printf 'FAIL: %s\n' "$(IFS=';'; echo "${failures[*]}")" > "$results/result.txt"; fi
     cat "$results/result.txt" | tee -a "$log"
@@ -55,17 +59,23 @@ finish() {
 trap finish EXIT
 
 session=0
-start_driver() { # width height [source]: streams, waits for it to stream
+start_driver() { # width height [source|--standby]: streams (or stands by), waits for it to
     session=$((session + 1))
     local out=$results/driver-$module-$session.txt
     "$bin/vidloom_vm_driver" "${3:---image}" "$1" "$2" > "$out" 2>&1 &
     driver=$!
-    for _ in $(seq 120); do grep -q streaming "$out" && break; sleep 0.5; done
+    for _ in $(seq 120); do grep -Eq 'streaming|standing by' "$out" && break; sleep 0.5; done
     # The device may still show the last session's placeholder at this size.
-    sleep 2
+    [ "${3:-}" = --standby ] || sleep 2
 }
 # SIGTERM: a script's background jobs ignore SIGINT.
 stop_driver() { kill -TERM "$driver" 2>/dev/null; wait "$driver"; }
+standby_at_start() { # width height: a client before the first Play, then the CPU it costs
+    start_driver "$1" "$2" --standby
+    placeholder "before the first Play" "$1" "$2" yes
+    say "$module: CPU busy while standing by at $1x$2 with no reader: $(cpu_busy 6) %"
+    stop_driver
+}
 grab() { # name width height halves|placeholder [seconds]: one frame, judged
     # v4l2-ctl starts in a fraction of ffmpeg's time under emulation.
     local prefix=$results/$module-$1
@@ -74,6 +84,10 @@ grab() { # name width height halves|placeholder [seconds]: one frame, judged
         >> "$prefix.txt" 2>&1
     python3 "$here/check_frame.py" "$prefix" "$2" "$3" "$4" | sed "s/^/$module $1: /"
     return "${PIPESTATUS[0]}"
+}
+grab_soon() { # as grab, a few tries: the picture is about to change
+    for _ in 1 2 3 4; do grab "$@" && return 0; sleep 2; done
+    return 1
 }
 listed() { # clients list a device whose own capabilities offer capture
     v4l2-ctl --list-devices 2>/dev/null | grep -q '^Vidloom' &&
@@ -120,10 +134,16 @@ window() { # width height: the real program under Xvfb, driven by its keyboard
     local program=$! id=
     for _ in $(seq 120); do id=$(xdotool search --onlyvisible --name Vidloom 2>/dev/null | head -1); [ -n "$id" ] && break; sleep 0.5; done
     say "$module: window ${id:-not found}"
+    # Registered and idle, the window stands by at the chosen size.
+    for _ in $(seq 60); do listed && break; sleep 0.5; done
+    placeholder "before Play in the program" "$1" "$2" yes
     # No window manager: give the window the focus, then type as a user does.
     xdotool windowfocus --sync "$id" key space >> "$out" 2>&1
-    for _ in $(seq 120); do listed && break; sleep 0.5; done
-    check "$module: Space plays into the camera at $1x$2" grab window "$1" "$2" halves
+    # The placeholder shows until the stream's first frames.
+    check "$module: Space plays into the camera at $1x$2" grab_soon window "$1" "$2" halves
+    xdotool windowfocus --sync "$id" key alt+t >> "$out" 2>&1
+    sleep 2
+    placeholder "after Stop in the program" "$1" "$2" yes
     xdotool windowfocus --sync "$id" key ctrl+q >> "$out" 2>&1
     for _ in $(seq 60); do kill -0 "$program" 2>/dev/null || break; sleep 0.5; done
     kill -0 "$program" 2>/dev/null && { say "$module: Ctrl+Q did not quit; SIGTERM"; kill -TERM "$program"; }
@@ -172,8 +192,8 @@ node=$(vidloom_node) || { failures+=("no Vidloom device after registering"); exi
 say "device $node"
 ko=
 module="v4l2loopback-$(dpkg-query -W -f='${Version}' v4l2loopback-dkms | cut -d- -f1)"
-placeholder "before the first Play" 1280 720 no
 say "$module: CPU busy with no camera stream, for reference: $(cpu_busy 10) %"
+standby_at_start 1280 720
 
 section "stream"
 # Made on the host (run_vm_test.sh): the emulated CPU takes minutes for it.
@@ -184,9 +204,10 @@ if wanted basic; then
     "$bin/vidloom_vm_driver" "${source[@]}" $width $height > "$results/driver.txt" 2>&1 &
     driver=$!
     # Under emulation the driver takes seconds to start; wait for its first
-    # frames, which turn the device into a capture device.
+    # frames, which give the capture device its size (the standby before
+    # left its own).
     for _ in $(seq 120); do
-        v4l2-ctl -d "$node" --info 2>/dev/null | grep -q 'Video Capture' && break
+        v4l2-ctl -d "$node" --info --get-fmt-video 2>/dev/null | grep -Eq "Width/Height +: $width/$height" && break
         sleep 0.5
     done
 
@@ -224,7 +245,7 @@ if wanted basic; then
 fi
 
 # ---- the matrix -----------------------------------------------------------
-scenarios() { # module name; placeholder required?
+scenarios() { # module name; placeholder required after the program quit?
     module=$1
     local need_placeholder=$2
     if wanted sessions; then
@@ -236,7 +257,11 @@ scenarios() { # module name; placeholder required?
             check "$module: session $session reaches the reader at $size" grab "session$session" "$w" "$h" halves
             stop_driver
             v4l2-ctl -d "$node" --info >> "$log" 2>&1 # a client probes
-            placeholder "after Stop $session" "$w" "$h" "$need_placeholder"
+            # Once, in the middle, so the next session follows a standby.
+            [ "$size" = 480x272 ] || continue
+            start_driver "$w" "$h" --standby # the idle window's
+            placeholder "after Stop $session" "$w" "$h" yes
+            stop_driver
         done
     fi
 
@@ -298,7 +323,8 @@ for ko in "${snapshots[@]}"; do
     section "load $module"
     load_module
     [ -n "$node" ] || { failures+=("$module: no Vidloom device"); continue; }
-    placeholder "before the first Play" 1280 720 no
+    standby_at_start 1280 720
     scenarios "$module" no
     check "rmmod $module" rmmod v4l2loopback
 done
+completed=1

@@ -144,7 +144,7 @@ if ! grep -q "vidloom-vm: init up" "$results/qemu.txt"; then
 fi
 cat "$results/console.txt" 2>/dev/null || true
 # What the readers measured: rate, colours of the two halves, connection.
-grep -E '^(ffmpeg read|reader saw|connection changes|disconnected|== )|: (reader|browser) saw|driver reported|listed|rmmod|took|exited|CPU' \
+grep -E '^(ffmpeg read|reader saw|connection changes|disconnected|== )|: (reader|browser) saw|driver reported|listed|standing by|rmmod|took|exited|CPU' \
     "$results/log.txt" 2>/dev/null || true
 verdict=$(cat "$results/result.txt" 2>/dev/null || echo "FAIL: no result from the VM")
 echo "vm test: $verdict"

@@ -6,6 +6,7 @@
 // readers.
 //
 //   vidloom_vm_driver <video file>|--image <width> <height>
+//   vidloom_vm_driver --standby <width> <height>   (the placeholder, as the idle window)
 #include "frame_sender.h"
 #include "video_decoder.h"
 
@@ -28,7 +29,7 @@ double wallSeconds()
 int main(int argc, char **argv)
 {
     if (argc != 4) {
-        std::fprintf(stderr, "usage: %s <video>|--image <width> <height>\n", argv[0]);
+        std::fprintf(stderr, "usage: %s <video>|--image|--standby <width> <height>\n", argv[0]);
         return 2;
     }
     // Blocked in every thread, so only the wait below sees them.
@@ -38,12 +39,14 @@ int main(int argc, char **argv)
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     const bool image = std::strcmp(argv[1], "--image") == 0;
+    const bool standby = std::strcmp(argv[1], "--standby") == 0;
     const int width = std::stoi(argv[2]);
     const int height = std::stoi(argv[3]);
 
     FrameSender sender;
-    if (!sender.InitCamera(width, height, 30.0f)) {
-        std::fprintf(stderr, "camera: InitCamera failed\n");
+    if (standby ? !sender.LoadDll() || !sender.StartStandby(width, height, 30.0f)
+                : !sender.InitCamera(width, height, 30.0f)) {
+        std::fprintf(stderr, "camera: no library, no standby in it, or InitCamera failed\n");
         return 1;
     }
     VideoDecoder decoder;
@@ -52,20 +55,21 @@ int main(int argc, char **argv)
         for (size_t i = 0; i < bgr.size(); i += 3)
             bgr[i + (i / 3 % width < size_t(width) / 2 ? 2 : 0)] = 255;
         sender.StartImage(bgr.data(), width, height);
-    } else if (decoder.Open(argv[1])) {
+    } else if (!standby && decoder.Open(argv[1])) {
         sender.StartVideo(&decoder, true);
-    } else {
+    } else if (!standby) {
         std::fprintf(stderr, "decoder: cannot open %s\n", argv[1]);
         return 1;
     }
-    std::printf("%.3f streaming %s %dx%d\n", wallSeconds(), image ? "image" : "video", width, height);
+    const char *doing = standby ? "standing by" : image ? "streaming image" : "streaming video";
+    std::printf("%.3f %s %dx%d\n", wallSeconds(), doing, width, height);
     std::fflush(stdout);
 
     bool connected = false;
     int problem = 0, heldWidth = 0, heldHeight = 0;
     double lastReport = wallSeconds();
     const timespec poll{0, 100000000};
-    while (sigtimedwait(&stopSignals, nullptr, &poll) <= 0 && sender.running) {
+    while (sigtimedwait(&stopSignals, nullptr, &poll) <= 0 && (sender.running || standby)) {
         if (const int now = int(sender.CurrentSendProblem(heldWidth, heldHeight)); now != problem)
             problem = now, std::printf("%.3f problem=%d held=%dx%d\n", wallSeconds(), now, heldWidth, heldHeight);
         if (const bool now = sender.IsConnected(); now != connected)
@@ -78,6 +82,7 @@ int main(int argc, char **argv)
     }
     std::printf("%.3f stopping fps=%.2f\n", wallSeconds(), sender.currentFps.load());
     sender.ShutdownCamera();
+    sender.StopStandby();
     decoder.Close();
     return 0;
 }
