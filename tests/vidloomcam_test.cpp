@@ -444,6 +444,20 @@ TEST(CameraApi, OneUsableCameraThatPacesWithoutADevice)
     scDeleteCamera(camera);
 }
 
+bool eventually(const std::function<bool()> &condition)
+{
+    for (int i = 0; i < 100 && !condition(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    return condition();
+}
+
+uintmax_t fileSize(const fs::path &path)
+{
+    std::error_code ec;
+    const uintmax_t size = fs::file_size(path, ec);
+    return ec ? 0 : size;
+}
+
 // The standby finds a device that comes late and shows it the placeholder;
 // the same size again goes on, another size restarts it.
 TEST(Standby, WaitsForTheDeviceAndShowsThePlaceholder)
@@ -452,6 +466,7 @@ TEST(Standby, WaitsForTheDeviceAndShowsThePlaceholder)
     Standby standby(tree.Environment());
     standby.Start(kW, kH, 30.0f);
     const fs::path node = tree.AddDevice(0, "Vidloom");
+    const size_t kYuyvBytes = size_t(kW) * kH * 2;
     ASSERT_TRUE(eventually([&] { return fileSize(node) >= 2 * kYuyvBytes; }));
     std::vector<uint8_t> first(kYuyvBytes); // the standby's own, not the one a camera leaves
     std::ifstream(node, std::ios::binary).read(reinterpret_cast<char *>(first.data()), std::streamsize(kYuyvBytes));
