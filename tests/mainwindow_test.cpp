@@ -9,9 +9,7 @@
 #include "image_loader.h"
 #include "reference_frame.h"
 
-#include <QAction>
 #include <QMenuBar>
-#include <QRegularExpression>
 #include <QStatusBar>
 
 #include <cmath>
@@ -21,13 +19,35 @@
 #include <sys/stat.h>
 
 namespace {
-const QString kVideoLoaded = "Video loaded. Press Play to stream.";
-const QString kImageLoaded = "Image loaded. Press Play to stream.";
+const char kVideoLoaded[] = "Video loaded. Press Play to stream.";
+const char kImageLoaded[] = "Image loaded. Press Play to stream.";
 
 bool matchesStatusLine(const QString &text, const char *state, const QString &size)
 {
     return QRegularExpression(QString("^%1  \\|  \\d+\\.\\d fps  \\|  %2$").arg(state, size)).match(text).hasMatch();
 }
+
+struct RegistrationRow {
+    const char *name;
+    bool registered;
+    const char *button; // empty: none pressed
+    WindowTestEnvironment::Helper helper;
+    const char *status;
+    bool registeredAfter;
+};
+
+// Actions: p and s = the play/pause and stop slots, P and S = the buttons,
+// k = the Space key, t and T = the tray's Play/Pause and Stop, i and v =
+// loading the image and the video, u = the Unregister button, o = a later
+// start's file with --play, B and K = Space on the focused Play button and
+// Loop box. After: the Play button's text, whether Stop and the resolution
+// box are enabled, whether the camera is live, the tray's tooltip.
+struct StateRow {
+    const char *name;
+    char file; // v video, i image, b broken video, B broken image, 0 none
+    bool registered;
+    const char *actions, *status, *after;
+};
 } // namespace
 
 class MainWindowTest : public QObject {
@@ -45,7 +65,7 @@ private slots:
         QCOMPARE(window.size(), QSize(780, 600));
         window.resize(100, 100);
         QCOMPARE(window.size(), QSize(580, 480));
-        QString menus; // "title[entry(shortcut, checked)...]", separators as "-"
+        QString menus; // "title[entry(shortcut, checked)|...]", separators as "-"
         for (QAction *menu : window.menuBar()->actions()) {
             menus += menu->text() + "[";
             for (QAction *entry : menu->menu()->actions())
@@ -69,6 +89,11 @@ private slots:
         QCOMPARE(items, QStringList({"640x480", "1280x720", "1920x1080", "3840x2160"}));
         QCOMPARE(window.resolution->currentIndex(), 1);
         QVERIFY(window.loop->isChecked() && !window.stretch->isChecked());
+        // The usual light grey status bar stays on a light palette only.
+        window.setPalette(QPalette(QColor(30, 30, 30)));
+        QVERIFY(!window.statusBar()->styleSheet().contains("#f0f0f0"));
+        window.setPalette(QPalette(QColor(240, 240, 240)));
+        QVERIFY(window.statusBar()->styleSheet().contains("#f0f0f0"));
     }
 
     // The outcome text comes from the helper's exit code and stderr, the
@@ -77,38 +102,27 @@ private slots:
     // neither button usable.
     void registration_data()
     {
-        QTest::addColumn<bool>("registered");
-        QTest::addColumn<QString>("button");
-        QTest::addColumn<WindowTestEnvironment::Helper>("helper");
-        QTest::addColumn<QString>("status");
-        QTest::addColumn<bool>("registeredAfter");
         using H = WindowTestEnvironment::Helper;
-        const QString reason = " The module is not installed (Debian package x).";
-        QTest::newRow("not registered") << false << "" << H::Succeeds << "Ready." << false;
-        QTest::newRow("registered") << true << "" << H::Succeeds << "Ready." << true;
-        QTest::newRow("register") << false << "registerButton" << H::Succeeds << "Camera registered!" << true;
-        QTest::newRow("register, helper waits")
-            << false << "registerButton" << H::Waits << "Camera registered!" << true;
-        QTest::newRow("register fails") << false << "registerButton" << H::Fails << "Registration failed." + reason
-                                        << false;
-        QTest::newRow("register cancelled")
-            << false << "registerButton" << H::Cancels << "Registration cancelled." << false;
-        QTest::newRow("no helper") << false << "registerButton" << H::Missing
-                                   << "Registration failed. The camera helper is missing." << false;
-        QTest::newRow("unregister") << true << "unregisterButton" << H::Succeeds << "Camera unregistered." << false;
-        QTest::newRow("unregister fails") << true << "unregisterButton" << H::Fails << "Failed." + reason << true;
-        QTest::newRow("unregister cancelled")
-            << true << "unregisterButton" << H::Cancels << "Unregistration cancelled." << true;
+        const char *missing = "Registration failed. The camera helper is missing.";
+        addRows<RegistrationRow>({
+            {"not registered", false, "", H::Succeeds, "Ready.", false},
+            {"registered", true, "", H::Succeeds, "Ready.", true},
+            {"register", false, "registerButton", H::Succeeds, "Camera registered!", true},
+            {"register, helper waits", false, "registerButton", H::Waits, "Camera registered!", true},
+            {"register fails", false, "registerButton", H::Fails, "Registration failed.", false},
+            {"register cancelled", false, "registerButton", H::Cancels, "Registration cancelled.", false},
+            {"no helper", false, "registerButton", H::Missing, missing, false},
+            {"unregister", true, "unregisterButton", H::Succeeds, "Camera unregistered.", false},
+            {"unregister fails", true, "unregisterButton", H::Fails, "Failed.", true},
+            {"unregister cancelled", true, "unregisterButton", H::Cancels, "Unregistration cancelled.", true},
+        });
     }
     void registration()
     {
-        QFETCH(bool, registered);
-        QFETCH(QString, button);
-        QFETCH(WindowTestEnvironment::Helper, helper);
-        QFETCH(QString, status);
-        QFETCH(bool, registeredAfter);
-        env.setRegistered(registered);
-        env.setHelper(helper);
+        QFETCH(RegistrationRow, row);
+        using H = WindowTestEnvironment::Helper;
+        env.setRegistered(row.registered);
+        env.setHelper(row.helper);
         TestWindow window;
         auto *registerButton = part<QPushButton>(&window, "registerButton");
         auto *unregisterButton = part<QPushButton>(&window, "unregisterButton");
@@ -118,18 +132,21 @@ private slots:
                 window.status() + QString(" %1%2").arg(registerButton->isEnabled()).arg(unregisterButton->isEnabled());
             env.gate();
         });
-        if (!button.isEmpty())
-            part<QPushButton>(&window, qPrintable(button))->click();
-        QTRY_COMPARE(window.status(), status);
-        QVERIFY(helper != WindowTestEnvironment::Helper::Waits || during == "Registering... 00");
+        if (*row.button)
+            part<QPushButton>(&window, row.button)->click();
+        const QString reason = row.helper == H::Fails ? " The module is not installed (Debian package x)." : "";
+        QTRY_COMPARE(window.status(), row.status + reason);
+        QVERIFY(row.helper != H::Waits || during == "Registering... 00");
         QCOMPARE(window.label("registerStatusLabel"),
-                 registeredAfter ? QString::fromUtf8("<span style='color: #2a2;font-weight:bold;'>✓ Registered</span>")
-                                 : QString::fromUtf8("<span style='color: #888;'>✗ Not registered</span>"));
+                 row.registeredAfter
+                     ? QString::fromUtf8("<span style='color: #2a2;font-weight:bold;'>✓ Registered</span>")
+                     : QString::fromUtf8("<span style='color: #888;'>✗ Not registered</span>"));
         QVERIFY(!window.play->isEnabled());
-        QCOMPARE(window.play->toolTip(), QString(registeredAfter ? "Open a file first" : "Register the camera first"));
-        QCOMPARE(window.trayAction("Play")->isEnabled(), registeredAfter);
-        QCOMPARE(registerButton->isEnabled(), !registeredAfter);
-        QCOMPARE(unregisterButton->isEnabled(), registeredAfter);
+        QCOMPARE(window.play->toolTip(),
+                 QString(row.registeredAfter ? "Open a file first" : "Register the camera first"));
+        QCOMPARE(window.trayAction("Play")->isEnabled(), row.registeredAfter);
+        QCOMPARE(registerButton->isEnabled(), !row.registeredAfter);
+        QCOMPARE(unregisterButton->isEnabled(), row.registeredAfter);
     }
 
     // Someone else registers or removes the camera: the window follows.
@@ -156,19 +173,18 @@ private slots:
         QVERIFY(mp4.open(QIODevice::ReadOnly) && png.open(QIODevice::ReadOnly));
         const QByteArray video = mp4.readAll();
         const QString badVideo = "Failed to open video.", badImage = "Failed to load image.";
+        const QString folder = QFileInfo(testImage()).absolutePath();
         QTest::newRow("image") << testImage() << kImageLoaded;
         QTest::newRow("markup in the name")
             << writeFile(QByteArray("<br>").repeated(10).append("x.png").constData(), png.readAll()) << kImageLoaded;
         QTest::newRow("webm") << mediaFile("clip.webm", "-f lavfi -i testsrc=size=64x48:rate=10 -t 1 -c:v libvpx")
                               << kVideoLoaded;
-        QTest::newRow("ts") << mediaFile("clip.ts", "-f lavfi -i testsrc=size=64x48:rate=10 -t 1 -c:v mpeg2video")
-                            << kVideoLoaded;
         QTest::newRow("truncated") << writeFile("CLIP.MP4", video.left(700)) << badVideo;
-        QVERIFY(QDir(QFileInfo(testImage()).absolutePath()).mkpath("folder.mkv"));
-        QTest::newRow("folder") << QFileInfo(testImage()).absolutePath() + "/folder.mkv" << badVideo;
+        QVERIFY(QDir(folder).mkpath("folder.mkv"));
+        QTest::newRow("folder") << folder + "/folder.mkv" << badVideo;
         QTest::newRow("backup") << writeFile("archive.mp4.bak", "x") << badImage;
         QTest::newRow("video named as image") << writeFile("clip.jpg", video) << badImage;
-        QTest::newRow("missing") << QFileInfo(testImage()).absolutePath() + "/no-such-file.png" << badImage;
+        QTest::newRow("missing") << folder + "/no-such-file.png" << badImage;
     }
     void loading()
     {
@@ -178,7 +194,7 @@ private slots:
         window.show();
         const QImage blank = window.preview();
         window.load(longVideo());
-        QCOMPARE(window.status(), kVideoLoaded);
+        QCOMPARE(window.status(), QString(kVideoLoaded));
         QCOMPARE(window.label("timeLabel"), QString("0:00 / 2:05"));
         const QImage firstFrame = window.preview();
         QVERIFY(firstFrame != blank);
@@ -205,7 +221,7 @@ private slots:
         QVERIFY(window.drop({QUrl("https://example.com/still.png")}));
         QVERIFY(!window.drop({}, testImage()));
         QCOMPARE(window.label("fileLabel"), QString("clip.mp4"));
-        QCOMPARE(window.status(), kVideoLoaded);
+        QCOMPARE(window.status(), QString(kVideoLoaded));
     }
 
     void formatTime()
@@ -258,7 +274,7 @@ private slots:
         QCOMPARE(window.resolution->count(), resolution == "800x600" ? 5 : 4); // only a well-formed new size is added
         QCOMPARE(window.label("fileLabel"), file);
         window.load(testImage());
-        QCOMPARE(window.status(), kImageLoaded);
+        QCOMPARE(window.status(), QString(kImageLoaded));
     }
 
     // Closing with minimise-to-tray on hides the window (or minimises it
@@ -324,119 +340,72 @@ private slots:
         QCOMPARE(window.label("fileLabel"), QString("still.png"));
     }
 
-    // Actions: p and s = the play/pause and stop slots, P and S = the
-    // buttons, k = space key, t and T = the tray's Play/Pause and Stop,
-    // i and v = loading the image and the video, u = the unregister button,
-    // o = the command line's or a later start's file with --play.
-    // B and K = Space on the focused Play button and Loop box.
-    // After: the status, then the Play button's text, whether Stop and the
-    // resolution box are enabled, whether the camera is live, the tray's
-    // tooltip.
     void stateTable_data()
     {
-        QTest::addColumn<QString>("file");
-        QTest::addColumn<bool>("registered");
-        QTest::addColumn<QString>("actions");
-        QTest::addColumn<QString>("status");
-        QTest::addColumn<QString>("after");
-        const QString video = testVideo(), image = testImage(), idle = " &Play 01 0 Vidloom";
-        const QString playing = " &Pause 10 1 Vidloom - Streaming", paused = " &Play 10 1 Vidloom - Streaming";
-        const QString broken = writeFile("broken.mp4", QByteArray(3000, 'v'));
-        QTest::newRow("no file") << "" << false << "p"
-                                 << "Open a file first." << idle;
-        QTest::newRow("stop with no file") << "" << true << "s"
-                                           << "Ready." << idle;
-        QTest::newRow("not registered") << image << false << "p"
-                                        << "Register the camera first." << idle;
-        QTest::newRow("play") << video << true << "P"
-                              << "Streaming..." << playing;
-        QTest::newRow("pause") << video << true << "PP"
-                               << "Paused." << paused;
-        QTest::newRow("resume") << video << true << "PPP"
-                                << "Resuming..." << playing;
-        QTest::newRow("stop") << video << true << "PPS"
-                              << "Stopped." << idle;
-        QTest::newRow("load while playing") << video << true << "Pi"
-                                            << "Streaming..." << playing;
-        QTest::newRow("load while paused") << video << true << "PPv" << kVideoLoaded << idle;
-        QTest::newRow("unregister while playing") << image << true << "Pu"
-                                                  << "Camera unregistered." << idle;
-        QTest::newRow("space key and tray") << image << true << "kt"
-                                            << "Paused." << paused;
-        QTest::newRow("tray stop") << image << true << "tT"
-                                   << "Stopped." << idle;
-        QTest::newRow("broken video") << broken << true << "p"
-                                      << "Open a file first." << idle;
-        QTest::newRow("broken image") << writeFile("broken.png", QByteArray(3000, 'i')) << true << ""
-                                      << "Failed to load image." << idle;
-        QTest::newRow("open and play") << "" << true << "o"
-                                       << "Streaming..." << playing;
-        QTest::newRow("open and play while paused") << image << true << "PPo"
-                                                    << "Streaming..." << playing;
-        // A focused button or check box takes Space itself, exactly once.
-        QTest::newRow("space on focused Play") << image << true << "B"
-                                               << "Streaming..." << playing;
-        QTest::newRow("space on focused Loop") << image << true << "K" << kImageLoaded << idle;
+        const char *idle = " &Play 01 0 Vidloom", *playing = " &Pause 10 1 Vidloom - Streaming",
+                   *paused = " &Play 10 1 Vidloom - Streaming", *streaming = "Streaming...";
+        addRows<StateRow>({
+            {"no file", 0, false, "p", "Open a file first.", idle},
+            {"stop with no file", 0, true, "s", "Ready.", idle},
+            {"not registered", 'i', false, "p", "Register the camera first.", idle},
+            {"play", 'v', true, "P", streaming, playing},
+            {"pause", 'v', true, "PP", "Paused.", paused},
+            {"resume", 'v', true, "PPP", "Resuming...", playing},
+            {"stop", 'v', true, "PPS", "Stopped.", idle},
+            {"load while playing", 'v', true, "Pi", streaming, playing},
+            {"load while paused", 'v', true, "PPv", kVideoLoaded, idle},
+            {"unregister while playing", 'i', true, "Pu", "Camera unregistered.", idle},
+            {"space key and tray", 'i', true, "kt", "Paused.", paused},
+            {"tray stop", 'i', true, "tT", "Stopped.", idle},
+            {"broken video", 'b', true, "p", "Open a file first.", idle},
+            {"broken image", 'B', true, "", "Failed to load image.", idle},
+            {"open and play", 0, true, "o", streaming, playing},
+            {"open and play while paused", 'i', true, "PPo", streaming, playing},
+            // A focused button or check box takes Space itself, exactly once.
+            {"space on focused Play", 'i', true, "B", streaming, playing},
+            {"space on focused Loop", 'i', true, "K", kImageLoaded, idle},
+        });
     }
     void stateTable()
     {
-        QFETCH(QString, file);
-        QFETCH(bool, registered);
-        QFETCH(QString, actions);
-        QFETCH(QString, status);
-        QFETCH(QString, after);
-        env.setRegistered(registered);
+        QFETCH(StateRow, row);
+        env.setRegistered(row.registered);
         TestWindow window;
         window.show();
         QVERIFY(QTest::qWaitForWindowActive(&window));
-        if (!file.isEmpty())
-            window.load(file);
-        for (QChar action : actions) {
-            switch (action.toLatin1()) {
-            case 'p':
-                window.invoke("onPlayPause");
-                break;
-            case 's':
-                window.invoke("onStop");
-                break;
-            case 'P':
-                window.play->click();
-                break;
-            case 'S':
-                window.stop->click();
-                break;
-            case 'k':
-                QTest::keyClick(&window, Qt::Key_Space);
-                break;
-            case 't':
-                (window.trayAction("Play") ? window.trayAction("Play") : window.trayAction("Pause"))->trigger();
-                break;
-            case 'T':
-                window.trayAction("Stop")->trigger();
-                break;
-            case 'i':
-                window.load(testImage());
-                break;
-            case 'v':
-                window.load(testVideo());
-                break;
-            case 'u':
-                part<QPushButton>(&window, "unregisterButton")->click();
-                break;
-            case 'o':
-                window.start(parseCommandLine({"vidloom", testVideo(), "--play"}));
-                break;
-            case 'B':
-            case 'K': {
-                QWidget *target = action == 'B' ? static_cast<QWidget *>(window.play) : window.loop;
-                target->setFocus();
-                QTest::keyClick(target, Qt::Key_Space);
-                QCOMPARE(window.loop->isChecked(), action == 'B');
-                break;
-            }
-            }
-        }
-        QTRY_COMPARE(window.status(), status);
+        const QHash<char, QString> files = {{'v', testVideo()},
+                                            {'i', testImage()},
+                                            {'b', writeFile("broken.mp4", QByteArray(3000, 'v'))},
+                                            {'B', writeFile("broken.png", QByteArray(3000, 'i'))}};
+        if (row.file)
+            window.load(files[row.file]);
+        const auto spaceOn = [&](QWidget *target) {
+            target->setFocus();
+            QTest::keyClick(target, Qt::Key_Space);
+            QCOMPARE(window.loop->isChecked(), target == window.play);
+        };
+        const QHash<char, std::function<void()>> act = {
+            {'p', [&] { window.invoke("onPlayPause"); }},
+            {'s', [&] { window.invoke("onStop"); }},
+            {'P', [&] { window.play->click(); }},
+            {'S', [&] { window.stop->click(); }},
+            {'k', [&] { QTest::keyClick(&window, Qt::Key_Space); }},
+            {'t',
+             [&] { (window.trayAction("Play") ? window.trayAction("Play") : window.trayAction("Pause"))->trigger(); }},
+            {'T', [&] { window.trayAction("Stop")->trigger(); }},
+            {'i', [&] { window.load(testImage()); }},
+            {'v', [&] { window.load(testVideo()); }},
+            {'u', [&] { part<QPushButton>(&window, "unregisterButton")->click(); }},
+            {'o',
+             [&] {
+                 window.start(parseCommandLine({"vidloom", testVideo(), "--play"}));
+             }},
+            {'B', [&] { spaceOn(window.play); }},
+            {'K', [&] { spaceOn(window.loop); }},
+        };
+        for (char action : QByteArray(row.actions))
+            act[action]();
+        QTRY_COMPARE(window.status(), QString(row.status));
         QVERIFY(window.trayAction(window.play->text() == " &Pause" ? "Pause" : "Play"));
         window.invoke("onTimerTick");
         QCOMPARE(QString("%1 %2%3 %4 %5")
@@ -445,7 +414,7 @@ private slots:
                      .arg(window.resolution->isEnabled())
                      .arg(env.camera.cameraLive())
                      .arg(window.tray->toolTip()),
-                 after);
+                 QString(row.after));
     }
 
     // Clamped to 64..7680 and rounded down to a multiple of 4; unreadable
@@ -628,19 +597,6 @@ private slots:
         QVERIFY(part<QAction>(&window, "ownSpeedAction")->isChecked()
                 && part<QAction>(&window, "cropAction")->isChecked());
         QVERIFY(!window.stretch->isEnabled());
-    }
-
-    // The usual light grey bar stays on a light palette only.
-    void palette()
-    {
-        TestWindow window;
-        QPalette dark;
-        dark.setColor(QPalette::Window, QColor(30, 30, 30));
-        dark.setColor(QPalette::WindowText, Qt::white);
-        window.setPalette(dark);
-        QVERIFY(!window.statusBar()->styleSheet().contains("#f0f0f0"));
-        window.setPalette(QPalette(QColor(240, 240, 240)));
-        QVERIFY(window.statusBar()->styleSheet().contains("#f0f0f0"));
     }
 
     // One click shows or hides; a tray action that fails while hidden says

@@ -76,6 +76,15 @@ public:
     bool stream(const QString &path, RecordingCamera &camera);
 };
 
+// One data row per table entry, named after the entry's first field, in a
+// column "row" that the test reads with QFETCH(Row, row).
+template <class Row> void addRows(std::initializer_list<Row> rows)
+{
+    QTest::addColumn<Row>("row");
+    for (const Row &row : rows)
+        QTest::newRow(row.name) << row;
+}
+
 // Sets the identity the app sets in main(); the settings path depends on it.
 void setApplicationIdentity();
 void writeSettingsFile(const QByteArray &contents);
