@@ -37,14 +37,15 @@ struct RegistrationRow {
 };
 
 // Actions: p and s = the play/pause and stop slots, P and S = the buttons,
-// k = the Space key, t and T = the tray's Play/Pause and Stop, i and v =
-// loading the image and the video, u = the Unregister button, o = a later
-// start's file with --play, B and K = Space on the focused Play button and
-// Loop box. After: the Play button's text, whether Stop and the resolution
-// box are enabled, whether the camera is live, the tray's tooltip.
+// k = the Space key, t and T = the tray's Play/Pause and Stop, h = a click
+// on the tray icon, i and v = loading the image and the video, u = the
+// Unregister button, o = a later start's file with --play, B and K = Space
+// on the focused Play button and Loop box. After: the Play button's text,
+// whether Stop and the resolution box are enabled, whether the camera is
+// live and the window visible, the tray's tooltip.
 struct StateRow {
     const char *name;
-    char file; // v video, i image, b broken video, B broken image, 0 none
+    char file; // v video, i image, 0 none
     bool registered;
     const char *actions, *status, *after;
 };
@@ -79,10 +80,9 @@ private slots:
                  QString("&File[&Open media...(%1)|-|&Quit(%2)|] &Settings[Minimize to tray on close(on)|-|"
                          "Mirror(on)|Play at the file's own speed()|Crop to fill()|] &?[&About Vidloom()|] ")
                      .arg(QKeySequence(QKeySequence::Open).toString(), QKeySequence(QKeySequence::Quit).toString()));
-        QCOMPARE(window.play->toolTip(), QString("Open a file first"));
         const QString about = MainWindow::aboutText();
-        QVERIFY(about.startsWith("<h3>Vidloom v1.0</h3><p>Virtual camera application for "));
-        QVERIFY(about.contains(QString("Qt %1.").arg(qVersion())) && !about.contains('%'));
+        QVERIFY(about.startsWith("<h3>Vidloom v1.0</h3><p>Virtual camera application for ")
+                && about.contains(QString("Qt %1.").arg(qVersion())) && !about.contains('%'));
         QStringList items;
         for (int i = 0; i < window.resolution->count(); ++i)
             items << window.resolution->itemText(i);
@@ -171,7 +171,6 @@ private slots:
         QTest::addColumn<QString>("status");
         QFile mp4(testVideo()), png(testImage());
         QVERIFY(mp4.open(QIODevice::ReadOnly) && png.open(QIODevice::ReadOnly));
-        const QByteArray video = mp4.readAll();
         const QString badVideo = "Failed to open video.", badImage = "Failed to load image.";
         const QString folder = QFileInfo(testImage()).absolutePath();
         QTest::newRow("image") << testImage() << kImageLoaded;
@@ -179,11 +178,10 @@ private slots:
             << writeFile(QByteArray("<br>").repeated(10).append("x.png").constData(), png.readAll()) << kImageLoaded;
         QTest::newRow("webm") << mediaFile("clip.webm", "-f lavfi -i testsrc=size=64x48:rate=10 -t 1 -c:v libvpx")
                               << kVideoLoaded;
-        QTest::newRow("truncated") << writeFile("CLIP.MP4", video.left(700)) << badVideo;
+        QTest::newRow("truncated") << writeFile("CLIP.MP4", mp4.read(700)) << badVideo;
         QVERIFY(QDir(folder).mkpath("folder.mkv"));
         QTest::newRow("folder") << folder + "/folder.mkv" << badVideo;
         QTest::newRow("backup") << writeFile("archive.mp4.bak", "x") << badImage;
-        QTest::newRow("video named as image") << writeFile("clip.jpg", video) << badImage;
         QTest::newRow("missing") << folder + "/no-such-file.png" << badImage;
     }
     void loading()
@@ -194,7 +192,6 @@ private slots:
         window.show();
         const QImage blank = window.preview();
         window.load(longVideo());
-        QCOMPARE(window.status(), QString(kVideoLoaded));
         QCOMPARE(window.label("timeLabel"), QString("0:00 / 2:05"));
         const QImage firstFrame = window.preview();
         QVERIFY(firstFrame != blank);
@@ -239,40 +236,31 @@ private slots:
     {
         QTest::addColumn<QByteArray>("contents");
         QTest::addColumn<QString>("resolution");
-        QTest::addColumn<QString>("file");
-        const QString none = "No file selected";
-        QTest::newRow("empty") << QByteArray() << "1280x720" << none;
-        QTest::newRow("last file") << "[General]\nresolution=1920x1080\nlastFile=" + longVideo().toUtf8() << "1920x1080"
-                                   << QString("long.mkv");
-        QTest::newRow("new size") << QByteArray("[General]\nresolution=800x600\n") << "800x600" << none;
-        QTest::newRow("upper-case X") << QByteArray("[General]\nresolution=1280X720\n") << "1280x720" << none;
-        QTest::newRow("leading blank") << QByteArray("[General]\nresolution=\" 800x600\"\n") << "1280x720" << none;
-        QTest::newRow("six digits") << QByteArray("[General]\nresolution=123456x600\n") << "1280x720" << none;
-        QTest::newRow("deleted last file")
-            << QByteArray("[General]\nlastFile=/nonexistent/gone.mp4\n") << "1280x720" << none;
-        // Opening it would wait for a writer for ever.
         const QString fifo = QFileInfo(testImage()).absolutePath() + "/last.mp4";
         QVERIFY(::mkfifo(fifo.toLocal8Bit().constData(), 0600) == 0 || errno == EEXIST);
-        QTest::newRow("fifo as last file") << "[General]\nlastFile=" + fifo.toUtf8() << "1280x720" << none;
-        QTest::newRow("binary junk") << QByteArray("\x00\xff\xfe[\x01=\x02\n", 9).repeated(1000) << "1280x720" << none;
-        QTest::newRow("wrong types") << QByteArray(
-            "[General]\nloop=maybe\nresolution=@Invalid()\nwindowGeometry=@ByteArray(\\x1\\xd9"
-            "\nlastFile=@Variant(\\0\\0)\n")
-                                     << "1280x720" << none;
+        QTest::newRow("last file") << "resolution=1920x1080\nlastFile=" + longVideo().toUtf8() << "1920x1080";
+        QTest::newRow("new size") << QByteArray("resolution=800x600") << "800x600";
+        QTest::newRow("leading blank") << QByteArray("resolution=\" 800x600\"") << "1280x720";
+        QTest::newRow("six digits") << QByteArray("resolution=123456x600") << "1280x720";
+        // Opening it would wait for a writer for ever.
+        QTest::newRow("fifo as last file") << "lastFile=" + fifo.toUtf8() << "1280x720";
+        QTest::newRow("binary junk") << QByteArray("\x00\xff\xfe[\x01=\x02\n", 9).repeated(1000) << "1280x720";
+        QTest::newRow("wrong types") << QByteArray("loop=maybe\nresolution=@Invalid()\nwindowGeometry=@ByteArray("
+                                                   "\\x1\\xd9\nlastFile=@Variant(\\0\\0)")
+                                     << "1280x720";
     }
     void settingsAtStart()
     {
         QFETCH(QByteArray, contents);
         QFETCH(QString, resolution);
-        QFETCH(QString, file);
-        writeSettingsFile(contents);
+        env.writeSettings("[General]\n" + contents + "\n");
         TestWindow window;
         window.show();
         // A geometry that cannot be restored leaves the size alone.
         QCOMPARE(window.size() == QSize(780, 600), !contents.contains("windowGeometry"));
         QCOMPARE(window.resolution->currentText(), resolution);
         QCOMPARE(window.resolution->count(), resolution == "800x600" ? 5 : 4); // only a well-formed new size is added
-        QCOMPARE(window.label("fileLabel"), file);
+        QCOMPARE(window.label("fileLabel"), QString(contents.contains("long.mkv") ? "long.mkv" : "No file selected"));
         window.load(testImage());
         QCOMPARE(window.status(), QString(kImageLoaded));
     }
@@ -342,8 +330,8 @@ private slots:
 
     void stateTable_data()
     {
-        const char *idle = " &Play 01 0 Vidloom", *playing = " &Pause 10 1 Vidloom - Streaming",
-                   *paused = " &Play 10 1 Vidloom - Streaming", *streaming = "Streaming...";
+        const char *idle = " &Play 01 01 Vidloom", *playing = " &Pause 10 11 Vidloom - Streaming",
+                   *paused = " &Play 10 11 Vidloom - Streaming", *streaming = "Streaming...";
         addRows<StateRow>({
             {"no file", 0, false, "p", "Open a file first.", idle},
             {"stop with no file", 0, true, "s", "Ready.", idle},
@@ -357,13 +345,15 @@ private slots:
             {"unregister while playing", 'i', true, "Pu", "Camera unregistered.", idle},
             {"space key and tray", 'i', true, "kt", "Paused.", paused},
             {"tray stop", 'i', true, "tT", "Stopped.", idle},
-            {"broken video", 'b', true, "p", "Open a file first.", idle},
-            {"broken image", 'B', true, "", "Failed to load image.", idle},
             {"open and play", 0, true, "o", streaming, playing},
             {"open and play while paused", 'i', true, "PPo", streaming, playing},
             // A focused button or check box takes Space itself, exactly once.
             {"space on focused Play", 'i', true, "B", streaming, playing},
             {"space on focused Loop", 'i', true, "K", kImageLoaded, idle},
+            // One click on the tray icon hides, the next shows; what fails
+            // meanwhile says why in a notification.
+            {"tray icon hides", 0, true, "ht", "Open a file first.", " &Play 01 00 Vidloom Open a file first."},
+            {"tray icon shows", 'i', true, "hPh", streaming, playing},
         });
     }
     void stateTable()
@@ -373,12 +363,8 @@ private slots:
         TestWindow window;
         window.show();
         QVERIFY(QTest::qWaitForWindowActive(&window));
-        const QHash<char, QString> files = {{'v', testVideo()},
-                                            {'i', testImage()},
-                                            {'b', writeFile("broken.mp4", QByteArray(3000, 'v'))},
-                                            {'B', writeFile("broken.png", QByteArray(3000, 'i'))}};
         if (row.file)
-            window.load(files[row.file]);
+            window.load(row.file == 'v' ? testVideo() : testImage());
         const auto spaceOn = [&](QWidget *target) {
             target->setFocus();
             QTest::keyClick(target, Qt::Key_Space);
@@ -393,6 +379,7 @@ private slots:
             {'t',
              [&] { (window.trayAction("Play") ? window.trayAction("Play") : window.trayAction("Pause"))->trigger(); }},
             {'T', [&] { window.trayAction("Stop")->trigger(); }},
+            {'h', [&] { window.tray->activated(QSystemTrayIcon::Trigger); }},
             {'i', [&] { window.load(testImage()); }},
             {'v', [&] { window.load(testVideo()); }},
             {'u', [&] { part<QPushButton>(&window, "unregisterButton")->click(); }},
@@ -408,12 +395,13 @@ private slots:
         QTRY_COMPARE(window.status(), QString(row.status));
         QVERIFY(window.trayAction(window.play->text() == " &Pause" ? "Pause" : "Play"));
         window.invoke("onTimerTick");
-        QCOMPARE(QString("%1 %2%3 %4 %5")
+        QCOMPARE(QString("%1 %2%3 %4%5 %6")
                      .arg(window.play->text())
                      .arg(window.stop->isEnabled())
                      .arg(window.resolution->isEnabled())
                      .arg(env.camera.cameraLive())
-                     .arg(window.tray->toolTip()),
+                     .arg(window.isVisible())
+                     .arg((window.tray->toolTip() + " " + window.tray->property("lastMessage").toString()).trimmed()),
                  QString(row.after));
     }
 
@@ -441,9 +429,8 @@ private slots:
         QFETCH(QString, boxAfter);
         QFETCH(bool, typeable);
         TestWindow window;
-        QString typed = text;
         int pos = 0;
-        QCOMPARE(window.resolution->validator()->validate(typed, pos) == QValidator::Acceptable, typeable);
+        QCOMPARE(window.resolution->validator()->validate(text, pos) == QValidator::Acceptable, typeable);
         window.resolution->setEditText(text);
         QVERIFY(window.stream(testImage(), env.camera));
         QCOMPARE(recordedCameraSize(), size);
@@ -472,9 +459,7 @@ private slots:
         window.invoke("onPlayPause");
         QTRY_COMPARE_WITH_TIMEOUT(window.status(), QString("Playback finished."), 20000);
         QCOMPARE(window.preview(), firstFrame);
-        QCOMPARE(window.slider->value(), 0);
-        QCOMPARE(window.play->text(), QString(" &Play"));
-        QVERIFY(!env.camera.cameraLive());
+        QVERIFY(window.slider->value() == 0 && window.play->text() == " &Play" && !env.camera.cameraLive());
         QCOMPARE(env.camera.frameCount(), 60);
     }
 
@@ -599,24 +584,6 @@ private slots:
         QVERIFY(!window.stretch->isEnabled());
     }
 
-    // One click shows or hides; a tray action that fails while hidden says
-    // why in a notification.
-    void tray()
-    {
-        TestWindow window;
-        window.show();
-        auto click = [&] {
-            QMetaObject::invokeMethod(&window, "onTrayActivated",
-                                      Q_ARG(QSystemTrayIcon::ActivationReason, QSystemTrayIcon::Trigger));
-        };
-        click();
-        QVERIFY(!window.isVisible());
-        window.trayAction("Play")->trigger();
-        QCOMPARE(window.tray->property("lastMessage").toString(), QString("Open a file first."));
-        click();
-        QVERIFY(window.isVisible());
-    }
-
     // Exit codes and the last status line; a stream ends at its end (no
     // loop) or on SIGTERM, releasing the camera either way. Without a size
     // on the command line the window's saved one applies.
@@ -640,7 +607,7 @@ private slots:
         QFETCH(int, exitCode);
         QFETCH(QString, last);
         env.setRegistered(registered);
-        writeSettingsFile("[General]\nresolution=320x240\n");
+        env.writeSettings("[General]\nresolution=320x240\n");
         LaunchOptions options = parseCommandLine({"vidloom", "--headless", file});
         options.loop = loop;
         if (loop)
