@@ -1,6 +1,5 @@
 #include "mainwindow_test_support.h"
 
-#include "camera_library.h"
 #include "camera_registration.h"
 #include "test_media.h"
 
@@ -116,16 +115,6 @@ bool TestWindow::drop(const QList<QUrl> &urls, const QString &text)
     QDropEvent dropped(QPoint(50, 50), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(this, &dropped);
     return true;
-}
-
-QSize recordedCameraSize()
-{
-    void *library = camera_library::Open(camera_library::ExecutableDir() / camera_library::FileName());
-    int width = 0, height = 0;
-    if (auto *cameraSize = reinterpret_cast<void (*)(int *, int *)>(camera_library::Symbol(library, "tcCameraSize")))
-        cameraSize(&width, &height);
-    camera_library::Close(library);
-    return QSize(width, height);
 }
 
 QString mediaFile(const char *name, const char *ffmpegArgs)

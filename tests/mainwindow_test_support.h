@@ -90,9 +90,6 @@ template <class Row> void addRows(std::initializer_list<Row> rows)
         QTest::newRow(row.name) << row;
 }
 
-// The size the window last created the recording camera with.
-QSize recordedCameraSize();
-
 // Files made at test time with ffmpeg (see test_media).
 QString mediaFile(const char *name, const char *ffmpegArgs);
 QString writeFile(const char *name, const QByteArray &bytes);
