@@ -1,8 +1,16 @@
-// The preview's pixels, painted offscreen, and its hand-over from the
-// streaming thread: no torn frames, and no wait on a blocked UI thread.
+// The window's own widgets. The preview's pixels, painted offscreen, and
+// its hand-over from the streaming thread: no torn frames, and no wait on a
+// blocked UI thread. The seek slider jumps to the clicked value and follows
+// a drag; the signal order matters because the window starts and finishes a
+// seek on sliderPressed/sliderReleased. The icon set is compiled in: every
+// icon the window and the tray use draws, at button size and at large size,
+// visible and shaped rather than a filled square.
+#include "clickableslider.h"
 #include "previewwidget.h"
 
+#include <QApplication>
 #include <QDeadlineTimer>
+#include <QIcon>
 #include <QTest>
 #include <QThread>
 
@@ -44,7 +52,7 @@ public:
 
 } // namespace
 
-class PreviewWidgetTest : public QObject {
+class WidgetsTest : public QObject {
     Q_OBJECT
 
 private slots:
@@ -176,7 +184,90 @@ private slots:
         QTRY_VERIFY(counter.paints > 0);
         QCOMPARE(preview.grab().toImage().pixel(80, 60), qRgb((frames - 1) % 256, 255 - (frames - 1) % 256, 41));
     }
+
+    // Gestures, each a letter and a position in percent of the handle's
+    // travel (outside 0..100: beyond the groove): p, r = left press and
+    // release, m = move with the left button held, h = a stray move with no
+    // drag going on, c = right click, q = right release, d = double click.
+    // Signals: P pressed, R released, M moved, C value changed. Starts at 300.
+    void gestures_data()
+    {
+        QTest::addColumn<QString>("gestures");
+        QTest::addColumn<int>("value");
+        QTest::addColumn<QString>("signalLetters");
+        QTest::newRow("click") << "p50 r50" << 500 << "PMCMRR";
+        QTest::newRow("click on the value") << "p50 r50 p50 r50" << 500 << "PMCMRRPMRR";
+        QTest::newRow("left of the groove") << "p-10 r-10" << 0 << "PMCMRR";
+        QTest::newRow("right of the groove") << "p110 r110" << 1000 << "PMCMRR";
+        QTest::newRow("quarter") << "p25 r25" << 250 << "PMCMRR";
+        QTest::newRow("drag beyond both ends") << "p50 m75 m-50 m175 r175" << 1000 << "PMCMMCMMCMMCMRR";
+        QTest::newRow("stray move after a drag") << "p50 r50 h10" << 500 << "PMCMRR";
+        QTest::newRow("right click") << "c90" << 300 << "";
+        QTest::newRow("right release mid-drag") << "p50 q50 m60 r60" << 600 << "PMCMMCMRR";
+        // What a real double click delivers: press, release, double-click, release.
+        QTest::newRow("double click") << "p60 r60 d60 r60" << 600 << "PMCMRRPMRR";
+    }
+    void gestures()
+    {
+        QFETCH(QString, gestures);
+        QFETCH(int, value);
+        QFETCH(QString, signalLetters);
+        ClickableSlider slider(Qt::Horizontal);
+        slider.setRange(0, 1000);
+        slider.setValue(300);
+        slider.resize(400, 24);
+        slider.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&slider));
+        QString log;
+        connect(&slider, &QSlider::sliderPressed, this, [&] { log += 'P'; });
+        connect(&slider, &QSlider::sliderReleased, this, [&] { log += 'R'; });
+        connect(&slider, &QSlider::sliderMoved, this, [&](int v) { log += v == slider.value() ? "M" : "M?"; });
+        connect(&slider, &QSlider::valueChanged, this, [&] { log += 'C'; });
+
+        QStyleOptionSlider option;
+        option.initFrom(&slider);
+        const QRect groove =
+            slider.style()->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderGroove, &slider);
+        const int half = slider.style()->pixelMetric(QStyle::PM_SliderLength, nullptr, &slider) / 2;
+        const QHash<QChar, std::pair<QTest::MouseAction, Qt::MouseButton>> mouse = {
+            {'p', {QTest::MousePress, Qt::LeftButton}},    {'r', {QTest::MouseRelease, Qt::LeftButton}},
+            {'m', {QTest::MouseMove, Qt::NoButton}},       {'c', {QTest::MouseClick, Qt::RightButton}},
+            {'q', {QTest::MouseRelease, Qt::RightButton}}, {'d', {QTest::MouseDClick, Qt::LeftButton}}};
+        for (const QString &gesture : gestures.split(' ')) {
+            // Where the handle's centre sits for that share of the range.
+            const QPoint at(groove.x() + half + qRound(gesture.mid(1).toInt() / 100.0 * (groove.width() - 2 * half)),
+                            slider.height() / 2);
+            if (gesture[0] == 'h') { // the button went down elsewhere
+                QMouseEvent move(QEvent::MouseMove, QPointF(at), slider.mapToGlobal(QPointF(at)), Qt::NoButton,
+                                 Qt::LeftButton, Qt::NoModifier);
+                QApplication::sendEvent(&slider, &move);
+            } else {
+                QTest::mouseEvent(mouse[gesture[0]].first, &slider, mouse[gesture[0]].second, {}, at);
+            }
+        }
+        QVERIFY2(qAbs(slider.value() - value) <= 5, qPrintable(QString::number(slider.value())));
+        QVERIFY(value % 1000 != 0 || slider.value() == value);
+        QCOMPARE(log, signalLetters);
+        QVERIFY(!slider.isSliderDown());
+    }
+
+    // The tray's connected icon differs from the idle one.
+    void everyIconDraws()
+    {
+        for (const char *name : {"connected", "open", "pause", "play", "register", "stop", "unregister",
+                                 "vidloom-connected", "vidloom", "waiting"}) {
+            for (int size : {16, 256}) {
+                const QImage image = QIcon(QString(":/icons/%1.svg").arg(name)).pixmap(size).toImage();
+                int opaque = 0;
+                for (int i = 0; i < size * size; ++i)
+                    opaque += qAlpha(image.pixel(i % size, i / size)) > 0;
+                QVERIFY2(image.size() == QSize(size, size) && opaque > size * size / 10 && opaque < size * size, name);
+            }
+        }
+        QVERIFY(QIcon(":/icons/vidloom.svg").pixmap(64).toImage()
+                != QIcon(":/icons/vidloom-connected.svg").pixmap(64).toImage());
+    }
 };
 
-QTEST_MAIN(PreviewWidgetTest)
-#include "previewwidget_test.moc"
+QTEST_MAIN(WidgetsTest)
+#include "widgets_test.moc"
