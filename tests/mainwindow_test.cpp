@@ -572,6 +572,7 @@ private slots:
         QFETCH(int, exitCode);
         QFETCH(QString, last);
         env.setRegistered(registered);
+        env.camera.setPacing(false);
         env.writeSettings("[General]\nresolution=320x240\n");
         LaunchOptions options = parseCommandLine({"vidloom", "--headless", file});
         options.loop = loop;
