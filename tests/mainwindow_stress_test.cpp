@@ -1,7 +1,7 @@
-// Thousands of rapid, random user actions against a running stream, the
-// camera unpaced so the worker races the UI thread as hard as it can. The
-// ThreadSanitizer build runs the long version (VIDLOOM_STRESS_SEQUENCES);
-// the window must end consistent and usable.
+// Rapid, random user actions against a running stream, the camera unpaced
+// so the worker races the UI thread as hard as it can; the ThreadSanitizer
+// build runs the long version (VIDLOOM_STRESS_SEQUENCES). The window must
+// end consistent and usable.
 #include "mainwindow_test_support.h"
 
 #include <random>
@@ -22,45 +22,31 @@ private slots:
         window.show();
         window.resolution->setEditText("320x240");
         window.load(files[0]);
-        window.invoke("onPlayPause");
-
         std::mt19937 random(6061); // fixed, so a failure can be replayed
+        const std::function<void()> actions[] = {
+            [&] { window.invoke("onPlayPause"); },
+            [&] { window.invoke("onPlayPause"); },
+            [&] { window.invoke("onStop"); },
+            [&] {
+                window.slider->setSliderDown(true);
+                window.slider->setValue(int(random() % 1001));
+                window.slider->setSliderDown(false);
+            },
+            [&] { window.load(files[random() % 2]); },
+            [&] { window.loop->toggle(); },
+            [&] { window.stretch->toggle(); },
+            [&] { window.invoke("onTimerTick"); },
+        };
+        window.invoke("onPlayPause");
         for (int sequence = 0; sequence < VIDLOOM_STRESS_SEQUENCES; ++sequence) {
-            for (int step = 0, steps = 1 + int(random() % 3); step < steps; ++step) {
-                switch (random() % 8) {
-                case 0:
-                case 1:
-                    window.invoke("onPlayPause");
-                    break;
-                case 2:
-                    window.invoke("onStop");
-                    break;
-                case 3:
-                    window.slider->setSliderDown(true);
-                    window.slider->setValue(int(random() % 1001));
-                    window.slider->setSliderDown(false);
-                    break;
-                case 4:
-                    window.load(files[random() % 2]);
-                    break;
-                case 5:
-                    window.loop->toggle();
-                    break;
-                case 6:
-                    window.stretch->toggle();
-                    break;
-                case 7:
-                    window.invoke("onTimerTick");
-                    break;
-                }
-            }
+            for (int step = 0, steps = 1 + int(random() % 3); step < steps; ++step)
+                actions[random() % 8]();
             QCoreApplication::processEvents();
             // What the UI thread sets in one go must agree at all times.
             QCOMPARE(window.stop->isEnabled(), !window.resolution->isEnabled());
             QVERIFY(window.play->text() != " &Pause" || window.stop->isEnabled());
             QVERIFY(window.stop->isEnabled() || !env.camera.cameraLive());
         }
-
         window.invoke("onStop");
         QCOMPARE(window.status(), QString("Stopped."));
         QVERIFY(!env.camera.cameraLive());

@@ -9,9 +9,7 @@
 #include "image_loader.h"
 #include "reference_frame.h"
 
-#include <QAction>
 #include <QMenuBar>
-#include <QRegularExpression>
 #include <QStatusBar>
 
 #include <cmath>
@@ -21,13 +19,36 @@
 #include <sys/stat.h>
 
 namespace {
-const QString kVideoLoaded = "Video loaded. Press Play to stream.";
-const QString kImageLoaded = "Image loaded. Press Play to stream.";
+const char kVideoLoaded[] = "Video loaded. Press Play to stream.";
+const char kImageLoaded[] = "Image loaded. Press Play to stream.";
 
 bool matchesStatusLine(const QString &text, const char *state, const QString &size)
 {
-    return QRegularExpression(QString("^%1  \\|  \\d+\\.\\d fps  \\|  %2$").arg(state, size)).match(text).hasMatch();
+    return text.contains(QRegularExpression(QString("^%1  \\|  \\d+\\.\\d fps  \\|  %2$").arg(state, size)));
 }
+
+struct RegistrationRow {
+    const char *name;
+    bool registered;
+    const char *button; // empty: none pressed
+    WindowTestEnvironment::Helper helper;
+    const char *status;
+    bool registeredAfter;
+};
+
+// Actions: p and s = the play/pause and stop slots, P and S = the buttons,
+// k = the Space key, t and T = the tray's Play/Pause and Stop, h = a click
+// on the tray icon, i and v = loading the image and the video, u = the
+// Unregister button, o = a later start's file with --play, B and K = Space
+// on the focused Play button and Loop box. After: the Play button's text,
+// whether Stop and the resolution box are enabled, whether the camera is
+// live and the window visible, the tray's tooltip.
+struct StateRow {
+    const char *name;
+    char file; // v video, i image, 0 none
+    bool registered;
+    const char *actions, *status, *after;
+};
 } // namespace
 
 class MainWindowTest : public QObject {
@@ -45,7 +66,7 @@ private slots:
         QCOMPARE(window.size(), QSize(780, 600));
         window.resize(100, 100);
         QCOMPARE(window.size(), QSize(580, 480));
-        QString menus; // "title[entry(shortcut, checked)...]", separators as "-"
+        QString menus; // "title[entry(shortcut, checked)|...]", separators as "-"
         for (QAction *menu : window.menuBar()->actions()) {
             menus += menu->text() + "[";
             for (QAction *entry : menu->menu()->actions())
@@ -59,16 +80,18 @@ private slots:
                  QString("&File[&Open media...(%1)|-|&Quit(%2)|] &Settings[Minimize to tray on close(on)|-|"
                          "Mirror(on)|Play at the file's own speed()|Crop to fill()|] &?[&About Vidloom()|] ")
                      .arg(QKeySequence(QKeySequence::Open).toString(), QKeySequence(QKeySequence::Quit).toString()));
-        QCOMPARE(window.play->toolTip(), QString("Open a file first"));
-        const QString about = MainWindow::aboutText();
-        QVERIFY(about.startsWith("<h3>Vidloom v1.0</h3><p>Virtual camera application for "));
-        QVERIFY(about.contains(QString("Qt %1.").arg(qVersion())) && !about.contains('%'));
+        QVERIFY(MainWindow::aboutText().startsWith("<h3>Vidloom v1.0</h3><p>Virtual camera application for "));
+        QVERIFY(MainWindow::aboutText().contains(QString("Qt %1.").arg(qVersion())));
         QStringList items;
         for (int i = 0; i < window.resolution->count(); ++i)
             items << window.resolution->itemText(i);
         QCOMPARE(items, QStringList({"640x480", "1280x720", "1920x1080", "3840x2160"}));
-        QCOMPARE(window.resolution->currentIndex(), 1);
         QVERIFY(window.loop->isChecked() && !window.stretch->isChecked());
+        // The usual light grey status bar stays on a light palette only.
+        window.setPalette(QPalette(QColor(30, 30, 30)));
+        QVERIFY(!window.statusBar()->styleSheet().contains("#f0f0f0"));
+        window.setPalette(QPalette(QColor(240, 240, 240)));
+        QVERIFY(window.statusBar()->styleSheet().contains("#f0f0f0"));
     }
 
     // The outcome text comes from the helper's exit code and stderr, the
@@ -77,38 +100,27 @@ private slots:
     // neither button usable.
     void registration_data()
     {
-        QTest::addColumn<bool>("registered");
-        QTest::addColumn<QString>("button");
-        QTest::addColumn<WindowTestEnvironment::Helper>("helper");
-        QTest::addColumn<QString>("status");
-        QTest::addColumn<bool>("registeredAfter");
         using H = WindowTestEnvironment::Helper;
-        const QString reason = " The module is not installed (Debian package x).";
-        QTest::newRow("not registered") << false << "" << H::Succeeds << "Ready." << false;
-        QTest::newRow("registered") << true << "" << H::Succeeds << "Ready." << true;
-        QTest::newRow("register") << false << "registerButton" << H::Succeeds << "Camera registered!" << true;
-        QTest::newRow("register, helper waits")
-            << false << "registerButton" << H::Waits << "Camera registered!" << true;
-        QTest::newRow("register fails") << false << "registerButton" << H::Fails << "Registration failed." + reason
-                                        << false;
-        QTest::newRow("register cancelled")
-            << false << "registerButton" << H::Cancels << "Registration cancelled." << false;
-        QTest::newRow("no helper") << false << "registerButton" << H::Missing
-                                   << "Registration failed. The camera helper is missing." << false;
-        QTest::newRow("unregister") << true << "unregisterButton" << H::Succeeds << "Camera unregistered." << false;
-        QTest::newRow("unregister fails") << true << "unregisterButton" << H::Fails << "Failed." + reason << true;
-        QTest::newRow("unregister cancelled")
-            << true << "unregisterButton" << H::Cancels << "Unregistration cancelled." << true;
+        const char *missing = "Registration failed. The camera helper is missing.";
+        addRows<RegistrationRow>({
+            {"not registered", false, "", H::Succeeds, "Ready.", false},
+            {"registered", true, "", H::Succeeds, "Ready.", true},
+            {"register", false, "registerButton", H::Succeeds, "Camera registered!", true},
+            {"register, helper waits", false, "registerButton", H::Waits, "Camera registered!", true},
+            {"register fails", false, "registerButton", H::Fails, "Registration failed.", false},
+            {"register cancelled", false, "registerButton", H::Cancels, "Registration cancelled.", false},
+            {"no helper", false, "registerButton", H::Missing, missing, false},
+            {"unregister", true, "unregisterButton", H::Succeeds, "Camera unregistered.", false},
+            {"unregister fails", true, "unregisterButton", H::Fails, "Failed.", true},
+            {"unregister cancelled", true, "unregisterButton", H::Cancels, "Unregistration cancelled.", true},
+        });
     }
     void registration()
     {
-        QFETCH(bool, registered);
-        QFETCH(QString, button);
-        QFETCH(WindowTestEnvironment::Helper, helper);
-        QFETCH(QString, status);
-        QFETCH(bool, registeredAfter);
-        env.setRegistered(registered);
-        env.setHelper(helper);
+        QFETCH(RegistrationRow, row);
+        using H = WindowTestEnvironment::Helper;
+        env.setRegistered(row.registered);
+        env.setHelper(row.helper);
         TestWindow window;
         auto *registerButton = part<QPushButton>(&window, "registerButton");
         auto *unregisterButton = part<QPushButton>(&window, "unregisterButton");
@@ -118,18 +130,18 @@ private slots:
                 window.status() + QString(" %1%2").arg(registerButton->isEnabled()).arg(unregisterButton->isEnabled());
             env.gate();
         });
-        if (!button.isEmpty())
-            part<QPushButton>(&window, qPrintable(button))->click();
-        QTRY_COMPARE(window.status(), status);
-        QVERIFY(helper != WindowTestEnvironment::Helper::Waits || during == "Registering... 00");
-        QCOMPARE(window.label("registerStatusLabel"),
-                 registeredAfter ? QString::fromUtf8("<span style='color: #2a2;font-weight:bold;'>✓ Registered</span>")
-                                 : QString::fromUtf8("<span style='color: #888;'>✗ Not registered</span>"));
-        QVERIFY(!window.play->isEnabled());
-        QCOMPARE(window.play->toolTip(), QString(registeredAfter ? "Open a file first" : "Register the camera first"));
-        QCOMPARE(window.trayAction("Play")->isEnabled(), registeredAfter);
-        QCOMPARE(registerButton->isEnabled(), !registeredAfter);
-        QCOMPARE(unregisterButton->isEnabled(), registeredAfter);
+        if (*row.button)
+            part<QPushButton>(&window, row.button)->click();
+        const QString reason = row.helper == H::Fails ? " The module is not installed (Debian package x)." : "";
+        QTRY_COMPARE(window.status(), row.status + reason);
+        QVERIFY(row.helper != H::Waits || during == "Registering... 00");
+        QVERIFY(
+            window.label("registerStatusLabel").contains(row.registeredAfter ? "✓ Registered" : "✗ Not registered"));
+        QCOMPARE(window.play->toolTip(),
+                 QString(row.registeredAfter ? "Open a file first" : "Register the camera first"));
+        QCOMPARE(window.trayAction("Play")->isEnabled(), row.registeredAfter);
+        QCOMPARE(registerButton->isEnabled(), !row.registeredAfter);
+        QCOMPARE(unregisterButton->isEnabled(), row.registeredAfter);
     }
 
     // Someone else registers or removes the camera: the window follows.
@@ -154,21 +166,18 @@ private slots:
         QTest::addColumn<QString>("status");
         QFile mp4(testVideo()), png(testImage());
         QVERIFY(mp4.open(QIODevice::ReadOnly) && png.open(QIODevice::ReadOnly));
-        const QByteArray video = mp4.readAll();
         const QString badVideo = "Failed to open video.", badImage = "Failed to load image.";
+        const QString folder = QFileInfo(testImage()).absolutePath();
         QTest::newRow("image") << testImage() << kImageLoaded;
         QTest::newRow("markup in the name")
             << writeFile(QByteArray("<br>").repeated(10).append("x.png").constData(), png.readAll()) << kImageLoaded;
         QTest::newRow("webm") << mediaFile("clip.webm", "-f lavfi -i testsrc=size=64x48:rate=10 -t 1 -c:v libvpx")
                               << kVideoLoaded;
-        QTest::newRow("ts") << mediaFile("clip.ts", "-f lavfi -i testsrc=size=64x48:rate=10 -t 1 -c:v mpeg2video")
-                            << kVideoLoaded;
-        QTest::newRow("truncated") << writeFile("CLIP.MP4", video.left(700)) << badVideo;
-        QVERIFY(QDir(QFileInfo(testImage()).absolutePath()).mkpath("folder.mkv"));
-        QTest::newRow("folder") << QFileInfo(testImage()).absolutePath() + "/folder.mkv" << badVideo;
+        QTest::newRow("truncated") << writeFile("CLIP.MP4", mp4.read(700)) << badVideo;
+        QVERIFY(QDir(folder).mkpath("folder.mkv"));
+        QTest::newRow("folder") << folder + "/folder.mkv" << badVideo;
         QTest::newRow("backup") << writeFile("archive.mp4.bak", "x") << badImage;
-        QTest::newRow("video named as image") << writeFile("clip.jpg", video) << badImage;
-        QTest::newRow("missing") << QFileInfo(testImage()).absolutePath() + "/no-such-file.png" << badImage;
+        QTest::newRow("missing") << folder + "/no-such-file.png" << badImage;
     }
     void loading()
     {
@@ -178,7 +187,6 @@ private slots:
         window.show();
         const QImage blank = window.preview();
         window.load(longVideo());
-        QCOMPARE(window.status(), kVideoLoaded);
         QCOMPARE(window.label("timeLabel"), QString("0:00 / 2:05"));
         const QImage firstFrame = window.preview();
         QVERIFY(firstFrame != blank);
@@ -191,8 +199,7 @@ private slots:
         QCOMPARE(window.label("timeLabel") == "0:00 / 2:05", !taken);
         QCOMPARE(window.preview() == firstFrame, !taken);
         QCOMPARE(window.slider->isEnabled(), status != kImageLoaded);
-        QTRY_VERIFY(env.settingsOnDisk().contains("lastFile=" + (taken ? path.toUtf8() : QByteArray("/"))));
-        QVERIFY(taken || env.settingsOnDisk().contains("long.mkv"));
+        QTRY_VERIFY(env.settingsOnDisk().contains("lastFile=" + (taken ? path : longVideo()).toUtf8()));
     }
 
     // Of three files the first is taken. A remote link is accepted as a drag
@@ -205,7 +212,7 @@ private slots:
         QVERIFY(window.drop({QUrl("https://example.com/still.png")}));
         QVERIFY(!window.drop({}, testImage()));
         QCOMPARE(window.label("fileLabel"), QString("clip.mp4"));
-        QCOMPARE(window.status(), kVideoLoaded);
+        QCOMPARE(window.status(), QString(kVideoLoaded));
     }
 
     void formatTime()
@@ -223,42 +230,33 @@ private slots:
     {
         QTest::addColumn<QByteArray>("contents");
         QTest::addColumn<QString>("resolution");
-        QTest::addColumn<QString>("file");
-        const QString none = "No file selected";
-        QTest::newRow("empty") << QByteArray() << "1280x720" << none;
-        QTest::newRow("last file") << "[General]\nresolution=1920x1080\nlastFile=" + longVideo().toUtf8() << "1920x1080"
-                                   << QString("long.mkv");
-        QTest::newRow("new size") << QByteArray("[General]\nresolution=800x600\n") << "800x600" << none;
-        QTest::newRow("upper-case X") << QByteArray("[General]\nresolution=1280X720\n") << "1280x720" << none;
-        QTest::newRow("leading blank") << QByteArray("[General]\nresolution=\" 800x600\"\n") << "1280x720" << none;
-        QTest::newRow("six digits") << QByteArray("[General]\nresolution=123456x600\n") << "1280x720" << none;
-        QTest::newRow("deleted last file")
-            << QByteArray("[General]\nlastFile=/nonexistent/gone.mp4\n") << "1280x720" << none;
-        // Opening it would wait for a writer for ever.
         const QString fifo = QFileInfo(testImage()).absolutePath() + "/last.mp4";
         QVERIFY(::mkfifo(fifo.toLocal8Bit().constData(), 0600) == 0 || errno == EEXIST);
-        QTest::newRow("fifo as last file") << "[General]\nlastFile=" + fifo.toUtf8() << "1280x720" << none;
-        QTest::newRow("binary junk") << QByteArray("\x00\xff\xfe[\x01=\x02\n", 9).repeated(1000) << "1280x720" << none;
-        QTest::newRow("wrong types") << QByteArray(
-            "[General]\nloop=maybe\nresolution=@Invalid()\nwindowGeometry=@ByteArray(\\x1\\xd9"
-            "\nlastFile=@Variant(\\0\\0)\n")
-                                     << "1280x720" << none;
+        QTest::newRow("last file") << "resolution=1920x1080\nlastFile=" + longVideo().toUtf8() << "1920x1080";
+        QTest::newRow("new size") << QByteArray("resolution=800x600") << "800x600";
+        QTest::newRow("leading blank") << QByteArray("resolution=\" 800x600\"") << "1280x720";
+        QTest::newRow("six digits") << QByteArray("resolution=123456x600") << "1280x720";
+        // Opening it would wait for a writer for ever.
+        QTest::newRow("fifo as last file") << "lastFile=" + fifo.toUtf8() << "1280x720";
+        QTest::newRow("binary junk") << QByteArray("\x00\xff\xfe[\x01=\x02\n", 9).repeated(1000) << "1280x720";
+        QTest::newRow("wrong types") << QByteArray("loop=maybe\nresolution=@Invalid()\nwindowGeometry=@ByteArray("
+                                                   "\\x1\\xd9\nlastFile=@Variant(\\0\\0)")
+                                     << "1280x720";
     }
     void settingsAtStart()
     {
         QFETCH(QByteArray, contents);
         QFETCH(QString, resolution);
-        QFETCH(QString, file);
-        writeSettingsFile(contents);
+        env.writeSettings("[General]\n" + contents + "\n");
         TestWindow window;
         window.show();
         // A geometry that cannot be restored leaves the size alone.
         QCOMPARE(window.size() == QSize(780, 600), !contents.contains("windowGeometry"));
         QCOMPARE(window.resolution->currentText(), resolution);
         QCOMPARE(window.resolution->count(), resolution == "800x600" ? 5 : 4); // only a well-formed new size is added
-        QCOMPARE(window.label("fileLabel"), file);
+        QCOMPARE(window.label("fileLabel"), QString(contents.contains("long.mkv") ? "long.mkv" : "No file selected"));
         window.load(testImage());
-        QCOMPARE(window.status(), kImageLoaded);
+        QCOMPARE(window.status(), QString(kImageLoaded));
     }
 
     // Closing with minimise-to-tray on hides the window (or minimises it
@@ -283,14 +281,11 @@ private slots:
         {
             TestWindow window;
             window.show();
-            // Written at once, before anything else is saved.
-            auto *minimize = part<QAction>(&window, "minimizeToTrayAction");
-            minimize->setChecked(!toTray);
-            minimize->setChecked(toTray);
-            QTRY_VERIFY(env.settingsOnDisk().contains(toTray ? "minimizeToTray=true" : "minimizeToTray=false"));
-            QVERIFY(!env.settingsOnDisk().contains("windowGeometry"));
+            part<QAction>(&window, "minimizeToTrayAction")->setChecked(toTray);
             window.loop->setChecked(false);
             window.stretch->setChecked(true);
+            for (const char *action : {"mirrorAction", "cropAction", "ownSpeedAction"})
+                part<QAction>(&window, action)->toggle();
             window.resolution->setEditText("1024x576");
             window.resize(900, 650);
             QVERIFY(window.stream(testImage(), env.camera));
@@ -312,7 +307,7 @@ private slots:
                 QVERIFY(QSystemTrayIcon::isSystemTrayAvailable() ? !window.isVisible() : window.isMinimized());
             QCOMPARE(env.camera.cameraLive(), streaming);
             QVERIFY(!streaming || env.camera.waitForFrames(env.camera.frameCount() + 5));
-            QTRY_COMPARE(env.settingsOnDisk().contains("windowGeometry"), saved);
+            QTRY_COMPARE(env.settingsOnDisk().contains("windowGeometry"), saved); // only on leaving
         }
         if (!saved)
             return;
@@ -321,131 +316,84 @@ private slots:
         QCOMPARE(window.resolution->currentText(), QString("1024x576"));
         QVERIFY(!window.loop->isChecked() && window.stretch->isChecked());
         QCOMPARE(part<QAction>(&window, "minimizeToTrayAction")->isChecked(), toTray);
+        QVERIFY(!part<QAction>(&window, "mirrorAction")->isChecked()
+                && part<QAction>(&window, "cropAction")->isChecked()
+                && part<QAction>(&window, "ownSpeedAction")->isChecked());
         QCOMPARE(window.label("fileLabel"), QString("still.png"));
     }
 
-    // Actions: p and s = the play/pause and stop slots, P and S = the
-    // buttons, k = space key, t and T = the tray's Play/Pause and Stop,
-    // i and v = loading the image and the video, u = the unregister button,
-    // o = the command line's or a later start's file with --play.
-    // B and K = Space on the focused Play button and Loop box.
-    // After: the status, then the Play button's text, whether Stop and the
-    // resolution box are enabled, whether the camera is live, the tray's
-    // tooltip.
     void stateTable_data()
     {
-        QTest::addColumn<QString>("file");
-        QTest::addColumn<bool>("registered");
-        QTest::addColumn<QString>("actions");
-        QTest::addColumn<QString>("status");
-        QTest::addColumn<QString>("after");
-        const QString video = testVideo(), image = testImage(), idle = " &Play 01 0 Vidloom";
-        const QString playing = " &Pause 10 1 Vidloom - Streaming", paused = " &Play 10 1 Vidloom - Streaming";
-        const QString broken = writeFile("broken.mp4", QByteArray(3000, 'v'));
-        QTest::newRow("no file") << "" << false << "p"
-                                 << "Open a file first." << idle;
-        QTest::newRow("stop with no file") << "" << true << "s"
-                                           << "Ready." << idle;
-        QTest::newRow("not registered") << image << false << "p"
-                                        << "Register the camera first." << idle;
-        QTest::newRow("play") << video << true << "P"
-                              << "Streaming..." << playing;
-        QTest::newRow("pause") << video << true << "PP"
-                               << "Paused." << paused;
-        QTest::newRow("resume") << video << true << "PPP"
-                                << "Resuming..." << playing;
-        QTest::newRow("stop") << video << true << "PPS"
-                              << "Stopped." << idle;
-        QTest::newRow("load while playing") << video << true << "Pi"
-                                            << "Streaming..." << playing;
-        QTest::newRow("load while paused") << video << true << "PPv" << kVideoLoaded << idle;
-        QTest::newRow("unregister while playing") << image << true << "Pu"
-                                                  << "Camera unregistered." << idle;
-        QTest::newRow("space key and tray") << image << true << "kt"
-                                            << "Paused." << paused;
-        QTest::newRow("tray stop") << image << true << "tT"
-                                   << "Stopped." << idle;
-        QTest::newRow("broken video") << broken << true << "p"
-                                      << "Open a file first." << idle;
-        QTest::newRow("broken image") << writeFile("broken.png", QByteArray(3000, 'i')) << true << ""
-                                      << "Failed to load image." << idle;
-        QTest::newRow("open and play") << "" << true << "o"
-                                       << "Streaming..." << playing;
-        QTest::newRow("open and play while paused") << image << true << "PPo"
-                                                    << "Streaming..." << playing;
-        // A focused button or check box takes Space itself, exactly once.
-        QTest::newRow("space on focused Play") << image << true << "B"
-                                               << "Streaming..." << playing;
-        QTest::newRow("space on focused Loop") << image << true << "K" << kImageLoaded << idle;
+        const char *idle = " &Play 01 01 Vidloom", *playing = " &Pause 10 11 Vidloom - Streaming",
+                   *paused = " &Play 10 11 Vidloom - Streaming", *streaming = "Streaming...";
+        addRows<StateRow>({
+            {"no file", 0, false, "p", "Open a file first.", idle},
+            {"stop with no file", 0, true, "s", "Ready.", idle},
+            {"not registered", 'i', false, "p", "Register the camera first.", idle},
+            {"play", 'v', true, "P", streaming, playing},
+            {"pause", 'v', true, "PP", "Paused.", paused},
+            {"resume", 'v', true, "PPP", "Resuming...", playing},
+            {"stop", 'v', true, "PPS", "Stopped.", idle},
+            {"load while playing", 'v', true, "Pi", streaming, playing},
+            {"load while paused", 'v', true, "PPv", kVideoLoaded, idle},
+            {"unregister while playing", 'i', true, "Pu", "Camera unregistered.", idle},
+            {"space key and tray", 'i', true, "kt", "Paused.", paused},
+            {"tray stop", 'i', true, "tT", "Stopped.", idle},
+            {"open and play", 0, true, "o", streaming, playing},
+            {"open and play while paused", 'i', true, "PPo", streaming, playing},
+            // A focused button or check box takes Space itself, exactly once.
+            {"space on focused Play", 'i', true, "B", streaming, playing},
+            {"space on focused Loop", 'i', true, "K", kImageLoaded, idle},
+            // One click on the tray icon hides, the next shows; what fails
+            // meanwhile says why in a notification.
+            {"tray icon hides", 0, true, "ht", "Open a file first.", " &Play 01 00 Vidloom Open a file first."},
+            {"tray icon shows", 'i', true, "hPh", streaming, playing},
+        });
     }
     void stateTable()
     {
-        QFETCH(QString, file);
-        QFETCH(bool, registered);
-        QFETCH(QString, actions);
-        QFETCH(QString, status);
-        QFETCH(QString, after);
-        env.setRegistered(registered);
+        QFETCH(StateRow, row);
+        env.setRegistered(row.registered);
         TestWindow window;
         window.show();
         QVERIFY(QTest::qWaitForWindowActive(&window));
-        if (!file.isEmpty())
-            window.load(file);
-        for (QChar action : actions) {
-            switch (action.toLatin1()) {
-            case 'p':
-                window.invoke("onPlayPause");
-                break;
-            case 's':
-                window.invoke("onStop");
-                break;
-            case 'P':
-                window.play->click();
-                break;
-            case 'S':
-                window.stop->click();
-                break;
-            case 'k':
-                QTest::keyClick(&window, Qt::Key_Space);
-                break;
-            case 't':
-                (window.trayAction("Play") ? window.trayAction("Play") : window.trayAction("Pause"))->trigger();
-                break;
-            case 'T':
-                window.trayAction("Stop")->trigger();
-                break;
-            case 'i':
-                window.load(testImage());
-                break;
-            case 'v':
-                window.load(testVideo());
-                break;
-            case 'u':
-                part<QPushButton>(&window, "unregisterButton")->click();
-                break;
-            case 'o':
-                window.start(parseCommandLine({"vidloom", testVideo(), "--play"}));
-                break;
-            case 'B':
-            case 'K': {
-                QWidget *target = action == 'B' ? static_cast<QWidget *>(window.play) : window.loop;
-                target->setFocus();
-                QTest::keyClick(target, Qt::Key_Space);
-                QCOMPARE(window.loop->isChecked(), action == 'B');
-                break;
-            }
-            }
-        }
-        QTRY_COMPARE(window.status(), status);
+        if (row.file)
+            window.load(row.file == 'v' ? testVideo() : testImage());
+        const auto spaceOn = [&](QWidget *target) {
+            target->setFocus();
+            QTest::keyClick(target, Qt::Key_Space);
+            QCOMPARE(window.loop->isChecked(), target == window.play);
+        };
+        const QHash<char, std::function<void()>> act = {
+            {'p', [&] { window.invoke("onPlayPause"); }},
+            {'s', [&] { window.invoke("onStop"); }},
+            {'P', [&] { window.play->click(); }},
+            {'S', [&] { window.stop->click(); }},
+            {'k', [&] { QTest::keyClick(&window, Qt::Key_Space); }},
+            {'t',
+             [&] { (window.trayAction("Play") ? window.trayAction("Play") : window.trayAction("Pause"))->trigger(); }},
+            {'T', [&] { window.trayAction("Stop")->trigger(); }},
+            {'h', [&] { window.tray->activated(QSystemTrayIcon::Trigger); }},
+            {'i', [&] { window.load(testImage()); }},
+            {'v', [&] { window.load(testVideo()); }},
+            {'u', [&] { part<QPushButton>(&window, "unregisterButton")->click(); }},
+            {'o',
+             [&] {
+                 window.start(parseCommandLine({"vidloom", testVideo(), "--play"}));
+             }},
+            {'B', [&] { spaceOn(window.play); }},
+            {'K', [&] { spaceOn(window.loop); }},
+        };
+        for (char action : QByteArray(row.actions))
+            act[action]();
+        QTRY_COMPARE(window.status(), QString(row.status));
         QVERIFY(window.trayAction(window.play->text() == " &Pause" ? "Pause" : "Play"));
         window.invoke("onTimerTick");
-        QCOMPARE(QString("%1 %2%3 %4 %5")
-                     .arg(window.play->text())
-                     .arg(window.stop->isEnabled())
-                     .arg(window.resolution->isEnabled())
-                     .arg(env.camera.cameraLive())
-                     .arg(window.tray->toolTip()),
-                 after);
+        const QString tray = window.tray->toolTip() + " " + window.tray->property("lastMessage").toString();
+        QCOMPARE(QString::asprintf("%s %d%d %d%d %s", qPrintable(window.play->text()), window.stop->isEnabled(),
+                                   window.resolution->isEnabled(), env.camera.cameraLive(), window.isVisible(),
+                                   qPrintable(tray.trimmed())),
+                 QString(row.after));
     }
 
     // Clamped to 64..7680 and rounded down to a multiple of 4; unreadable
@@ -472,19 +420,18 @@ private slots:
         QFETCH(QString, boxAfter);
         QFETCH(bool, typeable);
         TestWindow window;
-        QString typed = text;
         int pos = 0;
-        QCOMPARE(window.resolution->validator()->validate(typed, pos) == QValidator::Acceptable, typeable);
+        QCOMPARE(window.resolution->validator()->validate(text, pos) == QValidator::Acceptable, typeable);
         window.resolution->setEditText(text);
         QVERIFY(window.stream(testImage(), env.camera));
-        QCOMPARE(recordedCameraSize(), size);
         QCOMPARE(window.resolution->currentText(), boxAfter);
         window.invoke("onTimerTick");
         QVERIFY(matchesStatusLine(window.status(), "Playing", QString("%1x%2").arg(size.width()).arg(size.height())));
+        QCOMPARE(env.camera.frame().size(), size_t(size.width()) * size.height() * 3);
     }
 
-    // Without loop: Stop is never followed by "Playback finished."; played
-    // to the end, each frame is sent once and the first frame comes back.
+    // Without loop, played to the end: each frame is sent once and the
+    // first frame comes back.
     void videoWithoutLoop()
     {
         TestWindow window;
@@ -492,20 +439,11 @@ private slots:
         window.loop->setChecked(false);
         window.load(testVideo());
         const QImage firstFrame = window.preview();
-        window.invoke("onPlayPause");
-        QVERIFY(env.camera.waitForFrames(2));
-        window.invoke("onStop");
-        QTest::qWait(100); // what the stopped worker may have posted
-        QCOMPARE(window.status(), QString("Stopped."));
-
-        env.camera.reset();
         env.camera.setPacing(false);
         window.invoke("onPlayPause");
         QTRY_COMPARE_WITH_TIMEOUT(window.status(), QString("Playback finished."), 20000);
         QCOMPARE(window.preview(), firstFrame);
-        QCOMPARE(window.slider->value(), 0);
-        QCOMPARE(window.play->text(), QString(" &Play"));
-        QVERIFY(!env.camera.cameraLive());
+        QVERIFY(window.slider->value() == 0 && window.play->text() == " &Play" && !env.camera.cameraLive());
         QCOMPARE(env.camera.frameCount(), 60);
     }
 
@@ -534,18 +472,44 @@ private slots:
         QCOMPARE(window.label("connectionLabel"), QString());
     }
 
-    // Stopped, the slider picks the start. Playing, a released slider stays
-    // on the target while the decoder catches up, then follows the stream.
+    // Stopped, keys move 5 s with the preview following, and the slider
+    // picks the start. Streaming, the slider's own keys move the stream and
+    // it does not snap back; paused, a key sends that one frame; a released
+    // slider stays on the target while the decoder catches up, then follows.
     void seeking()
     {
         TestWindow window;
+        window.show();
         window.load(longVideo());
+        const QImage first = window.preview();
+        for (Qt::Key key : {Qt::Key_Right, Qt::Key_Right, Qt::Key_Left})
+            QTest::keyClick(&window, key);
+        QCOMPARE(window.label("timeLabel"), QString("0:05 / 2:05"));
+        QVERIFY(window.preview() != first);
+        QTest::keyClick(&window, Qt::Key_Home);
+        QCOMPARE(window.label("timeLabel"), QString("0:00 / 2:05"));
+        QCOMPARE(window.preview(), first);
         window.slider->setValue(500);
         QCOMPARE(window.label("timeLabel"), QString("1:02 / 2:05"));
+
         window.invoke("onPlayPause");
-        QVERIFY(env.camera.waitForFrames(2));
+        QVERIFY(env.camera.waitForFrames(3));
         window.invoke("onTimerTick");
         QVERIFY(window.label("timeLabel").startsWith("1:0") && window.slider->value() >= 495);
+        window.invoke("onPlayPause");
+        QTest::qWait(50);
+        const qint64 held = env.camera.frameCount();
+        QTest::keyClick(&window, Qt::Key_Right);
+        QVERIFY(env.camera.waitForFrames(held + 1));
+        QTest::qWait(100);
+        QCOMPARE(env.camera.frameCount(), held + 1);
+        window.invoke("onPlayPause");
+        window.slider->setFocus();
+        for (int i = 0; i < 30; ++i)
+            QTest::keyClick(window.slider, Qt::Key_PageUp);
+        QTRY_VERIFY(window.label("timeLabel").startsWith("1:4"));
+        window.invoke("onTimerTick");
+        QVERIFY(window.slider->value() >= 780);
 
         env.camera.setSendDelayMs(300); // a tick or more per frame before the seek shows
         window.slider->setSliderDown(true);
@@ -565,100 +529,24 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(window.slider->value() > 765, 10000); // following the stream again
     }
 
-    // Keys seek 5 s: stopped, the preview shows the new position; paused,
-    // the camera gets that one frame; streaming, the slider's own keys move
-    // the stream and the slider does not snap back.
-    void keyboardSeeking()
-    {
-        TestWindow window;
-        window.show();
-        window.load(longVideo());
-        const QImage first = window.preview();
-        for (Qt::Key key : {Qt::Key_Right, Qt::Key_Right, Qt::Key_Left})
-            QTest::keyClick(&window, key);
-        QCOMPARE(window.label("timeLabel"), QString("0:05 / 2:05"));
-        QVERIFY(window.preview() != first);
-        QTest::keyClick(&window, Qt::Key_Home);
-        QCOMPARE(window.label("timeLabel"), QString("0:00 / 2:05"));
-        QCOMPARE(window.preview(), first);
-
-        window.invoke("onPlayPause");
-        QVERIFY(env.camera.waitForFrames(3));
-        window.invoke("onPlayPause");
-        QTest::qWait(50);
-        const qint64 held = env.camera.frameCount();
-        QTest::keyClick(&window, Qt::Key_Right);
-        QVERIFY(env.camera.waitForFrames(held + 1));
-        QTest::qWait(100);
-        QCOMPARE(env.camera.frameCount(), held + 1);
-
-        window.invoke("onPlayPause");
-        window.slider->setFocus();
-        for (int i = 0; i < 40; ++i)
-            QTest::keyClick(window.slider, Qt::Key_PageUp);
-        QTRY_VERIFY(window.label("timeLabel").startsWith("0:5"));
-        window.invoke("onTimerTick");
-        QVERIFY(window.slider->value() >= 400);
-    }
-
-    // Written at once, applied to the running stream, read back next time.
+    // The menu's settings apply to the running stream at once: unmirrored,
+    // then cropped to fill (which greys out Stretch).
     void settingsMenu()
     {
-        {
-            TestWindow window;
-            QVERIFY(window.stream(testImage(), env.camera));
-            ImageLoader loader;
-            QVERIFY(loader.Initialize() && loader.LoadImageW(QFileInfo(testImage()).filesystemFilePath()));
-            part<QAction>(&window, "mirrorAction")->setChecked(false);
-            QVERIFY(env.camera.waitForFrames(env.camera.frameCount() + 3));
-            QCOMPARE(env.camera.frame(), reference_frame::Fit(loader.pixels.data(), 200, 150, 1280, 720, false));
-            part<QAction>(&window, "cropAction")->setChecked(true);
-            QVERIFY(!window.stretch->isEnabled());
-            QVERIFY(env.camera.waitForFrames(env.camera.frameCount() + 3));
-            // The middle 200x112 rows fill the whole frame.
-            const auto middle =
-                std::vector<uint8_t>(loader.pixels.begin() + 19 * 200 * 3, loader.pixels.begin() + 131 * 200 * 3);
-            QCOMPARE(env.camera.frame(), reference_frame::Fit(middle.data(), 200, 112, 1280, 720, true));
-            part<QAction>(&window, "ownSpeedAction")->setChecked(true);
-            QTRY_VERIFY(env.settingsOnDisk().contains("ownSpeed=true"));
-            QVERIFY(env.settingsOnDisk().contains("mirror=false") && env.settingsOnDisk().contains("crop=true"));
-        }
         TestWindow window;
-        QVERIFY(!part<QAction>(&window, "mirrorAction")->isChecked());
-        QVERIFY(part<QAction>(&window, "ownSpeedAction")->isChecked()
-                && part<QAction>(&window, "cropAction")->isChecked());
+        QVERIFY(window.stream(testImage(), env.camera));
+        ImageLoader loader;
+        QVERIFY(loader.Initialize() && loader.LoadImageW(QFileInfo(testImage()).filesystemFilePath()));
+        part<QAction>(&window, "mirrorAction")->setChecked(false);
+        QVERIFY(env.camera.waitForFrames(env.camera.frameCount() + 3));
+        QCOMPARE(env.camera.frame(), reference_frame::Fit(loader.pixels.data(), 200, 150, 1280, 720, false));
+        part<QAction>(&window, "cropAction")->setChecked(true);
         QVERIFY(!window.stretch->isEnabled());
-    }
-
-    // The usual light grey bar stays on a light palette only.
-    void palette()
-    {
-        TestWindow window;
-        QPalette dark;
-        dark.setColor(QPalette::Window, QColor(30, 30, 30));
-        dark.setColor(QPalette::WindowText, Qt::white);
-        window.setPalette(dark);
-        QVERIFY(!window.statusBar()->styleSheet().contains("#f0f0f0"));
-        window.setPalette(QPalette(QColor(240, 240, 240)));
-        QVERIFY(window.statusBar()->styleSheet().contains("#f0f0f0"));
-    }
-
-    // One click shows or hides; a tray action that fails while hidden says
-    // why in a notification.
-    void tray()
-    {
-        TestWindow window;
-        window.show();
-        auto click = [&] {
-            QMetaObject::invokeMethod(&window, "onTrayActivated",
-                                      Q_ARG(QSystemTrayIcon::ActivationReason, QSystemTrayIcon::Trigger));
-        };
-        click();
-        QVERIFY(!window.isVisible());
-        window.trayAction("Play")->trigger();
-        QCOMPARE(window.tray->property("lastMessage").toString(), QString("Open a file first."));
-        click();
-        QVERIFY(window.isVisible());
+        QVERIFY(env.camera.waitForFrames(env.camera.frameCount() + 3));
+        // The middle 200x112 rows fill the whole frame.
+        const auto middle =
+            std::vector<uint8_t>(loader.pixels.begin() + 19 * 200 * 3, loader.pixels.begin() + 131 * 200 * 3);
+        QCOMPARE(env.camera.frame(), reference_frame::Fit(middle.data(), 200, 112, 1280, 720, true));
     }
 
     // Exit codes and the last status line; a stream ends at its end (no
@@ -684,13 +572,15 @@ private slots:
         QFETCH(int, exitCode);
         QFETCH(QString, last);
         env.setRegistered(registered);
-        writeSettingsFile("[General]\nresolution=320x240\n");
+        env.camera.setPacing(false);
+        env.writeSettings("[General]\nresolution=320x240\n");
         LaunchOptions options = parseCommandLine({"vidloom", "--headless", file});
         options.loop = loop;
         if (loop)
             options.resolution = QSize(320, 240);
-        FILE *out = std::tmpfile();
-        QVERIFY(out);
+        char *written = nullptr;
+        size_t size = 0;
+        FILE *out = open_memstream(&written, &size);
         int code;
         {
             HeadlessStream stream(options, out);
@@ -701,19 +591,16 @@ private slots:
                 });
             code = stream.run();
         }
-        std::rewind(out);
-        char buffer[65536];
-        const QString text = QString::fromLocal8Bit(buffer, qsizetype(std::fread(buffer, 1, sizeof buffer, out)));
         std::fclose(out);
+        const QString text = QString::fromLocal8Bit(written, qsizetype(size));
+        std::free(written);
         QCOMPARE(code, exitCode);
         QVERIFY2(text.trimmed().endsWith(last), qPrintable(text));
         QVERIFY(!env.camera.cameraLive());
         if (exitCode == 0) {
-            QVERIFY2(QRegularExpression("^Playing  \\|  (0:00 / 0:02|Image)  \\|  \\d+\\.\\d fps  \\|  320x240  \\|  "
-                                        "Waiting for app\\.\\.\\.\n")
-                         .match(text)
-                         .hasMatch(),
-                     qPrintable(text));
+            const QRegularExpression firstLine("^Playing  \\|  (0:00 / 0:02|Image)  \\|  \\d+\\.\\d fps  \\|  "
+                                               "320x240  \\|  Waiting for app\\.\\.\\.\n");
+            QVERIFY2(text.contains(firstLine), qPrintable(text));
             QVERIFY(env.camera.frameCount() >= (loop ? 5 : 60));
         }
     }

@@ -1,8 +1,6 @@
 #include "mainwindow_test_support.h"
 
-#include "camera_library.h"
 #include "camera_registration.h"
-#include "previewwidget.h"
 #include "test_media.h"
 
 #include <QMenu>
@@ -12,17 +10,19 @@
 
 WindowTestEnvironment::WindowTestEnvironment()
 {
-    setApplicationIdentity();
-    const QString base = root.path();
-    QDir(base).mkpath("config");
-    QDir(base).mkpath("runtime");
-    QFile::setPermissions(base + "/runtime", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(base + "/config"));
-    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(base + "/runtime"));
-    sysfs = std::filesystem::path(base.toStdString()) / "sys";
-    std::filesystem::create_directories(sysfs / "class" / "video4linux");
-    camera_registration::SetSysfsRootForTesting(sysfs);
-    helperScript = std::filesystem::path(base.toStdString()) / "fake-helper";
+    // The identity main() sets; the settings path depends on it.
+    QCoreApplication::setApplicationName("Vidloom");
+    QCoreApplication::setApplicationVersion("1.0");
+    const QString runtime = root.filePath("runtime");
+    QDir().mkpath(runtime);
+    QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(root.filePath("config")));
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime));
+    const std::filesystem::path base = root.path().toStdString();
+    device = base / "sys" / "class" / "video4linux" / "video7";
+    std::filesystem::create_directories(device.parent_path());
+    camera_registration::SetSysfsRootForTesting(base / "sys");
+    helperScript = base / "fake-helper";
     setHelper(Helper::Succeeds);
     camera_registration::SetHelperPathForTesting(helperScript);
 }
@@ -43,7 +43,6 @@ void WindowTestEnvironment::reset()
 
 void WindowTestEnvironment::setRegistered(bool registered)
 {
-    const std::filesystem::path device = sysfs / "class" / "video4linux" / "video7";
     std::filesystem::remove_all(device);
     if (registered) {
         std::filesystem::create_directories(device);
@@ -54,8 +53,7 @@ void WindowTestEnvironment::setRegistered(bool registered)
 
 void WindowTestEnvironment::setHelper(Helper behaviour)
 {
-    const std::string device = (sysfs / "class" / "video4linux" / "video7").string();
-    const std::string gateFile = (helperScript.parent_path() / "gate").string();
+    const std::string gateFile = root.filePath("gate").toStdString(), dir = device.string();
     std::filesystem::remove(gateFile);
     std::filesystem::remove(helperScript);
     if (behaviour == Helper::Missing)
@@ -68,15 +66,10 @@ void WindowTestEnvironment::setHelper(Helper behaviour)
         script << "exit 126\n";
     if (behaviour == Helper::Waits)
         script << "i=0; while [ ! -e '" << gateFile << "' ] && [ $i -lt 300 ]; do sleep 0.05; i=$((i+1)); done\n";
-    script << "if [ \"$1\" = register ]; then mkdir -p '" << device << "' && echo Vidloom > '" << device
-           << "/name' && echo 10 > '" << device << "/max_openers'; else rm -rf '" << device << "'; fi\n";
+    script << "if [ \"$1\" = register ]; then mkdir -p '" << dir << "' && echo Vidloom > '" << dir
+           << "/name' && echo 10 > '" << dir << "/max_openers'; else rm -rf '" << dir << "'; fi\n";
     script.close();
     std::filesystem::permissions(helperScript, std::filesystem::perms::owner_all);
-}
-
-void WindowTestEnvironment::gate()
-{
-    std::ofstream(helperScript.parent_path() / "gate");
 }
 
 QByteArray WindowTestEnvironment::settingsOnDisk() const
@@ -85,13 +78,7 @@ QByteArray WindowTestEnvironment::settingsOnDisk() const
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-void setApplicationIdentity()
-{
-    QCoreApplication::setApplicationName("Vidloom");
-    QCoreApplication::setApplicationVersion("1.0");
-}
-
-void writeSettingsFile(const QByteArray &contents)
+void WindowTestEnvironment::writeSettings(const QByteArray &contents)
 {
     QFile file(MainWindow::settingsFilePath());
     QDir().mkpath(QFileInfo(file).absolutePath());
@@ -114,11 +101,6 @@ QAction *TestWindow::trayAction(const QString &text)
     return nullptr;
 }
 
-QImage TestWindow::preview()
-{
-    return part<PreviewWidget>(this, "preview")->grab().toImage();
-}
-
 bool TestWindow::drop(const QList<QUrl> &urls, const QString &text)
 {
     QMimeData data;
@@ -133,29 +115,6 @@ bool TestWindow::drop(const QList<QUrl> &urls, const QString &text)
     QDropEvent dropped(QPoint(50, 50), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(this, &dropped);
     return true;
-}
-
-void TestWindow::load(const QString &path)
-{
-    if (!drop({QUrl::fromLocalFile(path)}))
-        QFAIL("the window refused a dropped file");
-}
-
-bool TestWindow::stream(const QString &path, RecordingCamera &camera)
-{
-    load(path);
-    invoke("onPlayPause");
-    return camera.waitForFrames(2);
-}
-
-QSize recordedCameraSize()
-{
-    void *library = camera_library::Open(camera_library::ExecutableDir() / camera_library::FileName());
-    int width = 0, height = 0;
-    if (auto *cameraSize = reinterpret_cast<void (*)(int *, int *)>(camera_library::Symbol(library, "tcCameraSize")))
-        cameraSize(&width, &height);
-    camera_library::Close(library);
-    return QSize(width, height);
 }
 
 QString mediaFile(const char *name, const char *ffmpegArgs)

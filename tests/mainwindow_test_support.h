@@ -12,6 +12,7 @@
 #include <QtTest>
 
 #include <filesystem>
+#include <fstream>
 
 // What the window tests share: the app's identity, the user's config and
 // runtime folders in a private temporary folder, a fake sysfs whose Vidloom
@@ -24,22 +25,21 @@ public:
 
     WindowTestEnvironment();
     ~WindowTestEnvironment();
-
     bool ok() const { return root.isValid(); }
     // Before each test: no settings file, registered, a working helper,
     // nothing recorded.
     void reset();
     void setRegistered(bool registered);
     void setHelper(Helper behaviour);
-    void gate();
+    void gate() { std::ofstream(root.filePath("gate").toStdString()); }
     QByteArray settingsOnDisk() const;
+    void writeSettings(const QByteArray &contents);
 
     RecordingCamera camera;
 
 private:
     QTemporaryDir root;
-    std::filesystem::path sysfs;
-    std::filesystem::path helperScript;
+    std::filesystem::path device, helperScript;
 };
 
 // A child of the window by object name; aborts when it is missing.
@@ -62,24 +62,33 @@ public:
 
     QString label(const char *name) { return part<QLabel>(this, name)->text(); }
     QString status() { return label("statusLabel"); }
+    QImage preview() { return part<QWidget>(this, "preview")->grab().toImage(); }
     // Calls a private slot by name, as the shortcut and the worker do.
     void invoke(const char *slot);
     // The tray menu entry with that text; null when there is none.
     QAction *trayAction(const QString &text);
-    QImage preview();
     // Drags these links (or this text) onto the window and drops them;
     // false when the window refuses the drag.
     bool drop(const QList<QUrl> &urls, const QString &text = {});
     // Loads a file the way a user drops it on the window.
-    void load(const QString &path);
+    void load(const QString &path) { QVERIFY2(drop({QUrl::fromLocalFile(path)}), "the window refused a file"); }
     // Loads a file and plays it; true once the camera has had frames.
-    bool stream(const QString &path, RecordingCamera &camera);
+    bool stream(const QString &path, RecordingCamera &camera)
+    {
+        load(path);
+        invoke("onPlayPause");
+        return camera.waitForFrames(2);
+    }
 };
 
-// Sets the identity the app sets in main(); the settings path depends on it.
-void setApplicationIdentity();
-void writeSettingsFile(const QByteArray &contents);
-QSize recordedCameraSize();
+// One data row per table entry, named after the entry's first field, in a
+// column "row" that the test reads with QFETCH(Row, row).
+template <class Row> void addRows(std::initializer_list<Row> rows)
+{
+    QTest::addColumn<Row>("row");
+    for (const Row &row : rows)
+        QTest::newRow(row.name) << row;
+}
 
 // Files made at test time with ffmpeg (see test_media).
 QString mediaFile(const char *name, const char *ffmpegArgs);

@@ -3,9 +3,6 @@
 #include "command_line.h"
 #include "instance_activation.h"
 
-#include <QLockFile>
-#include <QProcess>
-#include <QTemporaryDir>
 #include <QWidget>
 #include <QtTest>
 
@@ -29,12 +26,11 @@ private slots:
     void initTestCase()
     {
         QCoreApplication::setApplicationName("Vidloom");
-        QVERIFY(dirs.isValid());
         const QString runtime = dirs.path() + "/runtime";
-        QVERIFY(QDir(dirs.path()).mkpath("config") && QDir(dirs.path()).mkpath("runtime")
-                && QDir(dirs.path()).mkpath("tmp"));
-        qputenv("TMPDIR", QFile::encodeName(dirs.path() + "/tmp"));
+        QVERIFY(dirs.isValid() && QDir().mkpath(runtime) && QDir().mkpath(dirs.path() + "/config")
+                && QDir().mkpath(dirs.path() + "/tmp"));
         QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        qputenv("TMPDIR", QFile::encodeName(dirs.path() + "/tmp"));
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(dirs.path() + "/config"));
         qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime));
         qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -86,8 +82,7 @@ private slots:
         first.start(VIDLOOM_APP);
         QTRY_COMPARE_WITH_TIMEOUT(lockOwner(), first.processId(), 20000);
         second.start(VIDLOOM_APP, {"/some/file.mp4", "--play"});
-        QVERIFY(second.waitForFinished(20000));
-        QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+        QVERIFY(second.waitForFinished(20000) && second.exitStatus() == QProcess::NormalExit);
         QCOMPARE(second.exitCode(), 0);
         QCOMPARE(first.state(), QProcess::Running);
         QCOMPARE(lockOwner(), first.processId());
@@ -96,61 +91,47 @@ private slots:
         bare.remove("DISPLAY");
         help.setProcessEnvironment(bare);
         help.start(VIDLOOM_APP, {"--help"});
-        QVERIFY(help.waitForFinished(20000));
+        QVERIFY(help.waitForFinished(20000) && help.readAllStandardOutput().startsWith("Usage: "));
         QCOMPARE(help.exitCode(), 0);
-        QVERIFY(help.readAllStandardOutput().startsWith("Usage: "));
         headless.start(VIDLOOM_APP, {"--headless", "/some/file.mp4"});
         QVERIFY(headless.waitForFinished(20000));
         QCOMPARE(headless.exitCode(), int(kExitInstanceBusy));
 
         first.terminate();
-        QVERIFY(first.waitForFinished(20000));
-        QCOMPARE(first.exitStatus(), QProcess::NormalExit);
+        QVERIFY(first.waitForFinished(20000) && first.exitStatus() == QProcess::NormalExit);
         QCOMPARE(first.exitCode(), 0);
         QVERIFY(!QFile::exists(InstanceActivation::lockFilePath()));
     }
 
-    void commandLine_data()
-    {
-        QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<int>("action");
-        QTest::addColumn<QString>("outcome"); // file|play|WxH|minimized|loop, or the text's start
-        using A = LaunchOptions::Action;
-        QTest::newRow("nothing") << QStringList() << int(A::Window) << "|0|-1x-1|0|1";
-        QTest::newRow("file and play") << QStringList({"/a/../b.mp4", "--play"}) << int(A::Window)
-                                       << "/b.mp4|1|-1x-1|0|1";
-        QTest::newRow("Qt's options") << QStringList({"-platform", "offscreen", "-style", "fusion", "/c.png"})
-                                      << int(A::Window) << "/c.png|0|-1x-1|0|1";
-        QTest::newRow("minimized, size") << QStringList({"--minimized", "--resolution", "800x600"}) << int(A::Window)
-                                         << "|0|800x600|1|1";
-        QTest::newRow("headless") << QStringList({"--headless", "/d.mkv", "--no-loop"}) << int(A::Headless)
-                                  << "/d.mkv|0|-1x-1|0|0";
-        QTest::newRow("help wins") << QStringList({"--bogus", "-h"}) << int(A::Help) << "Usage: ";
-        QTest::newRow("version") << QStringList({"--version"}) << int(A::Version) << "Vidloom 1.0";
-        QTest::newRow("unknown") << QStringList({"--bogus"}) << int(A::Error) << "Unknown option";
-        QTest::newRow("two files") << QStringList({"a", "b"}) << int(A::Error) << "Give at most one";
-        QTest::newRow("bad size") << QStringList({"--resolution", "1280x720x2"}) << int(A::Error) << "Bad resolution";
-        QTest::newRow("headless, no file") << QStringList({"--headless"}) << int(A::Error) << "--headless needs";
-        QTest::newRow("no-loop alone") << QStringList({"--no-loop"}) << int(A::Error) << "--no-loop works";
-    }
     void commandLine()
     {
-        QFETCH(QStringList, arguments);
-        QFETCH(int, action);
-        QFETCH(QString, outcome);
-        const LaunchOptions o = parseCommandLine(QStringList("vidloom") + arguments);
-        QCOMPARE(int(o.action), action);
-        if (!o.text.isEmpty())
-            QVERIFY2(o.text.startsWith(outcome), qPrintable(o.text));
-        else
-            QCOMPARE(QString("%1|%2|%3x%4|%5|%6")
-                         .arg(o.file)
-                         .arg(o.play)
-                         .arg(o.resolution.width())
-                         .arg(o.resolution.height())
-                         .arg(o.minimized)
-                         .arg(o.loop),
-                     outcome);
+        using A = LaunchOptions::Action;
+        const struct {
+            QStringList arguments;
+            A action;
+            QString outcome; // file|play|WxH|minimized|loop, or the text's start
+        } cases[] = {
+            {{}, A::Window, "|0|-1x-1|0|1"},
+            {{"/a/../b.mp4", "--play"}, A::Window, "/b.mp4|1|-1x-1|0|1"},
+            {{"-platform", "offscreen", "-style", "fusion", "/c.png"}, A::Window, "/c.png|0|-1x-1|0|1"}, // Qt's
+            {{"--minimized", "--resolution", "800x600"}, A::Window, "|0|800x600|1|1"},
+            {{"--headless", "/d.mkv", "--no-loop"}, A::Headless, "/d.mkv|0|-1x-1|0|0"},
+            {{"--bogus", "-h"}, A::Help, "Usage: "},
+            {{"--version"}, A::Version, "Vidloom 1.0"},
+            {{"--bogus"}, A::Error, "Unknown option"},
+            {{"a", "b"}, A::Error, "Give at most one"},
+            {{"--resolution", "1280x720x2"}, A::Error, "Bad resolution"},
+            {{"--headless"}, A::Error, "--headless needs"},
+            {{"--no-loop"}, A::Error, "--no-loop works"},
+        };
+        for (const auto &c : cases) {
+            const LaunchOptions o = parseCommandLine(QStringList("vidloom") + c.arguments);
+            const QString got = !o.text.isEmpty()
+                ? o.text.left(c.outcome.size())
+                : QString::asprintf("%s|%d|%dx%d|%d|%d", qPrintable(o.file), o.play, o.resolution.width(),
+                                    o.resolution.height(), o.minimized, o.loop);
+            QVERIFY2(o.action == c.action && got == c.outcome, qPrintable(c.arguments.join(' ') + ": " + got));
+        }
     }
 
     // Without a private $XDG_RUNTIME_DIR the lock goes to a folder of our
@@ -159,18 +140,17 @@ private slots:
     {
         QTest::addColumn<QString>("xdgMode");  // "private", "open" (0755) or "unset"
         QTest::addColumn<int>("fallbackMode"); // of a fallback folder made beforehand; 0: none
-        QTest::addColumn<QString>("expected"); // "xdg", "fallback" or "none"
+        QTest::addColumn<QString>("lockIn");   // "xdg", "fallback" or "" (no lock)
         QTest::newRow("private") << "private" << 0 << "xdg";
         QTest::newRow("open to others") << "open" << 0 << "fallback";
         QTest::newRow("unset") << "unset" << 0 << "fallback";
-        QTest::newRow("fallback taken open") << "unset" << 0755 << "none";
+        QTest::newRow("fallback taken open") << "unset" << 0755 << "";
     }
     void runtimeFolder()
     {
         QFETCH(QString, xdgMode);
         QFETCH(int, fallbackMode);
-        QFETCH(QString, expected);
-        const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
+        QFETCH(QString, lockIn);
         const QString xdg = dirs.path() + "/xdg-" + xdgMode,
                       fallback = dirs.path() + "/tmp/vidloom-" + QString::number(geteuid());
         QDir().mkpath(xdg);
@@ -178,6 +158,7 @@ private slots:
         QDir(fallback).removeRecursively();
         if (fallbackMode)
             ::mkdir(QFile::encodeName(fallback).constData(), mode_t(fallbackMode));
+        const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
         if (xdgMode == "unset")
             qunsetenv("XDG_RUNTIME_DIR");
         else
@@ -185,15 +166,12 @@ private slots:
         const QString lock = InstanceActivation::lockFilePath();
         // A socket path that is not our own socket is never spoken to.
         QFile fake(xdg + "/vidloom-activate");
-        const bool answered = expected == "xdg" && fake.open(QIODevice::WriteOnly)
+        const bool answered = lockIn == "xdg" && fake.open(QIODevice::WriteOnly)
             && InstanceActivation::activateRunningInstance() != InstanceActivation::Answer::NoAnswer;
         qputenv("XDG_RUNTIME_DIR", saved);
-        QCOMPARE(lock,
-                 expected == "xdg"            ? xdg + "/vidloom.lock"
-                     : expected == "fallback" ? fallback + "/vidloom.lock"
-                                              : QString());
+        QCOMPARE(lock, lockIn.isEmpty() ? QString() : (lockIn == "xdg" ? xdg : fallback) + "/vidloom.lock");
         struct stat st { };
-        QVERIFY(expected != "fallback"
+        QVERIFY(lockIn != "fallback"
                 || (::stat(QFile::encodeName(fallback).constData(), &st) == 0 && (st.st_mode & 0777) == 0700));
         QVERIFY(!answered);
     }
