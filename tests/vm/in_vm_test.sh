@@ -283,7 +283,7 @@ scenarios() { # module name; placeholder required after the program quit?
         stop_driver
     fi
 
-    if wanted browser && [ -z "$ko" ]; then
+    if wanted browser; then
         section "$module: headless Chromium"
         start_driver 320 240 "$video"
         browser chromium 320 240
