@@ -1,6 +1,5 @@
 // Started from a folder without the camera library, and with none
 // installed, the window says where the library belongs and stays usable.
-#include "camera_library.h"
 #include "mainwindow_test_support.h"
 
 class MainWindowNoLibraryTest : public QObject {
@@ -12,10 +11,9 @@ private slots:
         camera_library::SetInstalledDirForTesting({});
         WindowTestEnvironment env;
         QVERIFY(env.ok());
-        env.reset();
         TestWindow window;
         QCOMPARE(window.status(), QString("libvidloomcam.so not found. Place it next to vidloom"));
-        window.load(testImage());
+        window.load(env.image());
         QCOMPARE(window.label("timeLabel"), QString("Image"));
         window.invoke("onPlayPause");
         QCOMPARE(window.status(), QString("Failed to create virtual camera."));

@@ -1,7 +1,5 @@
 // The window against the recording camera library and a fake registration
-// helper: as built, registration, taking media files, settings, closing and
-// quitting, the play/stop state table, the resolution box, the end of a
-// video, the live status line and connection indicator, seeking, headless.
+// helper; headless streaming with the same stand-ins.
 #include "mainwindow_test_support.h"
 
 #include "command_line.h"
@@ -15,6 +13,7 @@
 #include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <random>
 
 #include <sys/stat.h>
 
@@ -28,26 +27,41 @@ bool matchesStatusLine(const QString &text, const char *state, const QString &si
 }
 
 struct RegistrationRow {
-    const char *name;
-    bool registered;
-    const char *button; // empty: none pressed
+    const char *name, *button, *status; // button empty: none pressed
+    bool registered, registeredAfter;
     WindowTestEnvironment::Helper helper;
-    const char *status;
-    bool registeredAfter;
 };
 
-// Actions: p and s = the play/pause and stop slots, P and S = the buttons,
-// k = the Space key, t and T = the tray's Play/Pause and Stop, h = a click
-// on the tray icon, i and v = loading the image and the video, u = the
-// Unregister button, o = a later start's file with --play, B and K = Space
-// on the focused Play button and Loop box. After: the Play button's text,
-// whether Stop and the resolution box are enabled, whether the camera is
-// live and the window visible, the tray's tooltip.
+struct LeavingRow {
+    const char *name, *how; // "close" or the Quit entry's text
+    bool toTray, saved;
+};
+
+// Actions: p, s = the play/pause and stop slots, P, S = the buttons, k =
+// Space, t, T = the tray's Play/Pause and Stop, h = a click on the tray icon,
+// i, v = loading the image, the video, u = Unregister, o = a later start's
+// file with --play, B, K = Space on the focused Play button, Loop box.
+// After: the Play text, Stop and resolution box enabled, camera live, window
+// visible, the tray's tooltip.
 struct StateRow {
     const char *name;
     char file; // v video, i image, 0 none
     bool registered;
     const char *actions, *status, *after;
+};
+
+struct ResolutionRow {
+    const char *name, *text, *boxAfter;
+    int width, height; // the camera's
+    bool typeable;
+};
+
+struct HeadlessRow {
+    const char *name;
+    char file; // v video, i image, m missing
+    bool loop, registered;
+    int exitCode;
+    const char *last;
 };
 } // namespace
 
@@ -61,7 +75,6 @@ private slots:
     void firstStart()
     {
         TestWindow window;
-        window.show();
         QCOMPARE(window.windowTitle(), QString("Vidloom v1.0"));
         QCOMPARE(window.size(), QSize(780, 600));
         window.resize(100, 100);
@@ -95,24 +108,23 @@ private slots:
     }
 
     // The outcome text comes from the helper's exit code and stderr, the
-    // buttons and the label from whether the device exists afterwards. The
-    // event loop runs while the helper waits (as for a password), with
-    // neither button usable.
+    // buttons and the label from whether the device exists afterwards. While
+    // the helper waits (as for a password) neither button is usable.
     void registration_data()
     {
         using H = WindowTestEnvironment::Helper;
         const char *missing = "Registration failed. The camera helper is missing.";
         addRows<RegistrationRow>({
-            {"not registered", false, "", H::Succeeds, "Ready.", false},
-            {"registered", true, "", H::Succeeds, "Ready.", true},
-            {"register", false, "registerButton", H::Succeeds, "Camera registered!", true},
-            {"register, helper waits", false, "registerButton", H::Waits, "Camera registered!", true},
-            {"register fails", false, "registerButton", H::Fails, "Registration failed.", false},
-            {"register cancelled", false, "registerButton", H::Cancels, "Registration cancelled.", false},
-            {"no helper", false, "registerButton", H::Missing, missing, false},
-            {"unregister", true, "unregisterButton", H::Succeeds, "Camera unregistered.", false},
-            {"unregister fails", true, "unregisterButton", H::Fails, "Failed.", true},
-            {"unregister cancelled", true, "unregisterButton", H::Cancels, "Unregistration cancelled.", true},
+            {"not registered", "", "Ready.", false, false, H::Succeeds},
+            {"registered", "", "Ready.", true, true, H::Succeeds},
+            {"register", "registerButton", "Camera registered!", false, true, H::Succeeds},
+            {"register, helper waits", "registerButton", "Camera registered!", false, true, H::Waits},
+            {"register fails", "registerButton", "Registration failed.", false, false, H::Fails},
+            {"register cancelled", "registerButton", "Registration cancelled.", false, false, H::Cancels},
+            {"no helper", "registerButton", missing, false, false, H::Missing},
+            {"unregister", "unregisterButton", "Camera unregistered.", true, false, H::Succeeds},
+            {"unregister fails", "unregisterButton", "Failed.", true, true, H::Fails},
+            {"unregister cancelled", "unregisterButton", "Unregistration cancelled.", true, true, H::Cancels},
         });
     }
     void registration()
@@ -122,12 +134,13 @@ private slots:
         env.setRegistered(row.registered);
         env.setHelper(row.helper);
         TestWindow window;
-        auto *registerButton = part<QPushButton>(&window, "registerButton");
-        auto *unregisterButton = part<QPushButton>(&window, "unregisterButton");
+        const auto buttons = [&] {
+            return QString::asprintf("%d%d", part<QPushButton>(&window, "registerButton")->isEnabled(),
+                                     part<QPushButton>(&window, "unregisterButton")->isEnabled());
+        };
         QString during;
         QTimer::singleShot(0, &window, [&] {
-            during =
-                window.status() + QString(" %1%2").arg(registerButton->isEnabled()).arg(unregisterButton->isEnabled());
+            during = window.status() + " " + buttons();
             env.gate();
         });
         if (*row.button)
@@ -140,13 +153,15 @@ private slots:
         QCOMPARE(window.play->toolTip(),
                  QString(row.registeredAfter ? "Open a file first" : "Register the camera first"));
         QCOMPARE(window.trayAction("Play")->isEnabled(), row.registeredAfter);
-        QCOMPARE(registerButton->isEnabled(), !row.registeredAfter);
-        QCOMPARE(unregisterButton->isEnabled(), row.registeredAfter);
+        QCOMPARE(buttons(), QString(row.registeredAfter ? "01" : "10"));
     }
 
     // Someone else registers or removes the camera: the window follows.
-    void registrationIsLive()
+    // While nothing streams the camera shows the placeholder at the chosen
+    // size, again after Stop, and not while unregistered.
+    void registrationIsLiveAndStandby()
     {
+        auto standby = [this] { return env.camera.locked()->standby; };
         env.setRegistered(false);
         TestWindow window;
         for (bool registered : {true, false, true}) {
@@ -154,29 +169,37 @@ private slots:
             QTRY_COMPARE_WITH_TIMEOUT(window.play->toolTip(),
                                       QString(registered ? "Open a file first" : "Register the camera first"), 1000);
             QCOMPARE(part<QPushButton>(&window, "registerButton")->isEnabled(), !registered);
+            QTRY_COMPARE(standby(), registered ? 12800720 : 0);
         }
+        window.resolution->setCurrentText("640x480");
+        QTRY_COMPARE(standby(), 6400480);
+        QVERIFY(window.stream(env.image(), env.camera));
+        window.stop->click();
+        QTRY_COMPARE(standby(), 6400480);
     }
 
-    // After a video, an image replaces preview and times. A file whose
-    // first frame cannot be decoded is refused at once with the text for
-    // its kind (by extension), and the video stays loaded and saved.
+    // Of dropped files the first is taken; a remote link is accepted as a
+    // drag but changes nothing, text is refused. A file whose first frame
+    // cannot be decoded is refused at once with the text for its kind (by
+    // extension), and the video stays loaded and saved.
     void loading_data()
     {
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("status");
-        QFile mp4(testVideo()), png(testImage());
+        QFile mp4(env.video()), png(env.image());
         QVERIFY(mp4.open(QIODevice::ReadOnly) && png.open(QIODevice::ReadOnly));
         const QString badVideo = "Failed to open video.", badImage = "Failed to load image.";
-        const QString folder = QFileInfo(testImage()).absolutePath();
-        QTest::newRow("image") << testImage() << kImageLoaded;
+        const QString folder = QFileInfo(env.image()).absolutePath();
+        QTest::newRow("image") << env.image() << kImageLoaded;
         QTest::newRow("markup in the name")
-            << writeFile(QByteArray("<br>").repeated(10).append("x.png").constData(), png.readAll()) << kImageLoaded;
-        QTest::newRow("webm") << mediaFile("clip.webm", "-f lavfi -i testsrc=size=64x48:rate=10 -t 1 -c:v libvpx")
+            << env.writeFile(QByteArray("<br>").repeated(10).append("x.png").constData(), png.readAll())
+            << kImageLoaded;
+        QTest::newRow("webm") << env.mediaFile("clip.webm", "-f lavfi -i testsrc=s=64x48:r=10 -t 1 -c:v libvpx")
                               << kVideoLoaded;
-        QTest::newRow("truncated") << writeFile("CLIP.MP4", mp4.read(700)) << badVideo;
+        QTest::newRow("truncated") << env.writeFile("CLIP.MP4", mp4.read(700)) << badVideo;
         QVERIFY(QDir(folder).mkpath("folder.mkv"));
         QTest::newRow("folder") << folder + "/folder.mkv" << badVideo;
-        QTest::newRow("backup") << writeFile("archive.mp4.bak", "x") << badImage;
+        QTest::newRow("backup") << env.writeFile("archive.mp4.bak", "x") << badImage;
         QTest::newRow("missing") << folder + "/no-such-file.png" << badImage;
     }
     void loading()
@@ -184,13 +207,12 @@ private slots:
         QFETCH(QString, path);
         QFETCH(QString, status);
         TestWindow window;
-        window.show();
-        const QImage blank = window.preview();
-        window.load(longVideo());
+        QVERIFY(window.drop({QUrl::fromLocalFile(env.longVideo()), QUrl::fromLocalFile(env.image())}));
+        QVERIFY(window.drop({QUrl("https://example.com/still.png")}));
+        QVERIFY(!window.drop({}, env.image()));
+        QCOMPARE(window.status(), QString(kVideoLoaded));
         QCOMPARE(window.label("timeLabel"), QString("0:00 / 2:05"));
         const QImage firstFrame = window.preview();
-        QVERIFY(firstFrame != blank);
-        QTRY_VERIFY(env.settingsOnDisk().contains("long.mkv"));
         window.load(path);
         const bool taken = status.endsWith("Press Play to stream.");
         QCOMPARE(window.status(), status);
@@ -199,20 +221,7 @@ private slots:
         QCOMPARE(window.label("timeLabel") == "0:00 / 2:05", !taken);
         QCOMPARE(window.preview() == firstFrame, !taken);
         QCOMPARE(window.slider->isEnabled(), status != kImageLoaded);
-        QTRY_VERIFY(env.settingsOnDisk().contains("lastFile=" + (taken ? path : longVideo()).toUtf8()));
-    }
-
-    // Of three files the first is taken. A remote link is accepted as a drag
-    // but changes nothing; text is refused.
-    void drops()
-    {
-        TestWindow window;
-        QVERIFY(window.drop(
-            {QUrl::fromLocalFile(testVideo()), QUrl::fromLocalFile(testImage()), QUrl::fromLocalFile(longVideo())}));
-        QVERIFY(window.drop({QUrl("https://example.com/still.png")}));
-        QVERIFY(!window.drop({}, testImage()));
-        QCOMPARE(window.label("fileLabel"), QString("clip.mp4"));
-        QCOMPARE(window.status(), QString(kVideoLoaded));
+        QTRY_VERIFY(env.settingsOnDisk().contains("lastFile=" + (taken ? path : env.longVideo()).toUtf8()));
     }
 
     void formatTime()
@@ -230,13 +239,12 @@ private slots:
     {
         QTest::addColumn<QByteArray>("contents");
         QTest::addColumn<QString>("resolution");
-        const QString fifo = QFileInfo(testImage()).absolutePath() + "/last.mp4";
+        const QString fifo = QFileInfo(env.image()).absolutePath() + "/last.mp4"; // opening it would hang
         QVERIFY(::mkfifo(fifo.toLocal8Bit().constData(), 0600) == 0 || errno == EEXIST);
-        QTest::newRow("last file") << "resolution=1920x1080\nlastFile=" + longVideo().toUtf8() << "1920x1080";
+        QTest::newRow("last file") << "resolution=1920x1080\nlastFile=" + env.longVideo().toUtf8() << "1920x1080";
         QTest::newRow("new size") << QByteArray("resolution=800x600") << "800x600";
         QTest::newRow("leading blank") << QByteArray("resolution=\" 800x600\"") << "1280x720";
         QTest::newRow("six digits") << QByteArray("resolution=123456x600") << "1280x720";
-        // Opening it would wait for a writer for ever.
         QTest::newRow("fifo as last file") << "lastFile=" + fifo.toUtf8() << "1280x720";
         QTest::newRow("binary junk") << QByteArray("\x00\xff\xfe[\x01=\x02\n", 9).repeated(1000) << "1280x720";
         QTest::newRow("wrong types") << QByteArray("loop=maybe\nresolution=@Invalid()\nwindowGeometry=@ByteArray("
@@ -249,13 +257,12 @@ private slots:
         QFETCH(QString, resolution);
         env.writeSettings("[General]\n" + contents + "\n");
         TestWindow window;
-        window.show();
         // A geometry that cannot be restored leaves the size alone.
         QCOMPARE(window.size() == QSize(780, 600), !contents.contains("windowGeometry"));
         QCOMPARE(window.resolution->currentText(), resolution);
         QCOMPARE(window.resolution->count(), resolution == "800x600" ? 5 : 4); // only a well-formed new size is added
         QCOMPARE(window.label("fileLabel"), QString(contents.contains("long.mkv") ? "long.mkv" : "No file selected"));
-        window.load(testImage());
+        window.load(env.image());
         QCOMPARE(window.status(), QString(kImageLoaded));
     }
 
@@ -265,34 +272,31 @@ private slots:
     // not. Both quits end the event loop with the camera shut down.
     void leaving_data()
     {
-        QTest::addColumn<QString>("how");
-        QTest::addColumn<bool>("toTray");
-        QTest::addColumn<bool>("saved");
-        QTest::newRow("close to tray") << "close" << true << false;
-        QTest::newRow("close for good") << "close" << false << true;
-        QTest::newRow("File > Quit") << "&Quit" << true << true;
-        QTest::newRow("tray Quit") << "Quit" << true << false;
+        addRows<LeavingRow>({
+            {"close to tray", "close", true, false},
+            {"close for good", "close", false, true},
+            {"File > Quit", "&Quit", true, true},
+            {"tray Quit", "Quit", true, false},
+        });
     }
     void leaving()
     {
-        QFETCH(QString, how);
-        QFETCH(bool, toTray);
-        QFETCH(bool, saved);
+        QFETCH(LeavingRow, row);
+        const QString how = row.how;
         {
             TestWindow window;
-            window.show();
-            part<QAction>(&window, "minimizeToTrayAction")->setChecked(toTray);
+            part<QAction>(&window, "minimizeToTrayAction")->setChecked(row.toTray);
             window.loop->setChecked(false);
             window.stretch->setChecked(true);
             for (const char *action : {"mirrorAction", "cropAction", "ownSpeedAction"})
                 part<QAction>(&window, action)->toggle();
             window.resolution->setEditText("1024x576");
             window.resize(900, 650);
-            QVERIFY(window.stream(testImage(), env.camera));
+            QVERIFY(window.stream(env.image(), env.camera));
             if (how == "close") {
-                QCOMPARE(window.close(), !toTray);
+                QCOMPARE(window.close(), !row.toTray);
                 QCOMPARE(window.tray->property("lastMessage").toString().contains("keeps running"),
-                         toTray && QSystemTrayIcon::isSystemTrayAvailable());
+                         row.toTray && QSystemTrayIcon::isSystemTrayAvailable());
             } else {
                 QAction *quit = how == "Quit" ? window.trayAction(how)
                                               : window.menuBar()->actions()[0]->menu()->actions()[2];
@@ -302,23 +306,22 @@ private slots:
                 QCOMPARE(QApplication::exec(), 0);
                 QVERIFY(!window.tray->isVisible());
             }
-            const bool streaming = how == "close" && toTray;
+            const bool streaming = how == "close" && row.toTray;
             if (streaming)
                 QVERIFY(QSystemTrayIcon::isSystemTrayAvailable() ? !window.isVisible() : window.isMinimized());
             QCOMPARE(env.camera.cameraLive(), streaming);
             QVERIFY(!streaming || env.camera.waitForFrames(env.camera.frameCount() + 5));
-            QTRY_COMPARE(env.settingsOnDisk().contains("windowGeometry"), saved); // only on leaving
+            QTRY_COMPARE(env.settingsOnDisk().contains("windowGeometry"), row.saved); // only on leaving
         }
-        if (!saved)
+        if (!row.saved)
             return;
         TestWindow window;
         QCOMPARE(window.size(), QSize(900, 650));
         QCOMPARE(window.resolution->currentText(), QString("1024x576"));
         QVERIFY(!window.loop->isChecked() && window.stretch->isChecked());
-        QCOMPARE(part<QAction>(&window, "minimizeToTrayAction")->isChecked(), toTray);
-        QVERIFY(!part<QAction>(&window, "mirrorAction")->isChecked()
-                && part<QAction>(&window, "cropAction")->isChecked()
-                && part<QAction>(&window, "ownSpeedAction")->isChecked());
+        QCOMPARE(part<QAction>(&window, "minimizeToTrayAction")->isChecked(), row.toTray);
+        for (const char *action : {"mirrorAction", "cropAction", "ownSpeedAction"})
+            QVERIFY2(part<QAction>(&window, action)->isChecked() == (action[0] != 'm'), action);
         QCOMPARE(window.label("fileLabel"), QString("still.png"));
     }
 
@@ -355,10 +358,9 @@ private slots:
         QFETCH(StateRow, row);
         env.setRegistered(row.registered);
         TestWindow window;
-        window.show();
         QVERIFY(QTest::qWaitForWindowActive(&window));
         if (row.file)
-            window.load(row.file == 'v' ? testVideo() : testImage());
+            window.load(row.file == 'v' ? env.video() : env.image());
         const auto spaceOn = [&](QWidget *target) {
             target->setFocus();
             QTest::keyClick(target, Qt::Key_Space);
@@ -370,16 +372,15 @@ private slots:
             {'P', [&] { window.play->click(); }},
             {'S', [&] { window.stop->click(); }},
             {'k', [&] { QTest::keyClick(&window, Qt::Key_Space); }},
-            {'t',
-             [&] { (window.trayAction("Play") ? window.trayAction("Play") : window.trayAction("Pause"))->trigger(); }},
+            {'t', [&] { (window.trayAction("Play") ?: window.trayAction("Pause"))->trigger(); }},
             {'T', [&] { window.trayAction("Stop")->trigger(); }},
             {'h', [&] { window.tray->activated(QSystemTrayIcon::Trigger); }},
-            {'i', [&] { window.load(testImage()); }},
-            {'v', [&] { window.load(testVideo()); }},
+            {'i', [&] { window.load(env.image()); }},
+            {'v', [&] { window.load(env.video()); }},
             {'u', [&] { part<QPushButton>(&window, "unregisterButton")->click(); }},
             {'o',
              [&] {
-                 window.start(parseCommandLine({"vidloom", testVideo(), "--play"}));
+                 window.start(parseCommandLine({"vidloom", env.video(), "--play"}));
              }},
             {'B', [&] { spaceOn(window.play); }},
             {'K', [&] { spaceOn(window.loop); }},
@@ -400,34 +401,30 @@ private slots:
     // text falls back to 1280x720. The validator stops malformed typing.
     void resolutionBox_data()
     {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QSize>("size");
-        QTest::addColumn<QString>("boxAfter");
-        QTest::addColumn<bool>("typeable");
-        QTest::newRow("rounded down") << "1366x768" << QSize(1364, 768) << "1366x768" << true;
-        QTest::newRow("too small") << "10x10" << QSize(64, 64) << "10x10" << true;
-        QTest::newRow("too wide") << "9000x64" << QSize(7680, 64) << "9000x64" << true;
-        QTest::newRow("blanks") << " 1920 x 1080 " << QSize(1920, 1080) << " 1920 x 1080 " << false;
-        QTest::newRow("upper-case X") << "1280X720" << QSize(1280, 720) << "1280x720" << false;
-        QTest::newRow("three numbers") << "1280x720x2" << QSize(1280, 720) << "1280x720" << false;
-        QTest::newRow("letters") << "abc" << QSize(1280, 720) << "1280x720" << false;
-        QTest::newRow("beyond 32 bits") << "99999999999x480" << QSize(1280, 720) << "1280x720" << false;
+        addRows<ResolutionRow>({
+            {"rounded down", "1366x768", "1366x768", 1364, 768, true},
+            {"too small", "10x10", "10x10", 64, 64, true},
+            {"too wide", "9000x64", "9000x64", 7680, 64, true},
+            {"blanks", " 1920 x 1080 ", " 1920 x 1080 ", 1920, 1080, false},
+            {"upper-case X", "1280X720", "1280x720", 1280, 720, false},
+            {"three numbers", "1280x720x2", "1280x720", 1280, 720, false},
+            {"letters", "abc", "1280x720", 1280, 720, false},
+            {"beyond 32 bits", "99999999999x480", "1280x720", 1280, 720, false},
+        });
     }
     void resolutionBox()
     {
-        QFETCH(QString, text);
-        QFETCH(QSize, size);
-        QFETCH(QString, boxAfter);
-        QFETCH(bool, typeable);
+        QFETCH(ResolutionRow, row);
         TestWindow window;
+        QString text = row.text;
         int pos = 0;
-        QCOMPARE(window.resolution->validator()->validate(text, pos) == QValidator::Acceptable, typeable);
+        QCOMPARE(window.resolution->validator()->validate(text, pos) == QValidator::Acceptable, row.typeable);
         window.resolution->setEditText(text);
-        QVERIFY(window.stream(testImage(), env.camera));
-        QCOMPARE(window.resolution->currentText(), boxAfter);
+        QVERIFY(window.stream(env.image(), env.camera));
+        QCOMPARE(window.resolution->currentText(), QString(row.boxAfter));
         window.invoke("onTimerTick");
-        QVERIFY(matchesStatusLine(window.status(), "Playing", QString("%1x%2").arg(size.width()).arg(size.height())));
-        QCOMPARE(env.camera.frame().size(), size_t(size.width()) * size.height() * 3);
+        QVERIFY(matchesStatusLine(window.status(), "Playing", QString("%1x%2").arg(row.width).arg(row.height)));
+        QCOMPARE(env.camera.frame().size(), size_t(row.width) * row.height * 3);
     }
 
     // Without loop, played to the end: each frame is sent once and the
@@ -435,9 +432,8 @@ private slots:
     void videoWithoutLoop()
     {
         TestWindow window;
-        window.show();
         window.loop->setChecked(false);
-        window.load(testVideo());
+        window.load(env.video());
         const QImage firstFrame = window.preview();
         env.camera.setPacing(false);
         window.invoke("onPlayPause");
@@ -447,14 +443,28 @@ private slots:
         QCOMPARE(env.camera.frameCount(), 60);
     }
 
-    void statusLineAndConnection()
+    // The live status line and connection indicator; the menu's settings
+    // apply to the running stream at once: unmirrored, then cropped to fill
+    // (which greys out Stretch).
+    void streamingImage()
     {
         TestWindow window;
-        QVERIFY(window.stream(testImage(), env.camera));
-        QTRY_VERIFY(matchesStatusLine(window.status(), "Playing", "1280x720"));
-        QCOMPARE(window.label("connectionLabel"), QString("Waiting for app..."));
-        // After a full second the measured rate shows.
-        QTRY_VERIFY_WITH_TIMEOUT(!window.status().contains(" 0.0 fps"), 10000);
+        QVERIFY(window.stream(env.image(), env.camera));
+        QTRY_COMPARE(window.label("connectionLabel"), QString("Waiting for app..."));
+        QTRY_VERIFY_WITH_TIMEOUT(!window.status().contains(" 0.0 fps"), 10000); // measured after a second
+
+        ImageLoader loader;
+        QVERIFY(loader.Initialize() && loader.LoadImageW(QFileInfo(env.image()).filesystemFilePath()));
+        part<QAction>(&window, "mirrorAction")->setChecked(false);
+        QVERIFY(env.camera.waitForFrames(env.camera.frameCount() + 3));
+        QCOMPARE(env.camera.frame(), reference_frame::Fit(loader.pixels.data(), 200, 150, 1280, 720, false));
+        part<QAction>(&window, "cropAction")->setChecked(true);
+        QVERIFY(!window.stretch->isEnabled());
+        QVERIFY(env.camera.waitForFrames(env.camera.frameCount() + 3));
+        // The middle 200x112 rows fill the whole frame.
+        const auto middle =
+            std::vector<uint8_t>(loader.pixels.begin() + 19 * 200 * 3, loader.pixels.begin() + 131 * 200 * 3);
+        QCOMPARE(env.camera.frame(), reference_frame::Fit(middle.data(), 200, 112, 1280, 720, true));
 
         env.camera.setConnected(true);
         QTRY_COMPARE(window.label("connectionLabel"), QString("Connected"));
@@ -464,7 +474,6 @@ private slots:
         env.camera.setConnected(false);
         QTRY_COMPARE(window.label("connectionLabel"), QString("Waiting for app..."));
         QCOMPARE(window.tray->toolTip(), QString("Vidloom - Streaming"));
-
         window.invoke("onStop");
         QCOMPARE(window.tray->toolTip(), QString("Vidloom"));
         window.invoke("onTimerTick"); // stopped, the ticker leaves all alone
@@ -479,8 +488,7 @@ private slots:
     void seeking()
     {
         TestWindow window;
-        window.show();
-        window.load(longVideo());
+        window.load(env.longVideo());
         const QImage first = window.preview();
         for (Qt::Key key : {Qt::Key_Right, Qt::Key_Right, Qt::Key_Left})
             QTest::keyClick(&window, key);
@@ -529,96 +537,98 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(window.slider->value() > 765, 10000); // following the stream again
     }
 
-    // The menu's settings apply to the running stream at once: unmirrored,
-    // then cropped to fill (which greys out Stretch).
-    void settingsMenu()
-    {
-        TestWindow window;
-        QVERIFY(window.stream(testImage(), env.camera));
-        ImageLoader loader;
-        QVERIFY(loader.Initialize() && loader.LoadImageW(QFileInfo(testImage()).filesystemFilePath()));
-        part<QAction>(&window, "mirrorAction")->setChecked(false);
-        QVERIFY(env.camera.waitForFrames(env.camera.frameCount() + 3));
-        QCOMPARE(env.camera.frame(), reference_frame::Fit(loader.pixels.data(), 200, 150, 1280, 720, false));
-        part<QAction>(&window, "cropAction")->setChecked(true);
-        QVERIFY(!window.stretch->isEnabled());
-        QVERIFY(env.camera.waitForFrames(env.camera.frameCount() + 3));
-        // The middle 200x112 rows fill the whole frame.
-        const auto middle =
-            std::vector<uint8_t>(loader.pixels.begin() + 19 * 200 * 3, loader.pixels.begin() + 131 * 200 * 3);
-        QCOMPARE(env.camera.frame(), reference_frame::Fit(middle.data(), 200, 112, 1280, 720, true));
-    }
-
     // Exit codes and the last status line; a stream ends at its end (no
     // loop) or on SIGTERM, releasing the camera either way. Without a size
     // on the command line the window's saved one applies.
     void headless_data()
     {
-        QTest::addColumn<QString>("file");
-        QTest::addColumn<bool>("loop");
-        QTest::addColumn<bool>("registered");
-        QTest::addColumn<int>("exitCode");
-        QTest::addColumn<QString>("last");
-        QTest::newRow("video to its end") << testVideo() << false << true << 0 << "Playback finished.";
-        QTest::newRow("image until SIGTERM") << testImage() << true << true << 0 << "Stopped.";
-        QTest::newRow("missing file") << testVideo() + ".gone.mp4" << true << true << 1 << "Failed to open video.";
-        QTest::newRow("not registered") << testImage() << true << false << 3 << "Register the camera first.";
+        addRows<HeadlessRow>({
+            {"video to its end", 'v', false, true, 0, "Playback finished."},
+            {"image until SIGTERM", 'i', true, true, 0, "Stopped."},
+            {"missing file", 'm', true, true, 1, "Failed to open video."},
+            {"not registered", 'i', true, false, 3, "Register the camera first."},
+        });
     }
     void headless()
     {
-        QFETCH(QString, file);
-        QFETCH(bool, loop);
-        QFETCH(bool, registered);
-        QFETCH(int, exitCode);
-        QFETCH(QString, last);
-        env.setRegistered(registered);
+        QFETCH(HeadlessRow, row);
+        env.setRegistered(row.registered);
         env.camera.setPacing(false);
         env.writeSettings("[General]\nresolution=320x240\n");
+        const QString file = row.file == 'v' ? env.video() : row.file == 'i' ? env.image() : env.video() + ".gone.mp4";
         LaunchOptions options = parseCommandLine({"vidloom", "--headless", file});
-        options.loop = loop;
-        if (loop)
+        options.loop = row.loop;
+        if (row.loop)
             options.resolution = QSize(320, 240);
-        char *written = nullptr;
-        size_t size = 0;
-        FILE *out = open_memstream(&written, &size);
-        int code;
-        {
-            HeadlessStream stream(options, out);
-            if (exitCode == 0 && loop)
-                QTimer::singleShot(0, [this] {
-                    env.camera.waitForFrames(5);
-                    std::raise(SIGTERM);
-                });
-            code = stream.run();
-        }
-        std::fclose(out);
-        const QString text = QString::fromLocal8Bit(written, qsizetype(size));
-        std::free(written);
-        QCOMPARE(code, exitCode);
-        QVERIFY2(text.trimmed().endsWith(last), qPrintable(text));
+        if (row.exitCode == 0 && row.loop)
+            QTimer::singleShot(0, [this] {
+                env.camera.waitForFrames(5);
+                std::raise(SIGTERM);
+            });
+        FILE *out = std::tmpfile();
+        QCOMPARE(HeadlessStream(options, out).run(), row.exitCode);
+        std::rewind(out);
+        QFile written;
+        QVERIFY(written.open(out, QIODevice::ReadOnly, QFile::AutoCloseHandle));
+        const QString text = written.readAll();
+        QVERIFY2(text.trimmed().endsWith(row.last), qPrintable(text));
         QVERIFY(!env.camera.cameraLive());
-        if (exitCode == 0) {
+        if (row.exitCode == 0) {
             const QRegularExpression firstLine("^Playing  \\|  (0:00 / 0:02|Image)  \\|  \\d+\\.\\d fps  \\|  "
                                                "320x240  \\|  Waiting for app\\.\\.\\.\n");
             QVERIFY2(text.contains(firstLine), qPrintable(text));
-            QVERIFY(env.camera.frameCount() >= (loop ? 5 : 60));
+            QVERIFY(env.camera.frameCount() >= (row.loop ? 5 : 60));
         }
     }
 
-    // While nothing streams the camera shows the placeholder at the chosen
-    // size, again after Stop, and not while unregistered.
-    void standbyFollowsTheWindow()
+    // Rapid random user actions against an unpaced stream, so the worker
+    // races the UI thread as hard as it can; the window must end consistent
+    // and usable. Run alone as mainwindow_stress_test, which sets the count.
+    void randomSequences()
     {
-        auto standby = [this] { return env.camera.locked()->standby; };
+        const int sequences = qEnvironmentVariableIntValue("VIDLOOM_STRESS_SEQUENCES");
+        if (sequences == 0)
+            QSKIP("run by mainwindow_stress_test");
+        env.camera.setPacing(false);
+        const QString files[] = {env.mediaFile("short.mp4", "-f lavfi -i testsrc=s=160x120:r=30 -t 1 -c:v mpeg4"),
+                                 env.image()};
         TestWindow window;
-        QTRY_COMPARE(standby(), 12800720);
-        window.resolution->setCurrentText("640x480");
-        QTRY_COMPARE(standby(), 6400480);
-        QVERIFY(window.stream(testImage(), env.camera));
-        window.stop->click();
-        QTRY_COMPARE(standby(), 6400480);
-        env.setRegistered(false);
-        QTRY_COMPARE(standby(), 0);
+        window.resolution->setEditText("320x240");
+        window.load(files[0]);
+        std::mt19937 random(6061); // fixed, so a failure can be replayed
+        const std::function<void()> actions[] = {
+            [&] { window.invoke("onPlayPause"); },
+            [&] { window.invoke("onPlayPause"); },
+            [&] { window.invoke("onStop"); },
+            [&] {
+                window.slider->setSliderDown(true);
+                window.slider->setValue(int(random() % 1001));
+                window.slider->setSliderDown(false);
+            },
+            [&] { window.load(files[random() % 2]); },
+            [&] { window.loop->toggle(); },
+            [&] { window.stretch->toggle(); },
+            [&] { window.invoke("onTimerTick"); },
+        };
+        window.invoke("onPlayPause");
+        for (int sequence = 0; sequence < sequences; ++sequence) {
+            for (int step = 0, steps = 1 + int(random() % 3); step < steps; ++step)
+                actions[random() % 8]();
+            QCoreApplication::processEvents();
+            // What the UI thread sets in one go must agree at all times.
+            QCOMPARE(window.stop->isEnabled(), !window.resolution->isEnabled());
+            QVERIFY(window.play->text() != " &Pause" || window.stop->isEnabled());
+            QVERIFY(window.stop->isEnabled() || !env.camera.cameraLive());
+        }
+        window.invoke("onStop");
+        QCOMPARE(window.status(), QString("Stopped."));
+        QVERIFY(!env.camera.cameraLive());
+        window.loop->setChecked(true);
+        const qint64 sent = env.camera.frameCount();
+        window.invoke("onPlayPause");
+        QCOMPARE(window.status(), QString("Streaming..."));
+        QVERIFY(env.camera.waitForFrames(sent + 10));
+        window.invoke("onStop");
     }
 
 private:

@@ -1,11 +1,15 @@
 #pragma once
 
+#include "camera_registration.h"
 #include "mainwindow.h"
 #include "recording_camera_control.h"
+#include "test_media.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
+#include <QMenu>
+#include <QMimeData>
 #include <QPushButton>
 #include <QSlider>
 #include <QTemporaryDir>
@@ -14,32 +18,106 @@
 #include <filesystem>
 #include <fstream>
 
-// What the window tests share: the app's identity, the user's config and
-// runtime folders in a private temporary folder, a fake sysfs whose Vidloom
-// device the registration check looks for, a fake registration helper that
-// creates or removes that device, and the recording camera's controls.
+// The app's identity, the user's folders in a private temporary folder, a
+// fake sysfs with or without the Vidloom device, a fake registration helper
+// that creates or removes it, and the recording camera's controls.
 class WindowTestEnvironment {
 public:
     // Waits: does its work once gate() is called, or after 15 s.
     enum class Helper { Succeeds, Fails, Cancels, Waits, Missing };
 
-    WindowTestEnvironment();
-    ~WindowTestEnvironment();
+    WindowTestEnvironment()
+    {
+        // The identity main() sets; the settings path depends on it.
+        QCoreApplication::setApplicationName("Vidloom");
+        QCoreApplication::setApplicationVersion("1.0");
+        QDir().mkpath(root.filePath("runtime"));
+        QFile::setPermissions(root.filePath("runtime"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(root.filePath("config")));
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(root.filePath("runtime")));
+        camera_registration::SetSysfsRootForTesting(path("sys"));
+        camera_registration::SetHelperPathForTesting(path("fake-helper"));
+        reset();
+    }
+    ~WindowTestEnvironment() { camera_registration::ResetForTesting(); }
     bool ok() const { return root.isValid(); }
-    // Before each test: no settings file, registered, a working helper,
-    // nothing recorded.
-    void reset();
-    void setRegistered(bool registered);
-    void setHelper(Helper behaviour);
-    void gate() { std::ofstream(root.filePath("gate").toStdString()); }
-    QByteArray settingsOnDisk() const;
-    void writeSettings(const QByteArray &contents);
+
+    // No settings file, registered, a working helper, nothing recorded.
+    void reset()
+    {
+        QFile::remove(MainWindow::settingsFilePath());
+        setRegistered(true);
+        setHelper(Helper::Succeeds);
+        if (camera.ok())
+            camera.reset();
+    }
+    void setRegistered(bool registered)
+    {
+        std::filesystem::remove_all(device);
+        if (registered) {
+            std::filesystem::create_directories(device);
+            std::ofstream(device / "name") << "Vidloom\n";
+            std::ofstream(device / "max_openers") << "10\n"; // v4l2loopback's mark
+        }
+    }
+    void setHelper(Helper behaviour)
+    {
+        const std::string gate = path("gate").string(), dir = device.string();
+        std::filesystem::remove(gate);
+        std::filesystem::remove(path("fake-helper"));
+        if (behaviour == Helper::Missing)
+            return;
+        std::ofstream script(path("fake-helper"));
+        script << "#!/bin/sh\n";
+        if (behaviour == Helper::Fails)
+            script << "echo 'vidloom-camera-helper: The module is not installed (Debian package x).' >&2; exit 4\n";
+        if (behaviour == Helper::Cancels)
+            script << "exit 126\n";
+        if (behaviour == Helper::Waits)
+            script << "i=0; while [ ! -e '" << gate << "' ] && [ $i -lt 300 ]; do sleep 0.05; i=$((i+1)); done\n";
+        script << "if [ \"$1\" = register ]; then mkdir -p '" << dir << "' && echo Vidloom > '" << dir
+               << "/name' && echo 10 > '" << dir << "/max_openers'; else rm -rf '" << dir << "'; fi\n";
+        script.close();
+        std::filesystem::permissions(path("fake-helper"), std::filesystem::perms::owner_all);
+    }
+    void gate() { std::ofstream{path("gate")}; }
+    QByteArray settingsOnDisk() const
+    {
+        QFile file(MainWindow::settingsFilePath());
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+    void writeSettings(const QByteArray &contents)
+    {
+        const std::filesystem::path file = MainWindow::settingsFilePath().toStdString();
+        std::filesystem::create_directories(file.parent_path());
+        std::ofstream(file, std::ios::binary) << contents.toStdString();
+    }
+
+    // Files made at test time with ffmpeg.
+    static QString mediaFile(const char *name, const char *ffmpegArgs)
+    {
+        const std::filesystem::path file = test_media::Generate(name, ffmpegArgs);
+        if (file.empty())
+            qFatal("ffmpeg could not make %s", name);
+        return QString::fromStdString(file.string());
+    }
+    static QString writeFile(const char *name, const QByteArray &bytes)
+    {
+        return QString::fromStdString(test_media::WriteFile(name, bytes.toStdString()).string());
+    }
+    // 2 s at 30 fps, 320x240; first and last frame differ.
+    static QString video() { return mediaFile("clip.mp4", "-f lavfi -i testsrc=size=320x240:rate=30 -t 2 -c:v mpeg4"); }
+    // 125.4 s, so its duration reads "2:05".
+    static QString longVideo() { return mediaFile("long.mkv", "-f lavfi -i testsrc=s=64x48:r=10 -t 125.4 -c:v mpeg4"); }
+    static QString image() { return mediaFile("still.png", "-f lavfi -i testsrc=size=200x150 -frames:v 1"); }
 
     RecordingCamera camera;
 
 private:
+    std::filesystem::path path(const char *name) const { return root.filePath(name).toStdString(); }
+
     QTemporaryDir root;
-    std::filesystem::path device, helperScript;
+    const std::filesystem::path device = path("sys/class/video4linux/video7");
 };
 
 // A child of the window by object name; aborts when it is missing.
@@ -51,9 +129,10 @@ template <class T> T *part(QObject *window, const char *name)
     return child;
 }
 
-// The window with its controls at hand, driven the way a user drives it.
+// The window, shown, with its controls at hand.
 class TestWindow : public MainWindow {
 public:
+    TestWindow() { show(); }
     QPushButton *play = part<QPushButton>(this, "playButton"), *stop = part<QPushButton>(this, "stopButton");
     QComboBox *resolution = part<QComboBox>(this, "resolutionCombo");
     QCheckBox *loop = part<QCheckBox>(this, "loopCheck"), *stretch = part<QCheckBox>(this, "stretchCheck");
@@ -64,12 +143,30 @@ public:
     QString status() { return label("statusLabel"); }
     QImage preview() { return part<QWidget>(this, "preview")->grab().toImage(); }
     // Calls a private slot by name, as the shortcut and the worker do.
-    void invoke(const char *slot);
+    void invoke(const char *slot)
+    {
+        if (!QMetaObject::invokeMethod(this, slot, Qt::DirectConnection))
+            qFatal("no slot %s", slot);
+    }
     // The tray menu entry with that text; null when there is none.
-    QAction *trayAction(const QString &text);
-    // Drags these links (or this text) onto the window and drops them;
-    // false when the window refuses the drag.
-    bool drop(const QList<QUrl> &urls, const QString &text = {});
+    QAction *trayAction(const QString &text)
+    {
+        const QList<QAction *> actions = part<QMenu>(this, "trayMenu")->actions();
+        const auto found = std::find_if(actions.begin(), actions.end(), [&](QAction *a) { return a->text() == text; });
+        return found == actions.end() ? nullptr : *found;
+    }
+    // Drops these links (or this text); false when the drag is refused.
+    bool drop(const QList<QUrl> &urls, const QString &text = {})
+    {
+        QMimeData data;
+        text.isEmpty() ? data.setUrls(urls) : data.setText(text);
+        QDragEnterEvent enter(QPoint(50, 50), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(this, &enter);
+        QDropEvent dropped(QPoint(50, 50), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        if (enter.isAccepted())
+            QCoreApplication::sendEvent(this, &dropped);
+        return enter.isAccepted();
+    }
     // Loads a file the way a user drops it on the window.
     void load(const QString &path) { QVERIFY2(drop({QUrl::fromLocalFile(path)}), "the window refused a file"); }
     // Loads a file and plays it; true once the camera has had frames.
@@ -81,29 +178,10 @@ public:
     }
 };
 
-// One data row per table entry, named after the entry's first field, in a
-// column "row" that the test reads with QFETCH(Row, row).
+// One data row per entry, named by its first field; read with QFETCH(Row, row).
 template <class Row> void addRows(std::initializer_list<Row> rows)
 {
     QTest::addColumn<Row>("row");
     for (const Row &row : rows)
         QTest::newRow(row.name) << row;
-}
-
-// Files made at test time with ffmpeg (see test_media).
-QString mediaFile(const char *name, const char *ffmpegArgs);
-QString writeFile(const char *name, const QByteArray &bytes);
-// 2 s at 30 fps, 320x240; first and last frame differ.
-inline QString testVideo()
-{
-    return mediaFile("clip.mp4", "-f lavfi -i testsrc=size=320x240:rate=30 -t 2 -c:v mpeg4");
-}
-// 125.4 s, so its duration reads "2:05".
-inline QString longVideo()
-{
-    return mediaFile("long.mkv", "-f lavfi -i testsrc=size=64x48:rate=10 -t 125.4 -c:v mpeg4");
-}
-inline QString testImage()
-{
-    return mediaFile("still.png", "-f lavfi -i testsrc=size=200x150 -frames:v 1");
 }
