@@ -5,15 +5,8 @@
 #include "recording_camera_control.h"
 #include "test_media.h"
 
-#include <QCheckBox>
-#include <QComboBox>
-#include <QLabel>
-#include <QMenu>
-#include <QMimeData>
-#include <QPushButton>
-#include <QSlider>
-#include <QTemporaryDir>
 #include <QtTest>
+#include <QtWidgets>
 
 #include <filesystem>
 #include <fstream>
@@ -83,8 +76,7 @@ public:
     void gate() { std::ofstream{path("gate")}; }
     QByteArray settingsOnDisk() const
     {
-        QFile file(MainWindow::settingsFilePath());
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        return QByteArray::fromStdString(test_media::ReadFile(MainWindow::settingsFilePath().toStdString()));
     }
     void writeSettings(const QByteArray &contents)
     {
@@ -105,8 +97,8 @@ public:
     {
         return QString::fromStdString(test_media::WriteFile(name, bytes.toStdString()).string());
     }
-    // 2 s at 30 fps, 320x240; first and last frame differ.
-    static QString video() { return mediaFile("clip.mp4", "-f lavfi -i testsrc=size=320x240:rate=30 -t 2 -c:v mpeg4"); }
+    // 2 s at 30 fps; first and last frame differ.
+    static QString video() { return mediaFile("clip.mp4", "-f lavfi -i testsrc=s=160x120:r=30 -t 2 -c:v mpeg4"); }
     // 125.4 s, so its duration reads "2:05".
     static QString longVideo() { return mediaFile("long.mkv", "-f lavfi -i testsrc=s=64x48:r=10 -t 125.4 -c:v mpeg4"); }
     static QString image() { return mediaFile("still.png", "-f lavfi -i testsrc=size=200x150 -frames:v 1"); }

@@ -4,8 +4,6 @@
 // through pkexec. Run by scripts/screenshot.sh under Xvfb; not a test.
 #include "mainwindow_test_support.h"
 
-#include <QSettings>
-
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
