@@ -32,10 +32,11 @@ QString shownRegistration(TestWindow &window)
 }
 const char kRegistered[] = "✓ 011 Open a file first", kUnregistered[] = "✗ 100 Register the camera first";
 
+using H = WindowTestEnvironment::Helper;
 struct RegistrationRow {
     const char *name, *button, *status; // button empty: none pressed
     bool registered, registeredAfter;
-    WindowTestEnvironment::Helper helper;
+    H helper;
 };
 
 struct LeavingRow {
@@ -83,10 +84,10 @@ private slots:
     void firstStart()
     {
         TestWindow window;
-        QCOMPARE(window.windowTitle(), QString("Vidloom v1.0"));
         window.resize(100, 100);
         QCOMPARE(window.size(), QSize(580, 480));
-        QString menus; // "title[entry(shortcut, checked)|...]", separators as "-", then the sizes
+        // The title, "menu[entry(shortcut, checked)|...]" with separators as "-", the sizes.
+        QString menus = window.windowTitle() + " ";
         for (QAction *menu : window.menuBar()->actions()) {
             menus += menu->text() + "[";
             for (QAction *entry : menu->menu()->actions())
@@ -98,11 +99,12 @@ private slots:
         }
         for (int i = 0; i < window.resolution->count(); ++i)
             menus += window.resolution->itemText(i) + " ";
-        QCOMPARE(menus,
-                 QString("&File[&Open media...(%1)|-|&Quit(%2)|] &Settings[Minimize to tray on close(on)|-|"
-                         "Mirror(on)|Play at the file's own speed()|Crop to fill()|] &?[&About Vidloom()|] "
-                         "640x480 1280x720 1920x1080 3840x2160 ")
-                     .arg(QKeySequence(QKeySequence::Open).toString(), QKeySequence(QKeySequence::Quit).toString()));
+        QCOMPARE(
+            menus,
+            QString("Vidloom v1.0 &File[&Open media...(%1)|-|&Quit(%2)|] &Settings[Minimize to tray on close(on)|-|"
+                    "Mirror(on)|Play at the file's own speed()|Crop to fill()|] &?[&About Vidloom()|] "
+                    "640x480 1280x720 1920x1080 3840x2160 ")
+                .arg(QKeySequence(QKeySequence::Open).toString(), QKeySequence(QKeySequence::Quit).toString()));
         QVERIFY(MainWindow::aboutText().startsWith("<h3>Vidloom v1.0</h3><p>Virtual camera application for "));
         QVERIFY(MainWindow::aboutText().contains(QString("Qt %1.").arg(qVersion())));
         QVERIFY(window.loop->isChecked() && !window.stretch->isChecked());
@@ -113,19 +115,17 @@ private slots:
         QVERIFY(window.statusBar()->styleSheet().contains("#f0f0f0"));
     }
 
-    // The text comes from the helper's exit code and stderr, the rest from the
-    // device; while the helper waits (as for a password) no button is usable.
+    // While the helper waits (as for a password) no button is usable.
     void registration_data()
     {
-        using H = WindowTestEnvironment::Helper;
-        const char *missing = "Registration failed. The camera helper is missing.";
         addRows<RegistrationRow>({
             {"not registered", "", "Ready.", false, false, H::Succeeds},
             {"register", "registerButton", "Camera registered!", false, true, H::Succeeds},
             {"register, helper waits", "registerButton", "Camera registered!", false, true, H::Waits},
             {"register fails", "registerButton", "Registration failed.", false, false, H::Fails},
             {"register cancelled", "registerButton", "Registration cancelled.", false, false, H::Cancels},
-            {"no helper", "registerButton", missing, false, false, H::Missing},
+            {"no helper", "registerButton", "Registration failed. The camera helper is missing.", false, false,
+             H::Missing},
             {"unregister", "unregisterButton", "Camera unregistered.", true, false, H::Succeeds},
             {"unregister fails", "unregisterButton", "Failed.", true, true, H::Fails},
             {"unregister cancelled", "unregisterButton", "Unregistration cancelled.", true, true, H::Cancels},
@@ -134,7 +134,6 @@ private slots:
     void registration()
     {
         QFETCH(RegistrationRow, row);
-        using H = WindowTestEnvironment::Helper;
         env.setRegistered(row.registered);
         env.setHelper(row.helper);
         TestWindow window;
@@ -152,8 +151,7 @@ private slots:
         QCOMPARE(shownRegistration(window), QString(row.registeredAfter ? kRegistered : kUnregistered));
     }
 
-    // The window follows registration by others; while nothing streams the
-    // camera shows the placeholder at the chosen size, unless unregistered.
+    // While nothing streams the camera shows the placeholder, if registered.
     void registrationIsLiveAndStandby()
     {
         auto standby = [this] { return env.camera.locked()->standby; };
@@ -172,8 +170,7 @@ private slots:
         QTRY_COMPARE(standby(), 6400480);
     }
 
-    // The first dropped file is taken, links and text are not. A file that
-    // does not decode is refused with the text for its extension's kind.
+    // The first dropped file is taken; a file that does not decode is refused.
     void loading_data()
     {
         QTest::addColumn<QString>("path");
@@ -254,8 +251,7 @@ private slots:
         QCOMPARE(window.label("fileLabel"), QString(contents.contains("long.mkv") ? "long.mkv" : "No file selected"));
     }
 
-    // Closing to the tray keeps streaming; closing for good and File > Quit
-    // save the options, the tray's Quit does not; quits end the event loop.
+    // Closing to the tray keeps streaming; the tray's Quit saves nothing.
     void leaving_data()
     {
         addRows<LeavingRow>({
@@ -436,8 +432,7 @@ private slots:
         QCOMPARE(window.label("connectionLabel"), QString());
     }
 
-    // Stopped, keys and slider pick the start; paused, a key sends one frame;
-    // a released slider holds its target until the stream gets there.
+    // Paused, a key sends one frame; a released slider holds until the stream gets there.
     void seeking()
     {
         TestWindow window;
@@ -507,10 +502,8 @@ private slots:
         env.camera.setPacing(false);
         env.writeSettings("[General]\nresolution=320x240\n");
         const QString file = row.file == 'v' ? env.video() : row.file == 'i' ? env.image() : env.video() + ".gone.mp4";
-        LaunchOptions options = parseCommandLine({"vidloom", "--headless", file});
-        options.loop = row.loop;
-        if (row.loop)
-            options.resolution = QSize(320, 240);
+        const LaunchOptions options =
+            parseCommandLine({"vidloom", "--headless", file, row.loop ? "--resolution=320x240" : "--no-loop"});
         if (row.exitCode == 0 && row.loop)
             QTimer::singleShot(0, [this] {
                 env.camera.waitForFrames(5);
@@ -564,8 +557,7 @@ private slots:
     }
 
 private:
-    // The user's actions by letter: lower-case p, s are the slots, upper-case
-    // the buttons; o is a second start with a file and --play.
+    // The user's actions by letter (p, s: the slots; P, S: the buttons; o: a second start with --play).
     QHash<char, std::function<void()>> actions(TestWindow &window)
     {
         return {

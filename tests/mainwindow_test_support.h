@@ -11,9 +11,7 @@
 #include <filesystem>
 #include <fstream>
 
-// The app's identity, the user's folders in a private temporary folder, a
-// fake sysfs with or without the Vidloom device, a fake registration helper
-// that creates or removes it, and the recording camera's controls.
+// Private user folders, a fake sysfs, a fake registration helper, the recording camera.
 class WindowTestEnvironment {
 public:
     // Waits: does its work once gate() is called, or after 15 s.
@@ -39,19 +37,17 @@ public:
     void reset()
     {
         QFile::remove(MainWindow::settingsFilePath());
-        setRegistered(true);
         setHelper(Helper::Succeeds);
+        setRegistered(true);
         if (camera.ok())
             camera.reset();
     }
+    // As someone else would, with the working helper.
     void setRegistered(bool registered)
     {
-        std::filesystem::remove_all(device);
-        if (registered) {
-            std::filesystem::create_directories(device);
-            std::ofstream(device / "name") << "Vidloom\n";
-            std::ofstream(device / "max_openers") << "10\n"; // v4l2loopback's mark
-        }
+        QVERIFY(
+            std::system((test_media::Quote(path("fake-helper")) + (registered ? " register" : " unregister")).c_str())
+            == 0);
     }
     void setHelper(Helper behaviour)
     {
@@ -68,6 +64,7 @@ public:
             script << "exit 126\n";
         if (behaviour == Helper::Waits)
             script << "i=0; while [ ! -e '" << gate << "' ] && [ $i -lt 300 ]; do sleep 0.05; i=$((i+1)); done\n";
+        // max_openers is v4l2loopback's mark.
         script << "if [ \"$1\" = register ]; then mkdir -p '" << dir << "' && echo Vidloom > '" << dir
                << "/name' && echo 10 > '" << dir << "/max_openers'; else rm -rf '" << dir << "'; fi\n";
         script.close();
@@ -135,11 +132,7 @@ public:
     QString status() { return label("statusLabel"); }
     QImage preview() { return part<QWidget>(this, "preview")->grab().toImage(); }
     // Calls a private slot by name, as the shortcut and the worker do.
-    void invoke(const char *slot)
-    {
-        if (!QMetaObject::invokeMethod(this, slot, Qt::DirectConnection))
-            qFatal("no slot %s", slot);
-    }
+    void invoke(const char *slot) { QVERIFY(QMetaObject::invokeMethod(this, slot, Qt::DirectConnection)); }
     // The tray menu entry with that text; null when there is none.
     QAction *trayAction(const QString &text)
     {

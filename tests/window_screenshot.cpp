@@ -1,7 +1,6 @@
-// Takes a picture of the window streaming a test video into the recording
-// camera with a client connected; with "dark" after the output file on a
-// dark theme, with "register" after pressing Register with the real helper
-// through pkexec. Run by scripts/screenshot.sh under Xvfb; not a test.
+// A picture of the window streaming into the recording camera, on a dark theme with
+// "dark" after the output file, or after Register through pkexec with "register".
+// Run by scripts/screenshot.sh under Xvfb; not a test.
 #include "mainwindow_test_support.h"
 
 int main(int argc, char **argv)
@@ -26,8 +25,7 @@ int main(int argc, char **argv)
         part<QPushButton>(&window, "registerButton")->click();
     else
         window.invoke("onPlayPause");
-    // Long enough for a measured frame rate and a moved slider, or for the
-    // helper to finish.
+    // Long enough for a measured frame rate and a moved slider, or for the helper.
     QDeadlineTimer settle(mode == "register" ? 120000 : 4000);
     while (!settle.hasExpired() && !(mode == "register" && !window.status().endsWith("...")))
         QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
