@@ -19,9 +19,9 @@ public:
 
     WindowTestEnvironment()
     {
-        // The identity main() sets; the settings path depends on it.
         QCoreApplication::setApplicationName("Vidloom");
         QCoreApplication::setApplicationVersion("1.0");
+        camera_library::SetInstalledDirForTesting({}); // never a camera library the machine has installed
         QDir().mkpath(root.filePath("runtime"));
         QFile::setPermissions(root.filePath("runtime"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(root.filePath("config")));
@@ -31,9 +31,7 @@ public:
         reset();
     }
     ~WindowTestEnvironment() { camera_registration::ResetForTesting(); }
-    bool ok() const { return root.isValid(); }
 
-    // No settings file, registered, a working helper, nothing recorded.
     void reset()
     {
         QFile::remove(MainWindow::settingsFilePath());
@@ -82,7 +80,6 @@ public:
         std::ofstream(file, std::ios::binary) << contents.toStdString();
     }
 
-    // Files made at test time with ffmpeg.
     static QString mediaFile(const char *name, const char *ffmpegArgs)
     {
         const std::filesystem::path file = test_media::Generate(name, ffmpegArgs);
@@ -109,7 +106,6 @@ private:
     const std::filesystem::path device = path("sys/class/video4linux/video7");
 };
 
-// A child of the window by object name; aborts when it is missing.
 template <class T> T *part(QObject *window, const char *name)
 {
     T *child = window->findChild<T *>(name);
@@ -133,7 +129,6 @@ public:
     QImage preview() { return part<QWidget>(this, "preview")->grab().toImage(); }
     // Calls a private slot by name, as the shortcut and the worker do.
     void invoke(const char *slot) { QVERIFY(QMetaObject::invokeMethod(this, slot, Qt::DirectConnection)); }
-    // The tray menu entry with that text; null when there is none.
     QAction *trayAction(const QString &text)
     {
         const QList<QAction *> actions = part<QMenu>(this, "trayMenu")->actions();
@@ -152,9 +147,7 @@ public:
             QCoreApplication::sendEvent(this, &dropped);
         return enter.isAccepted();
     }
-    // Loads a file the way a user drops it on the window.
     void load(const QString &path) { QVERIFY2(drop({QUrl::fromLocalFile(path)}), "the window refused a file"); }
-    // Loads a file and plays it; true once the camera has had frames.
     bool stream(const QString &path, RecordingCamera &camera)
     {
         load(path);
