@@ -40,7 +40,8 @@ struct RegistrationRow {
 };
 
 struct LeavingRow {
-    const char *name, *how; // "close" or the Quit entry's text
+    const char *name;
+    QString how; // "close" or the Quit entry's text
     bool toTray, saved;
 };
 
@@ -136,15 +137,14 @@ private slots:
             {"not registered", "", "Ready.", false, false, H::Succeeds},
             {"registered by others", "others", "Ready.", false, true, H::Succeeds},
             {"unregistered by others", "others", "Ready.", true, false, H::Succeeds},
-            {"register", "registerButton", "Camera registered!", false, true, H::Succeeds},
-            {"register, helper waits", "registerButton", "Camera registered!", false, true, H::Waits},
-            {"register fails", "registerButton", "Registration failed.", false, false, H::Fails},
-            {"register cancelled", "registerButton", "Registration cancelled.", false, false, H::Cancels},
-            {"no helper", "registerButton", "Registration failed. The camera helper is missing.", false, false,
-             H::Missing},
-            {"unregister", "unregisterButton", "Camera unregistered.", true, false, H::Succeeds},
-            {"unregister fails", "unregisterButton", "Failed.", true, true, H::Fails},
-            {"unregister cancelled", "unregisterButton", "Unregistration cancelled.", true, true, H::Cancels},
+            {"register", "register", "Camera registered!", false, true, H::Succeeds},
+            {"register, helper waits", "register", "Camera registered!", false, true, H::Waits},
+            {"register fails", "register", "Registration failed.", false, false, H::Fails},
+            {"register cancelled", "register", "Registration cancelled.", false, false, H::Cancels},
+            {"no helper", "register", "Registration failed. The camera helper is missing.", false, false, H::Missing},
+            {"unregister", "unregister", "Camera unregistered.", true, false, H::Succeeds},
+            {"unregister fails", "unregister", "Failed.", true, true, H::Fails},
+            {"unregister cancelled", "unregister", "Unregistration cancelled.", true, true, H::Cancels},
         });
     }
     void registration()
@@ -161,7 +161,7 @@ private slots:
         if (QByteArray(row.button) == "others")
             env.setRegistered(!row.registered);
         else if (*row.button)
-            part<QPushButton>(&window, row.button)->click();
+            part<QPushButton>(&window, (QByteArray(row.button) + "Button").constData())->click();
         const QString reason = row.helper == H::Fails ? " The module is not installed (Debian package x)." : "";
         QTRY_COMPARE(window.status(), row.status + reason);
         QVERIFY2(row.helper != H::Waits || during == "Registering... ✗ 000 Register the camera first",
@@ -265,7 +265,6 @@ private slots:
     void leaving()
     {
         QFETCH(LeavingRow, row);
-        const QString how = row.how;
         {
             TestWindow window;
             part<QAction>(&window, "minimizeToTrayAction")->setChecked(row.toTray);
@@ -276,20 +275,20 @@ private slots:
             window.resolution->setEditText("1024x576");
             window.resize(900, 650);
             QVERIFY(window.stream(env.image(), env.camera));
-            if (how == "close") {
+            if (row.how == "close") {
                 QCOMPARE(window.close(), !row.toTray);
                 QCOMPARE(window.tray->property("lastMessage").toString().contains("keeps running"),
                          row.toTray && QSystemTrayIcon::isSystemTrayAvailable());
             } else {
-                QAction *quit = how == "Quit" ? window.trayAction(how)
-                                              : window.menuBar()->actions()[0]->menu()->actions()[2];
-                QCOMPARE(quit->text(), how);
+                QAction *quit = row.how == "Quit" ? window.trayAction(row.how)
+                                                  : window.menuBar()->actions()[0]->menu()->actions()[2];
+                QCOMPARE(quit->text(), row.how);
                 QTimer::singleShot(30000, &window, [] { QCoreApplication::exit(1); });
                 QTimer::singleShot(0, quit, &QAction::trigger);
                 QCOMPARE(QApplication::exec(), 0);
                 QVERIFY(!window.tray->isVisible());
             }
-            const bool streaming = how == "close" && row.toTray;
+            const bool streaming = row.how == "close" && row.toTray;
             if (streaming)
                 QVERIFY(QSystemTrayIcon::isSystemTrayAvailable() ? !window.isVisible() : window.isMinimized());
             QCOMPARE(env.camera.cameraLive(), streaming);

@@ -49,23 +49,19 @@ public:
     }
     void setHelper(Helper behaviour)
     {
-        const std::string gate = path("gate").string(), dir = device.string();
-        std::filesystem::remove(gate);
+        const char *const before[] = {
+            // by Helper: the work alone, or after failing, cancelling, waiting
+            "", "echo 'vidloom-camera-helper: The module is not installed (Debian package x).' >&2; exit 4\n",
+            "exit 126\n", "i=0; while [ ! -e \"$r/gate\" ] && [ $i -lt 300 ]; do sleep 0.05; i=$((i+1)); done\n"};
+        std::filesystem::remove(path("gate"));
         std::filesystem::remove(path("fake-helper"));
         if (behaviour == Helper::Missing)
             return;
-        std::ofstream script(path("fake-helper"));
-        script << "#!/bin/sh\n";
-        if (behaviour == Helper::Fails)
-            script << "echo 'vidloom-camera-helper: The module is not installed (Debian package x).' >&2; exit 4\n";
-        if (behaviour == Helper::Cancels)
-            script << "exit 126\n";
-        if (behaviour == Helper::Waits)
-            script << "i=0; while [ ! -e '" << gate << "' ] && [ $i -lt 300 ]; do sleep 0.05; i=$((i+1)); done\n";
-        // max_openers is v4l2loopback's mark.
-        script << "if [ \"$1\" = register ]; then mkdir -p '" << dir << "' && echo Vidloom > '" << dir
-               << "/name' && echo 10 > '" << dir << "/max_openers'; else rm -rf '" << dir << "'; fi\n";
-        script.close();
+        // The device lies beside the helper; max_openers is v4l2loopback's mark.
+        std::ofstream(path("fake-helper"))
+            << "#!/bin/sh\nr=$(dirname \"$0\"); d=$r/sys/class/video4linux/video7\n"
+            << before[int(behaviour)] << "if [ \"$1\" = register ]; then mkdir -p \"$d\" && "
+            << "echo Vidloom > \"$d/name\" && echo 10 > \"$d/max_openers\"; else rm -rf \"$d\"; fi\n";
         std::filesystem::permissions(path("fake-helper"), std::filesystem::perms::owner_all);
     }
     void gate() { std::ofstream{path("gate")}; }
@@ -103,7 +99,6 @@ private:
     std::filesystem::path path(const char *name) const { return root.filePath(name).toStdString(); }
 
     QTemporaryDir root;
-    const std::filesystem::path device = path("sys/class/video4linux/video7");
 };
 
 template <class T> T *part(QObject *window, const char *name)

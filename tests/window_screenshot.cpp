@@ -6,12 +6,9 @@
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
-    const QString output = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString("vidloom.png");
     const QByteArray mode = argc > 2 ? argv[2] : "";
-    if (mode == "dark") {
-        QApplication::setStyle("Fusion");
+    if (mode == "dark") // Fusion, the style on a bare X server, with a dark palette
         QApplication::setPalette(QPalette(QColor(53, 53, 53)));
-    }
     WindowTestEnvironment env;
     if (!env.camera.ok())
         qFatal("the recording camera library must lie beside this program");
@@ -30,7 +27,5 @@ int main(int argc, char **argv)
     while (!settle.hasExpired() && !(mode == "register" && !window.status().endsWith("...")))
         QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
     qInfo("status: %s | %s", qPrintable(window.status()), qPrintable(window.label("connectionLabel")));
-    const bool saved = window.grab().save(output);
-    window.invoke("onStop");
-    return saved ? 0 : 1;
+    return window.grab().save(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString("vidloom.png")) ? 0 : 1;
 }
