@@ -17,11 +17,6 @@ namespace {
 const char kVideoLoaded[] = "Video loaded. Press Play to stream.",
            kImageLoaded[] = "Image loaded. Press Play to stream.";
 
-bool matchesStatusLine(const QString &text, const char *state, const QString &size)
-{
-    return text.contains(QRegularExpression(QString("^%1  \\|  \\d+\\.\\d fps  \\|  %2$").arg(state, size)));
-}
-
 // The label's mark; Register, Unregister and the tray's Play usable; Play's tooltip.
 QString shownRegistration(TestWindow &window)
 {
@@ -164,10 +159,8 @@ private slots:
             part<QPushButton>(&window, (QByteArray(row.button) + "Button").constData())->click();
         const QString reason = row.helper == H::Fails ? " The module is not installed (Debian package x)." : "";
         QTRY_COMPARE(window.status(), row.status + reason);
-        QVERIFY2(row.helper != H::Waits || during == "Registering... ✗ 000 Register the camera first",
-                 qPrintable(during));
-        QTRY_COMPARE_WITH_TIMEOUT(shownRegistration(window), QString(row.registeredAfter ? kRegistered : kUnregistered),
-                                  1000);
+        QVERIFY(row.helper != H::Waits || during == "Registering... ✗ 000 Register the camera first");
+        QTRY_COMPARE(shownRegistration(window), QString(row.registeredAfter ? kRegistered : kUnregistered));
         QTRY_COMPARE(env.camera.locked()->standby, row.registeredAfter ? 12800720 : 0);
     }
 
@@ -283,7 +276,6 @@ private slots:
                 QAction *quit = row.how == "Quit" ? window.trayAction(row.how)
                                                   : window.menuBar()->actions()[0]->menu()->actions()[2];
                 QCOMPARE(quit->text(), row.how);
-                QTimer::singleShot(30000, &window, [] { QCoreApplication::exit(1); });
                 QTimer::singleShot(0, quit, &QAction::trigger);
                 QCOMPARE(QApplication::exec(), 0);
                 QVERIFY(!window.tray->isVisible());
@@ -328,8 +320,7 @@ private slots:
             {"open and play while paused", true, "iPPo", streaming, playing},
             {"space on focused Play", true, "iB", streaming, playing},
             {"space on focused Loop", true, "iK", kImageLoaded, idle},
-            // A tray icon click hides, the next shows; failures meanwhile notify.
-            {"tray icon hides", true, "ht", "Open a file first.", " &Play 01 00 Vidloom Open a file first."},
+            {"tray icon hides, notifies", true, "ht", "Open a file first.", " &Play 01 00 Vidloom Open a file first."},
             {"tray icon shows", true, "ihPh", streaming, playing},
         });
     }
@@ -377,7 +368,8 @@ private slots:
         QVERIFY(window.stream(env.image(), env.camera));
         QCOMPARE(window.resolution->currentText(), QString(row.boxAfter));
         window.invoke("onTimerTick");
-        QVERIFY(matchesStatusLine(window.status(), "Playing", QString("%1x%2").arg(row.width).arg(row.height)));
+        const QString statusLine = QString("^Playing  \\|  \\d+\\.\\d fps  \\|  %1x%2$").arg(row.width).arg(row.height);
+        QVERIFY(window.status().contains(QRegularExpression(statusLine)));
         QCOMPARE(env.camera.frame().size(), size_t(row.width) * row.height * 3);
     }
 
@@ -417,7 +409,7 @@ private slots:
         QTRY_COMPARE(window.label("connectionLabel"), QString("Connected"));
         QCOMPARE(window.tray->toolTip(), QString("Vidloom - Connected"));
         window.invoke("onPlayPause");
-        QTRY_VERIFY(matchesStatusLine(window.status(), "Paused", "1280x720"));
+        QTRY_VERIFY(window.status().contains(QRegularExpression("^Paused  \\|  \\d+\\.\\d fps  \\|  1280x720$")));
         env.camera.setConnected(false);
         QTRY_COMPARE(window.label("connectionLabel"), QString("Waiting for app..."));
         QCOMPARE(window.tray->toolTip(), QString("Vidloom - Streaming"));
