@@ -194,14 +194,16 @@ private slots:
         QVERIFY(!window.drop({}, env.image()));
         QCOMPARE(window.status(), QString(kVideoLoaded));
         QCOMPARE(window.label("timeLabel"), QString("0:00 / 2:05"));
-        const QImage firstFrame = window.preview();
+        window.slider->setValue(500);
+        const QImage shown = window.preview();
         window.load(path);
         const bool taken = status.endsWith("Press Play to stream.");
         QCOMPARE(window.status(), status);
         QCOMPARE(window.label("fileLabel"), taken ? QFileInfo(path).fileName() : QString("long.mkv"));
         QVERIFY(part<QLabel>(&window, "fileLabel")->sizeHint().height() < 100); // text, not markup
-        QCOMPARE(window.label("timeLabel") == "0:00 / 2:05", !taken);
-        QCOMPARE(window.preview() == firstFrame, !taken);
+        QCOMPARE(window.label("timeLabel") == "1:02 / 2:05", !taken);
+        QCOMPARE(window.preview() == shown, !taken);
+        QCOMPARE(window.slider->value(), taken ? 0 : 500);
         QCOMPARE(window.slider->isEnabled(), status != kImageLoaded);
         QTRY_VERIFY(env.settingsOnDisk().contains("lastFile=" + (taken ? path : env.longVideo()).toUtf8()));
     }
@@ -414,6 +416,7 @@ private slots:
         QTRY_COMPARE(window.label("connectionLabel"), QString("Waiting for app..."));
         QCOMPARE(window.tray->toolTip(), QString("Vidloom - Streaming"));
         window.invoke("onStop");
+        QCOMPARE(window.tray->toolTip(), QString("Vidloom"));
         QCOMPARE(window.label("connectionLabel"), QString());
         // Stopped, the camera shows the placeholder again, at the chosen size.
         QTRY_COMPARE(env.camera.locked()->standby, 12800720);

@@ -30,7 +30,6 @@ public:
         camera_registration::SetHelperPathForTesting(path("fake-helper"));
         reset();
     }
-    ~WindowTestEnvironment() { camera_registration::ResetForTesting(); }
 
     void reset()
     {
@@ -109,7 +108,6 @@ template <class T> T *part(QObject *window, const char *name)
     return child;
 }
 
-// The window, shown, with its controls at hand.
 class TestWindow : public MainWindow {
 public:
     TestWindow() { show(); }

@@ -22,7 +22,6 @@ int main(int argc, char **argv)
         part<QPushButton>(&window, "registerButton")->click();
     else
         window.invoke("onPlayPause");
-    // Long enough for a measured frame rate and a moved slider, or for the helper.
     QDeadlineTimer settle(mode == "register" ? 120000 : 4000);
     while (!settle.hasExpired() && !(mode == "register" && !window.status().endsWith("...")))
         QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
