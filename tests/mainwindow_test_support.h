@@ -120,7 +120,6 @@ public:
     QString label(const char *name) { return part<QLabel>(this, name)->text(); }
     QString status() { return label("statusLabel"); }
     QImage preview() { return part<QWidget>(this, "preview")->grab().toImage(); }
-    // Calls a private slot by name, as the shortcut and the worker do.
     void invoke(const char *slot) { QVERIFY(QMetaObject::invokeMethod(this, slot, Qt::DirectConnection)); }
     QAction *trayAction(const QString &text)
     {
