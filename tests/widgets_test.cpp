@@ -1,10 +1,6 @@
-// The window's own widgets. The preview's pixels, painted offscreen, and
-// its hand-over from the streaming thread: no torn frames, and no wait on a
-// blocked UI thread. The seek slider jumps to the clicked value and follows
-// a drag; the signal order matters because the window starts and finishes a
-// seek on sliderPressed/sliderReleased. The icon set is compiled in: every
-// icon the window and the tray use draws, at button size and at large size,
-// visible and shaped rather than a filled square.
+// The window's own widgets: the preview's pixels and its hand-over from the
+// streaming thread, the seek slider (the window seeks between sliderPressed
+// and sliderReleased, so the signal order matters) and the compiled-in icons.
 #include "clickableslider.h"
 #include "previewwidget.h"
 
@@ -39,13 +35,13 @@ bool paintedAs(const QImage &image, const QRect &rect, QRgb inside, QRgb outside
     return true;
 }
 
-class PaintCounter : public QObject {
-public:
+// Paints on the widget's thread, and on any other.
+struct PaintCounter : QObject {
     std::atomic<int> paints{0}, offThread{0};
     bool eventFilter(QObject *, QEvent *event) override
     {
-        paints += event->type() == QEvent::Paint;
-        offThread += event->type() == QEvent::Paint && QThread::currentThread() != thread();
+        if (event->type() == QEvent::Paint)
+            ++(QThread::currentThread() == thread() ? paints : offThread);
         return false;
     }
 };
@@ -62,86 +58,78 @@ private slots:
     {
         QTest::addColumn<QSize>("frameSize");
         QTest::addColumn<QSize>("widgetSize");
-        QTest::addColumn<bool>("stretch");
-        QTest::addColumn<QRect>("picture");
-        QTest::newRow("pillarbox") << QSize(640, 480) << QSize(1000, 500) << false << QRect(167, 0, 666, 500);
-        QTest::newRow("odd column right") << QSize(640, 480) << QSize(641, 480) << false << QRect(0, 0, 640, 480);
-        QTest::newRow("letterbox") << QSize(640, 480) << QSize(400, 500) << false << QRect(0, 100, 400, 300);
-        QTest::newRow("odd row bottom") << QSize(400, 200) << QSize(400, 201) << false << QRect(0, 0, 400, 200);
-        QTest::newRow("no width") << QSize(0, 20) << QSize(300, 200) << false << QRect();
-        QTest::newRow("upscaled") << QSize(4, 3) << QSize(800, 300) << false << QRect(200, 0, 400, 300);
-        QTest::newRow("stretched") << QSize(640, 480) << QSize(1000, 500) << true << QRect(0, 0, 1000, 500);
+        QTest::addColumn<QRect>("picture"); // stretched when empty
+        QTest::newRow("pillarbox") << QSize(640, 480) << QSize(1000, 500) << QRect(167, 0, 666, 500);
+        QTest::newRow("odd column right") << QSize(640, 480) << QSize(641, 480) << QRect(0, 0, 640, 480);
+        QTest::newRow("letterbox") << QSize(640, 480) << QSize(400, 500) << QRect(0, 100, 400, 300);
+        QTest::newRow("odd row bottom") << QSize(400, 200) << QSize(400, 201) << QRect(0, 0, 400, 200);
+        QTest::newRow("no width") << QSize(0, 20) << QSize(300, 200) << QRect(0, 0, 0, 1);
+        QTest::newRow("upscaled") << QSize(4, 3) << QSize(800, 300) << QRect(200, 0, 400, 300);
+        QTest::newRow("stretched") << QSize(640, 480) << QSize(1000, 500) << QRect();
     }
     void fitsCentredOrStretched()
     {
         QFETCH(QSize, frameSize);
         QFETCH(QSize, widgetSize);
-        QFETCH(bool, stretch);
         QFETCH(QRect, picture);
         PreviewWidget preview;
         preview.resize(widgetSize);
-        preview.setStretch(stretch);
+        preview.setStretch(picture.isNull());
         preview.setFrame(solid(8, 8, qRgb(200, 0, 0)).data(), 8, 8);
         const QRgb colour = qRgb(30, 160, 90);
         const auto frame = solid(qMax(frameSize.width(), 1), qMax(frameSize.height(), 1), colour);
         preview.setFrame(frame.data(), frameSize.width(), frameSize.height());
-        QVERIFY(paintedAs(preview.grab().toImage(), picture, colour));
+        QVERIFY(paintedAs(preview.grab().toImage(), picture.isNull() ? preview.rect() : picture, colour));
     }
 
     // Four coloured quadrants in, the same four painted upright, from BGR
-    // bytes or from 4:2:0 YUV of any width; clear() leaves the background.
-    void quadrants_data()
-    {
-        QTest::addColumn<bool>("yuv");
-        QTest::addColumn<int>("width");
-        QTest::newRow("bgr") << false << 64;
-        QTest::newRow("yuv, odd width") << true << 63;
-    }
+    // bytes or from 4:2:0 YUV of an odd width; clear() leaves the background.
     void quadrants()
     {
-        QFETCH(bool, yuv);
-        QFETCH(int, width);
         // Red, blue, green, grey; and the same in limited-range BT.601.
         const QRgb colours[4] = {qRgb(255, 0, 0), qRgb(0, 0, 255), qRgb(0, 255, 0), qRgb(128, 128, 128)};
         const uchar yuvOf[4][3] = {{81, 90, 240}, {41, 240, 110}, {145, 54, 34}, {126, 128, 128}};
         const auto quadrant = [](int x, int y) { return (y >= 32) * 2 + (x >= 32); };
-        std::vector<uchar> bgr(size_t(width) * 64 * 3), planes[3];
-        for (size_t i = 0; i < bgr.size(); ++i)
-            bgr[i] = uchar(colours[quadrant(int(i / 3) % width, int(i / 3) / width)] >> (8 * (i % 3)));
-        FrameView view = FrameView::Bgr(bgr.data(), width, 64);
-        if (yuv) {
-            view.format = FrameView::Format::Yuv420;
-            for (int p = 0, s = 1; p < 3; ++p, s = 2) {
-                const int pw = (width + s - 1) / s;
-                planes[p].resize(size_t(pw) * (64 / s));
-                for (size_t i = 0; i < planes[p].size(); ++i)
-                    planes[p][i] = yuvOf[quadrant(int(i % pw) * s, int(i / pw) * s)][p];
-                view.plane[p] = planes[p].data();
-                view.stride[p] = pw;
+        for (const bool yuv : {false, true}) {
+            const int width = yuv ? 63 : 64;
+            const char *label = yuv ? "yuv" : "bgr";
+            std::vector<uchar> bgr(size_t(width) * 64 * 3), planes[3];
+            for (size_t i = 0; i < bgr.size(); ++i)
+                bgr[i] = uchar(colours[quadrant(int(i / 3) % width, int(i / 3) / width)] >> (8 * (i % 3)));
+            FrameView view = FrameView::Bgr(bgr.data(), width, 64);
+            if (yuv) {
+                view.format = FrameView::Format::Yuv420;
+                for (int p = 0, s = 1; p < 3; ++p, s = 2) {
+                    const int pw = (width + s - 1) / s;
+                    planes[p].resize(size_t(pw) * (64 / s));
+                    for (size_t i = 0; i < planes[p].size(); ++i)
+                        planes[p][i] = yuvOf[quadrant(int(i % pw) * s, int(i / pw) * s)][p];
+                    view.plane[p] = planes[p].data();
+                    view.stride[p] = pw;
+                }
             }
+            PreviewWidget preview;
+            preview.resize(256, 256);
+            preview.setFrame(view);
+            bgr.assign(bgr.size(), 0); // the widget must have its own copy
+            for (auto &plane : planes)
+                plane.assign(plane.size(), 0);
+            const QImage image = preview.grab().toImage();
+            const int left = (256 - width * 4) / 2;
+            QVERIFY2(paintedAs(image.copy(0, 0, left, 256), QRect(), 0), label);
+            // Within 4 levels, away from the borders where quadrants blend.
+            for (int y = 0; y < 256; ++y)
+                for (int x = left; x < left + width * 4; ++x) {
+                    const int fx = (x - left) / 4, fy = y / 4;
+                    const QRgb want = colours[quadrant(fx, fy)], got = image.pixel(x, y);
+                    const int off = qAbs(qRed(got) - qRed(want)) + qAbs(qGreen(got) - qGreen(want))
+                        + qAbs(qBlue(got) - qBlue(want));
+                    if (qAbs(fx - 32) >= 3 && qAbs(fy - 32) >= 3 && off > 4)
+                        QFAIL(qPrintable(QString("%1 (%2,%3) is %4").arg(label).arg(x).arg(y).arg(got, 0, 16)));
+                }
+            preview.clear();
+            QVERIFY2(paintedAs(preview.grab().toImage(), QRect(), 0), label);
         }
-        PreviewWidget preview;
-        preview.resize(256, 256);
-        preview.setFrame(view);
-        bgr.assign(bgr.size(), 0); // the widget must have its own copy
-        for (auto &plane : planes)
-            plane.assign(plane.size(), 0);
-
-        const QImage image = preview.grab().toImage();
-        const int left = (256 - width * 4) / 2;
-        QVERIFY(paintedAs(image.copy(0, 0, left, 256), QRect(), 0));
-        // Within 4 levels, away from the borders where quadrants blend.
-        for (int y = 0; y < 256; ++y)
-            for (int x = left; x < left + width * 4; ++x) {
-                const int fx = (x - left) / 4, fy = y / 4;
-                const QRgb want = colours[quadrant(fx, fy)], got = image.pixel(x, y);
-                const int off =
-                    qAbs(qRed(got) - qRed(want)) + qAbs(qGreen(got) - qGreen(want)) + qAbs(qBlue(got) - qBlue(want));
-                if (qAbs(fx - 32) >= 3 && qAbs(fy - 32) >= 3 && off > 4)
-                    QFAIL(qPrintable(QString("(%1,%2) is %3").arg(x).arg(y).arg(got, 0, 16)));
-            }
-        preview.clear();
-        QVERIFY(paintedAs(preview.grab().toImage(), QRect(), 0));
     }
 
     // Frames from a streaming thread while the UI thread keeps painting and
@@ -157,14 +145,10 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&preview));
         PaintCounter counter;
         preview.installEventFilter(&counter);
-        const int frames = 300;
-        std::vector<std::vector<uchar>> sources;
-        for (int i = 0; i < frames; ++i)
-            sources.push_back(solid(320, 240, qRgb(i % 256, 255 - i % 256, 40 + i / 256)));
         std::atomic<bool> done{false};
         std::thread worker([&] {
-            for (const auto &source : sources)
-                preview.setFrame(source.data(), 320, 240);
+            for (int i = 0; i < 300; ++i)
+                preview.setFrame(solid(320, 240, qRgb(i % 256, 255 - i % 256, 40 + i / 256)).data(), 320, 240);
             done = true;
         });
         QDeadlineTimer deadline(std::chrono::seconds(30));
@@ -182,7 +166,7 @@ private slots:
         QCOMPARE(counter.offThread.load(), 0);
         counter.paints = 0;
         QTRY_VERIFY(counter.paints > 0);
-        QCOMPARE(preview.grab().toImage().pixel(80, 60), qRgb((frames - 1) % 256, 255 - (frames - 1) % 256, 41));
+        QCOMPARE(preview.grab().toImage().pixel(80, 60), qRgb(299 % 256, 255 - 299 % 256, 41));
     }
 
     // Gestures, each a letter and a position in percent of the handle's
@@ -251,11 +235,13 @@ private slots:
         QVERIFY(!slider.isSliderDown());
     }
 
-    // The tray's connected icon differs from the idle one.
+    // Every icon the window and the tray use draws at button size and at
+    // large size, visible and shaped rather than a filled square; the tray's
+    // connected icon differs from the idle one.
     void everyIconDraws()
     {
         for (const char *name : {"connected", "open", "pause", "play", "register", "stop", "unregister",
-                                 "vidloom-connected", "vidloom", "waiting"}) {
+                                 "vidloom-connected", "vidloom", "waiting"})
             for (int size : {16, 256}) {
                 const QImage image = QIcon(QString(":/icons/%1.svg").arg(name)).pixmap(size).toImage();
                 int opaque = 0;
@@ -263,7 +249,6 @@ private slots:
                     opaque += qAlpha(image.pixel(i % size, i / size)) > 0;
                 QVERIFY2(image.size() == QSize(size, size) && opaque > size * size / 10 && opaque < size * size, name);
             }
-        }
         QVERIFY(QIcon(":/icons/vidloom.svg").pixmap(64).toImage()
                 != QIcon(":/icons/vidloom-connected.svg").pixmap(64).toImage());
     }
