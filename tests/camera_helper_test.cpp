@@ -118,17 +118,12 @@ TEST_F(HelperTest, OutcomesAsData)
         {Registered | Other, {"unregister"}, kOtherProgramsDevices, "stays loaded", {}, {}},
         {Registered | NoUnload, {"unregister"}, kModuleFailed, "close the programs", {kUnload}, {}},
     };
-    for (const Args &refused : std::vector<Args>{{},
-                                                 {"register", "unregister"},
-                                                 {"register", "card_label=Evil"},
-                                                 {"Register"},
-                                                 {"register "},
-                                                 {""},
-                                                 {"/etc/modprobe.d/evil.conf"},
-                                                 {"--root=/tmp", "register"},
-                                                 {"-r"},
-                                                 {"--help"}})
-        rows.push_back({Registered, refused, kUsageError, "usage:", {}, kOurFiles});
+    const std::vector<Args> refused = {
+        {},   {"register", "unregister"},    {"register", "card_label=Evil"}, {"Register"}, {"register "},
+        {""}, {"/etc/modprobe.d/evil.conf"}, {"--root=/tmp", "register"},     {"-r"},       {"--help"},
+    };
+    for (const Args &words : refused)
+        rows.push_back({Registered, words, kUsageError, "usage:", {}, kOurFiles});
     for (const auto &row : rows) {
         SCOPED_TRACE(::testing::PrintToString(row.words) + " after setup " + std::to_string(row.setup));
         for (const char *dir : {"sys", "etc", "usr", "victim", "old-link"})
