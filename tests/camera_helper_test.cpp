@@ -8,17 +8,21 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <map>
 #include <sstream>
 
 namespace fs = std::filesystem;
 using Args = std::vector<std::string>;
+using Files = std::map<std::string, std::string>; // path below the root: contents
 
 namespace {
 
 const Args kLoad{"v4l2loopback", "devices=1", "exclusive_caps=1", "card_label=Vidloom"};
 const Args kUnload{"-r", "v4l2loopback"};
 const Args kFind{"--dry-run", "--quiet", "v4l2loopback"};
-const Args kOurFiles{"etc/modprobe.d/vidloom.conf", "etc/modules-load.d/vidloom.conf"};
+const Files kOurFiles{
+    {"etc/modprobe.d/vidloom.conf", "options v4l2loopback devices=1 exclusive_caps=1 card_label=Vidloom\n"},
+    {"etc/modules-load.d/vidloom.conf", "v4l2loopback\n"}};
 
 class HelperTest : public ::testing::Test, public camera_helper::System {
 protected:
@@ -66,15 +70,13 @@ protected:
         return camera_helper::Main(int(argv.size() - 1), argv.data(), root, *this, err);
     }
 
-    // Every file under <root>/etc, relative to the root.
-    Args etcFiles() const
+    Files etcFiles() const
     {
-        Args files;
+        Files files;
         std::error_code none;
         for (const auto &entry : fs::recursive_directory_iterator(root / "etc", none))
             if (!entry.is_directory())
-                files.push_back(fs::relative(entry.path(), root).string());
-        std::sort(files.begin(), files.end());
+                files[fs::relative(entry.path(), root).string()] = test_media::ReadFile(entry.path());
         return files;
     }
 
@@ -99,8 +101,9 @@ TEST_F(HelperTest, OutcomesAsData)
         int code;
         std::string message;
         std::vector<Args> calls;
-        Args files;
+        Files files;
     };
+    const Files notAFolder{{"etc/modprobe.d", "x"}};
     std::vector<Row> rows = {
         {Loaded, {"register"}, kOtherProgramsDevices, "another program's camera", {}, {}},
         {Loaded | Other, {"register"}, kOtherProgramsDevices, "another program's camera", {}, {}},
@@ -112,7 +115,7 @@ TEST_F(HelperTest, OutcomesAsData)
         {NoLoad | Missing, {"register"}, kModuleFailed, "(Debian package v4l2loopback-dkms)", {kLoad, kFind}, {}},
         {OtherOptions, {"register"}, kOtherProgramsDevices, "/usr/lib/modprobe.d/other-camera.conf", {}, {}},
         {NoDevice, {"register"}, kModuleFailed, "no device labelled", {kLoad}, {}},
-        {NoEtc, {"register"}, kFileFailed, "Could not write /etc/modprobe.d/vidloom.conf", {}, {"etc/modprobe.d"}},
+        {NoEtc, {"register"}, kFileFailed, "Could not write /etc/modprobe.d/vidloom.conf", {}, notAFolder},
         {Registered, {"unregister"}, kSuccess, "", {kUnload}, {}},
         {None, {"unregister"}, kSuccess, "", {}, {}},
         {Registered | Other, {"unregister"}, kOtherProgramsDevices, "stays loaded", {}, {}},
@@ -145,32 +148,28 @@ TEST_F(HelperTest, OutcomesAsData)
         if (row.setup & OtherOptions)
             write("usr/lib/modprobe.d/other-camera.conf", "# theirs\noptions  v4l2loopback devices=2\n");
         if (row.setup & NoEtc)
-            write("etc/modprobe.d", "not a directory\n");
+            write("etc/modprobe.d", "x");
         if (row.setup & Planted) {
-            write(kOurFiles[0], "old\n");
-            fs::create_hard_link(root / kOurFiles[0], root / "old-link");
+            write("etc/modprobe.d/vidloom.conf", "old\n");
+            fs::create_hard_link(root / "etc/modprobe.d/vidloom.conf", root / "old-link");
             write("victim", "keep\n");
             fs::create_directories(root / "etc/modules-load.d");
-            fs::create_symlink(root / "victim", root / kOurFiles[1]);
+            fs::create_symlink(root / "victim", root / "etc/modules-load.d/vidloom.conf");
         }
         calls.clear();
         EXPECT_EQ(run(row.words), row.code) << err.str();
         EXPECT_NE(err.str().find(row.message), std::string::npos) << err.str();
         EXPECT_EQ(calls, row.calls);
-        EXPECT_EQ(etcFiles(), row.files) << "only our files, no temporary file left";
+        EXPECT_EQ(etcFiles(), row.files) << "only our files, whole, no temporary file left";
         EXPECT_TRUE(fs::exists(root / "sys/class/video4linux/video0"));
         if (row.setup & Planted) { // new files, renamed into place
             EXPECT_EQ(test_media::ReadFile(root / "old-link"), "old\n");
             EXPECT_EQ(test_media::ReadFile(root / "victim"), "keep\n");
-            EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(root / kOurFiles[1])));
+            EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(root / "etc/modules-load.d/vidloom.conf")));
         }
-        if (row.files == kOurFiles) {
-            EXPECT_EQ(test_media::ReadFile(root / kOurFiles[0]),
-                      "options v4l2loopback devices=1 exclusive_caps=1 card_label=Vidloom\n");
-            EXPECT_EQ(test_media::ReadFile(root / kOurFiles[1]), "v4l2loopback\n");
-            for (const std::string &file : kOurFiles)
+        if (row.files == kOurFiles)
+            for (const auto &[file, contents] : row.files)
                 EXPECT_EQ(fs::status(root / file).permissions(), fs::perms(0644));
-        }
     }
     // Nothing of the caller's environment reaches modprobe.
     EXPECT_EQ(camera_helper::ModprobeEnvironment(), Args{"PATH=/usr/sbin:/usr/bin:/sbin:/bin"});

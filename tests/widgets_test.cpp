@@ -1,6 +1,5 @@
-// The window's own widgets: the preview's pixels and its hand-over from the
-// streaming thread, the seek slider (the window seeks between sliderPressed
-// and sliderReleased, so the signal order matters) and the compiled-in icons.
+// The preview's pixels and its hand-over from the streaming thread, the seek
+// slider's gestures and signals, and the compiled-in icons.
 #include "clickableslider.h"
 #include "previewwidget.h"
 
@@ -56,10 +55,10 @@ class WidgetsTest : public QObject {
     Q_OBJECT
 
 private slots:
-    // Where the picture goes (null: stretched over the widget) and what it
-    // shows: one colour, or four quadrants upright from BGR bytes or from
-    // 4:2:0 YUV of an odd width. An odd leftover pixel goes to the right or
-    // bottom band; an empty frame, like clear(), leaves only the background.
+    // Where the picture goes (null: stretched) and what it shows: one colour,
+    // or quadrants upright from BGR or from 4:2:0 YUV of an odd width. An odd
+    // leftover pixel goes right or down; an empty frame, like clear(), leaves
+    // only the background.
     void paints_data()
     {
         QTest::addColumn<QSize>("frameSize");
@@ -83,11 +82,10 @@ private slots:
         QFETCH(QRect, picture);
         QFETCH(int, pattern);
         const int w = frameSize.width(), h = frameSize.height();
-        // Red, blue, green, grey; and the same in limited-range BT.601.
-        const QRgb colour = qRgb(30, 160, 90);
-        const std::array<QRgb, 4> colours = pattern
-            ? std::array{qRgb(255, 0, 0), qRgb(0, 0, 255), qRgb(0, 255, 0), qRgb(128, 128, 128)}
-            : std::array{colour, colour, colour, colour};
+        // Red, blue, green, grey, and the same in limited-range BT.601; or one colour.
+        std::array<QRgb, 4> colours = {qRgb(255, 0, 0), qRgb(0, 0, 255), qRgb(0, 255, 0), qRgb(128, 128, 128)};
+        if (!pattern)
+            colours.fill(qRgb(30, 160, 90));
         const uchar yuvOf[4][3] = {{81, 90, 240}, {41, 240, 110}, {145, 54, 34}, {126, 128, 128}};
         std::vector<uchar> bgr = quadrants(qMax(w, 1), qMax(h, 1), colours), planes[3];
         FrameView view = FrameView::Bgr(bgr.data(), w, h);
@@ -130,10 +128,9 @@ private slots:
         QVERIFY(uniform(preview.grab().toImage(), kBackground));
     }
 
-    // Frames from a streaming thread while the UI thread keeps painting and
-    // handles no events, as when it waits for that thread to stop: setFrame
-    // neither waits for the UI thread nor paints itself, every painted
-    // picture is one whole frame, and the repaint it asks for comes later.
+    // Frames from a streaming thread while the UI thread paints but handles no
+    // events (as when it waits for that thread to stop): setFrame neither waits
+    // nor paints, every picture is one whole frame, and the repaint comes later.
     void framesFromAnotherThread()
     {
         PreviewWidget preview;
@@ -169,11 +166,11 @@ private slots:
         QCOMPARE(preview.grab().toImage().pixel(80, 60), qRgb(299 % 256, 255 - 299 % 256, 41));
     }
 
-    // Gestures, each a letter and a position in percent of the handle's
-    // travel (outside 0..100: beyond the groove): p, r = left press, release;
-    // m = move with the left button held (after r: held since a press
-    // elsewhere); c, q = right press, release; d = double click. Signals:
-    // P pressed, R released, M moved, C value changed. Starts at 300.
+    // A letter and a position in percent of the handle's travel: p, r = left
+    // press, release; m = move with the left button held (after r: pressed
+    // elsewhere); c, q = right press, release; d = double click. Signals: P
+    // pressed, R released, M moved, C value changed (the window seeks between
+    // P and R). Starts at 300.
     void gestures_data()
     {
         QTest::addColumn<QString>("gestures");
@@ -200,8 +197,6 @@ private slots:
         slider.setRange(0, 1000);
         slider.setValue(300);
         slider.resize(400, 24);
-        slider.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&slider));
         QString log;
         connect(&slider, &QSlider::sliderPressed, this, [&] { log += 'P'; });
         connect(&slider, &QSlider::sliderReleased, this, [&] { log += 'R'; });
@@ -233,9 +228,8 @@ private slots:
         QVERIFY(!slider.isSliderDown());
     }
 
-    // Every icon the window and the tray use draws at button size and at
-    // large size, visible and shaped rather than a filled square; the tray's
-    // connected icon differs from the idle one.
+    // Every icon draws at button and at large size, shaped rather than a filled
+    // square; the tray's connected icon differs from the idle one.
     void everyIconDraws()
     {
         for (const char *name : {"connected", "open", "pause", "play", "register", "stop", "unregister",
