@@ -158,6 +158,9 @@ private slots:
             qunsetenv("XDG_RUNTIME_DIR");
         QCOMPARE(InstanceActivation::lockFilePath(),
                  lockIn.isEmpty() ? QString() : (lockIn == "xdg" ? xdg : fallback) + "/vidloom.lock");
+        // With no instance running, nobody answers.
+        QVERIFY(lockIn != "xdg"
+                || InstanceActivation::activateRunningInstance() == InstanceActivation::Answer::NoAnswer);
     }
 
 private:
