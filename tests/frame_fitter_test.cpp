@@ -4,12 +4,9 @@
 
 #include <gtest/gtest.h>
 
-// Every source on every camera in every mode, among them same-aspect pairs
-// where single precision rounds down (float(240) * (500 / 240.f) is
-// 499.99997: a column short without the exact check). One fitter and one
-// output buffer for all, as the sender keeps them: the cached tables must
-// follow every change, and whatever the last frame left (a picture where
-// bars go) is overwritten.
+// Every source on every camera in every mode, with same-aspect pairs where floats round down
+// (240 * (500 / 240.f) is 499.99997). One fitter and buffer for all, as the sender keeps them:
+// cached tables must follow every change, and the last frame's picture never shows in a bar.
 TEST(FrameFitter, MatchesReferenceByteForByte)
 {
     struct Size {
@@ -39,9 +36,8 @@ TEST(FrameFitter, MatchesReferenceByteForByte)
         }
 }
 
-// A picture starting or ending on an odd column leaves an output pair half
-// picture, half bar: its chroma is the rounded mean of the two, as the
-// converter of the BGR24 route gives. A 3x2 picture on 8x2: pillarboxed.
+// A 3x2 picture pillarboxed on 8x2 starts and ends on odd columns: the pairs half picture, half
+// bar take the rounded mean chroma, as the BGR24 route's converter gives.
 TEST(FrameFitter, YuyvPairsBesideABarMixTheirChroma)
 {
     const uint8_t y[] = {100, 110, 120, 130, 140, 150}, u[] = {129, 131}, v[] = {141, 99};
@@ -58,8 +54,8 @@ TEST(FrameFitter, YuyvPairsBesideABarMixTheirChroma)
     EXPECT_EQ(out, mirrored);
 }
 
-// Every version of the row packer writes what the plain one does, at every
-// length around the vector width, both directions, out-of-range values held.
+// Every row packer writes what the plain one does, at lengths around the vector width, both
+// directions, out-of-range values held.
 TEST(YuyvPack, VectorVersionsMatchThePlainOne)
 {
     const auto bytes = reference_frame::Pattern(300, 1);

@@ -30,8 +30,8 @@ TEST(Rgb32RowPitch, Examples)
             << c.width << "x" << c.height << ", stride " << c.stride << ", length " << c.length;
 }
 
-// Four rows `pitch` bytes apart, every colour byte saying where it is, the
-// fourth bytes and the padding 0xEE; then the buffer one byte short.
+// Four rows `pitch` bytes apart, every colour byte saying where it is, the fourth bytes and the
+// padding 0xEE; then the buffer one byte short.
 TEST(Rgb32ToBgr24, DropsTheFourthByteSkipsRowPaddingAndRefusesShortBuffers)
 {
     for (auto [w, pitch] : {std::pair{5u, 20u}, {5u, 32u}, {5u, 64u}, {1366u, 5504u}}) {

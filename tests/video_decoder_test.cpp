@@ -1,7 +1,5 @@
-// The decoder contract, run against the platform's backend on clips made at
-// build time (support/make_test_media.sh): four rectangles for one second,
-// then yellow for one second, 320 x 240 at 30 frames per second. The
-// backend's own cases are in video_decoder_<backend>_cases.cpp.
+// The decoder contract, run against each backend on clips made at build time
+// (support/make_test_media.sh); the backend's own cases are in video_decoder_<backend>_cases.cpp.
 #include "test_media.h"
 #include "video_decoder.h"
 
@@ -80,8 +78,7 @@ TEST_P(Clips, ReadSeekEndRewindReopenClose)
     EXPECT_EQ(d.position, 0.0);
     ExpectRead(d, kQuadrants);
 
-    // Another file replaces this one from its start; views are BGR24 unless
-    // YUV is asked for.
+    // Another file replaces this one from its start; views are BGR24 unless YUV is asked for.
     ASSERT_TRUE(d.Open(test_media::Made("quadrants.mp4")));
     EXPECT_EQ(d.position, 0.0);
     FrameView view;

@@ -1,16 +1,13 @@
 #pragma once
 
 #include <algorithm>
-#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <random>
 #include <vector>
 
-// The camera frame written out the slow, obvious way: zero the frame, fit
-// the source with nearest-neighbour sampling into the letterbox (or the
-// whole frame when stretching), then mirror left to right as a second pass.
-// Optimised code must produce exactly these bytes.
+// The camera frame written out the slow, obvious way, which optimised code must match byte for
+// byte: nearest-neighbour sampling into the letterbox (or the whole frame), then a mirror pass.
 namespace reference_frame {
 
 inline std::vector<uint8_t> Fit(const uint8_t *src, int srcW, int srcH, int camW, int camH, bool stretch)
@@ -33,8 +30,7 @@ inline std::vector<uint8_t> Fit(const uint8_t *src, int srcW, int srcH, int camW
     return out;
 }
 
-// Crop: the largest centred window of the camera's aspect, stretched over
-// the whole frame.
+// Crop: the largest centred window of the camera's aspect, stretched over the whole frame.
 inline std::vector<uint8_t> Crop(const uint8_t *src, int srcW, int srcH, int camW, int camH)
 {
     int w = srcW, h = srcH;
@@ -62,12 +58,10 @@ inline std::vector<uint8_t> Mirror(const uint8_t *src, int w, int h)
 // What the camera receives for a source frame: fitted, then mirrored.
 inline std::vector<uint8_t> CameraFrame(const uint8_t *src, int srcW, int srcH, int camW, int camH, bool stretch)
 {
-    const std::vector<uint8_t> fitted = Fit(src, srcW, srcH, camW, camH, stretch);
-    return Mirror(fitted.data(), camW, camH);
+    return Mirror(Fit(src, srcW, srcH, camW, camH, stretch).data(), camW, camH);
 }
 
-// A source whose every pixel differs from its neighbours, so a sampling
-// error of one pixel shows.
+// A source whose every pixel differs from its neighbours, so a sampling error of one pixel shows.
 inline std::vector<uint8_t> Pattern(int w, int h, uint32_t seed = 1)
 {
     std::vector<uint8_t> px(size_t(w) * h * 3);

@@ -2,6 +2,7 @@
 
 #include "camera_library.h"
 
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -10,24 +11,38 @@ namespace test_media {
 
 std::filesystem::path Dir()
 {
-    static const struct TempDir {
+    static struct TempDir {
+        std::error_code ec;
         std::filesystem::path path =
             std::filesystem::temp_directory_path() / ("vidloom-test-" + std::to_string(std::random_device()()));
         TempDir() { std::filesystem::create_directory(path); }
-        ~TempDir()
-        {
-            std::error_code ec;
-            std::filesystem::remove_all(path, ec);
-        }
+        ~TempDir() { std::filesystem::remove_all(path, ec); }
     } dir;
     return dir.path;
 }
 
 std::filesystem::path Made(const std::string &name)
 {
-    const std::filesystem::path path = camera_library::ExecutableDir() / "media" / name;
+    return camera_library::ExecutableDir() / "media" / name;
+}
+
+std::filesystem::path Generate(const std::string &name, const std::string &args, const std::string &pipedMuxer)
+{
+#ifdef _WIN32 // no ffmpeg tool
+    return Made(name);
+#else
+    const std::filesystem::path path = Dir() / name;
     std::error_code ec;
-    return std::filesystem::is_regular_file(path, ec) ? path : std::filesystem::path();
+    if (std::filesystem::exists(path, ec))
+        return path;
+    const std::string output = pipedMuxer.empty() ? " " : " -f " + pipedMuxer + " - > ";
+    if (std::system(
+            ("ffmpeg -nostdin -hide_banner -v error -y " + args + output + Quote(path) + " </dev/null").c_str())) {
+        std::filesystem::remove(path, ec);
+        return {};
+    }
+    return path;
+#endif
 }
 
 std::string ReadFile(const std::filesystem::path &path)

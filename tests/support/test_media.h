@@ -3,19 +3,15 @@
 #include <filesystem>
 #include <string>
 
-// Media for the tests, so the repository carries no binary fixtures: files
-// made at build time by support/make_test_media.sh, and files made at test
-// time in a per-process folder removed when the process exits.
+// Media for the tests, so the repository carries no binary fixtures: files made at build time by
+// support/make_test_media.sh, and files made at test time in a folder removed at exit.
 namespace test_media {
 
 std::filesystem::path Dir();
-// A file made at build time into media/ beside the test program; empty path
-// when it is not there.
-std::filesystem::path Made(const std::string &name);
-// Dir()/name, made first by "ffmpeg <args> <path>" unless it exists; empty
-// path when ffmpeg fails. With a muxer, ffmpeg writes "-f <muxer>" to a pipe
-// into the file, so it cannot go back to write an index or a duration.
-// Where there is no ffmpeg tool (Windows), only Made(name).
+std::filesystem::path Made(const std::string &name); // made at build time into media/ beside the program
+// Dir()/name, made first by "ffmpeg <args> <path>" unless it exists; empty path when ffmpeg
+// fails. With a muxer, ffmpeg writes "-f <muxer>" to a pipe into the file, so it cannot go back
+// to write an index or a duration. Where there is no ffmpeg tool (Windows), only Made(name).
 std::filesystem::path Generate(const std::string &name, const std::string &args, const std::string &pipedMuxer = {});
 std::filesystem::path WriteFile(const std::string &name, const std::string &bytes);
 std::string ReadFile(const std::filesystem::path &path); // empty when it cannot be read
