@@ -9,27 +9,23 @@
 // cached tables must follow every change, and the last frame's picture never shows in a bar.
 TEST(FrameFitter, MatchesReferenceByteForByte)
 {
-    struct Size {
-        int w, h;
-    };
-    const Size sources[] = {{1920, 1080}, {720, 480}, {1080, 1920}, {640, 480},  {1366, 768},
-                            {1, 1},       {3, 2},     {2, 3},       {641, 479},  {1, 1000},
-                            {999, 1},     {500, 240}, {440, 268},   {1000, 240}, {5, 3}};
-    const Size cameras[] = {{640, 480}, {1280, 720}, {641, 480}, {64, 64},   {97, 31},
-                            {5, 3},     {500, 240},  {440, 268}, {500, 120}, {1000, 240}};
+    const std::pair<int, int> sources[] = {{1920, 1080}, {720, 480}, {1080, 1920}, {640, 480},  {1366, 768},
+                                           {1, 1},       {3, 2},     {2, 3},       {641, 479},  {1, 1000},
+                                           {999, 1},     {500, 240}, {440, 268},   {1000, 240}, {5, 3}};
+    const std::pair<int, int> cameras[] = {{640, 480}, {1280, 720}, {641, 480}, {64, 64},   {97, 31},
+                                           {5, 3},     {500, 240},  {440, 268}, {500, 120}, {1000, 240}};
     FrameFitter fitter;
     std::vector<uint8_t> out;
-    for (const Size &c : cameras)
-        for (const Size &s : sources) {
-            const auto pixels = reference_frame::Pattern(s.w, s.h, uint32_t(s.w * 7 + s.h));
+    for (const auto &[camW, camH] : cameras)
+        for (const auto &[w, h] : sources) {
+            const auto pixels = reference_frame::Pattern(w, h, uint32_t(w * 7 + h));
             for (FitMode mode : {FitMode::Letterbox, FitMode::Stretch, FitMode::Crop}) {
-                const auto fitted = mode == FitMode::Crop
-                    ? reference_frame::Crop(pixels.data(), s.w, s.h, c.w, c.h)
-                    : reference_frame::Fit(pixels.data(), s.w, s.h, c.w, c.h, mode == FitMode::Stretch);
+                const auto fitted = reference_frame::Fit(pixels.data(), w, h, camW, camH, mode == FitMode::Stretch,
+                                                         mode == FitMode::Crop);
                 for (bool mirror : {false, true}) {
-                    fitter.Render(FrameView::Bgr(pixels.data(), s.w, s.h), c.w, c.h, mode, mirror, out);
-                    ASSERT_EQ(out, mirror ? reference_frame::Mirror(fitted.data(), c.w, c.h) : fitted)
-                        << s.w << "x" << s.h << " on " << c.w << "x" << c.h << " mode " << int(mode) << " mirror "
+                    fitter.Render(FrameView::Bgr(pixels.data(), w, h), camW, camH, mode, mirror, out);
+                    ASSERT_EQ(out, mirror ? reference_frame::Mirror(fitted.data(), camW, camH) : fitted)
+                        << w << "x" << h << " on " << camW << "x" << camH << " mode " << int(mode) << " mirror "
                         << mirror;
                 }
             }

@@ -32,16 +32,14 @@ std::filesystem::path Generate(const std::string &name, const std::string &args,
     return Made(name);
 #else
     const std::filesystem::path path = Dir() / name;
-    std::error_code ec;
-    if (std::filesystem::exists(path, ec))
-        return path;
     const std::string output = pipedMuxer.empty() ? " " : " -f " + pipedMuxer + " - > ";
-    if (std::system(
-            ("ffmpeg -nostdin -hide_banner -v error -y " + args + output + Quote(path) + " </dev/null").c_str())) {
-        std::filesystem::remove(path, ec);
-        return {};
-    }
-    return path;
+    const std::string command =
+        "ffmpeg -nostdin -hide_banner -v error -y " + args + output + Quote(path) + " </dev/null";
+    std::error_code ec;
+    if (std::filesystem::exists(path, ec) || std::system(command.c_str()) == 0)
+        return path;
+    std::filesystem::remove(path, ec);
+    return {};
 #endif
 }
 

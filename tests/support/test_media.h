@@ -9,9 +9,8 @@ namespace test_media {
 
 std::filesystem::path Dir();
 std::filesystem::path Made(const std::string &name); // made at build time into media/ beside the program
-// Dir()/name, made first by "ffmpeg <args> <path>" unless it exists; empty path when ffmpeg
-// fails. With a muxer, ffmpeg writes "-f <muxer>" to a pipe into the file, so it cannot go back
-// to write an index or a duration. Where there is no ffmpeg tool (Windows), only Made(name).
+// Dir()/name, made by "ffmpeg <args> <path>" unless there; empty when ffmpeg fails. A muxer pipes
+// "-f <muxer>" output into the file: no index, no duration. Windows has no ffmpeg: Made(name).
 std::filesystem::path Generate(const std::string &name, const std::string &args, const std::string &pipedMuxer = {});
 std::filesystem::path WriteFile(const std::string &name, const std::string &bytes);
 std::string ReadFile(const std::filesystem::path &path); // empty when it cannot be read
