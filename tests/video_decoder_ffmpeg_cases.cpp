@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 
@@ -40,14 +41,12 @@ std::filesystem::path Mp4()
     return Generate("clip.mp4", FromMaster() + kH264);
 }
 
-struct Bgr {
-    int b, g, r;
-};
+using Bgr = std::array<int, 3>;
 const Bgr kRed{0, 0, 255}, kBlue{255, 0, 0}, kLime{0, 255, 0}, kWhite{255, 255, 255};
 
 bool Near(const uint8_t *p, Bgr want)
 {
-    return std::abs(p[0] - want.b) <= 12 && std::abs(p[1] - want.g) <= 12 && std::abs(p[2] - want.r) <= 12;
+    return std::abs(p[0] - want[0]) <= 12 && std::abs(p[1] - want[1]) <= 12 && std::abs(p[2] - want[2]) <= 12;
 }
 
 int FrameNumber(const Frame &f, const VideoDecoder &d)
