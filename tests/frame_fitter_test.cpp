@@ -50,8 +50,7 @@ TEST(FrameFitter, YuyvPairsBesideABarMixTheirChroma)
     EXPECT_EQ(out, mirrored);
 }
 
-// Every row packer writes what the plain one does, at lengths around the vector width, both
-// directions, out-of-range values held.
+// Every row packer writes what the plain one does around the vector width, both ways, clamping alike.
 TEST(YuyvPack, VectorVersionsMatchThePlainOne)
 {
     const auto bytes = reference_frame::Pattern(300, 1);

@@ -1,6 +1,5 @@
-// The image-loader contract, run against each backend on pictures made at build
-// time (support/make_test_media.sh): four rectangles at 33 x 17, red top left
-// (17 x 9), lime top right, blue bottom left, white bottom right.
+// The image-loader contract, run against each backend on pictures made at build time: four
+// rectangles at 33 x 17, red top left (17 x 9), lime top right, blue bottom left, white bottom right.
 #include "image_loader.h"
 #include "test_media.h"
 
@@ -28,9 +27,8 @@ std::vector<uint8_t> Rectangles(uint32_t w, uint32_t h, Bgr tl = kRed, Bgr tr = 
 
 } // namespace
 
-// 99-byte rows show any row padding. Alpha is dropped, not blended. Scaled, aspect ratio not
-// kept, only to two given values; too large: fitted into the largest camera frame; targets
-// beyond it and bad files are refused, leaving the loader empty and usable.
+// 99-byte rows show any padding. Alpha is dropped. Scaled (aspect not kept) only to two given values;
+// too large: fitted; larger targets and bad files are refused, leaving the loader empty and usable.
 TEST(ImageLoader, LoadsAsBgrScaledOnlyWhenAsked)
 {
     ImageLoader loader;

@@ -2,8 +2,7 @@
 
 #include <gtest/gtest.h>
 
-// The buffer length decides between the claimed stride, tightly packed rows,
-// equal padded rows and rows aligned to 64 bytes.
+// The buffer length picks the claimed stride, tight rows, equal padded rows or 64-byte aligned rows.
 TEST(Rgb32RowPitch, Examples)
 {
     struct {
@@ -27,8 +26,7 @@ TEST(Rgb32RowPitch, Examples)
             << c.width << "x" << c.height << ", stride " << c.stride << ", length " << c.length;
 }
 
-// Four rows `pitch` bytes apart, every colour byte saying where it is, the fourth bytes and the
-// padding 0xEE; then the buffer one byte short.
+// Four rows `pitch` bytes apart, every colour byte telling its place, the rest 0xEE; then one short.
 TEST(Rgb32ToBgr24, DropsTheFourthByteSkipsRowPaddingAndRefusesShortBuffers)
 {
     for (auto [w, pitch] : {std::pair{5u, 20u}, {5u, 32u}, {5u, 64u}, {1366u, 5504u}}) {

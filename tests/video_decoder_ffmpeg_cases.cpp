@@ -72,6 +72,7 @@ void ExpectFrames(VideoDecoder &d, int first, int count = 1000, int end = kFrame
         EXPECT_NEAR(d.position, n * kFrameTime, 1e-3) << "frame " << n;
     }
     EXPECT_EQ(n, std::min(first + count, end)) << "the reordered last frames are drained too";
+    EXPECT_FALSE(n < first + count && d.ReadFrame(frame)) << "the end stays the end";
 }
 
 void ExpectSeek(VideoDecoder &d, double t, int landing)
@@ -97,8 +98,9 @@ TEST_P(Formats, ExactSeeksThenEveryFrameInOrderWithItsTime)
     ASSERT_TRUE(d.Open(Generate(GetParam().file, FromMaster() + GetParam().args, GetParam().muxer)));
     EXPECT_EQ(std::make_pair(d.width, d.height), std::make_pair(320u, 240u));
     EXPECT_NEAR(d.duration, GetParam().duration, 0.1);
-    const std::pair<double, int> table[] = {{0.9, 27}, {1.0, 30},  {0.51, 15}, {0.499, 14}, {1.234, 37},
-                                            {0.0, 0},  {1.95, 58}, {1.99, 59}, {-3.0, 0},   {std::nan(""), 0}};
+    const std::pair<double, int> table[] = {{0.9, 27},   {1.0, 30},         {0.51, 15},    {0.499, 14},
+                                            {1.234, 37}, {0.0, 0},          {1.95, 58},    {1.99, 59},
+                                            {-3.0, 0},   {std::nan(""), 0}, {2.0, kFrames}};
     for (auto [t, landing] : table)
         ExpectSeek(d, t, landing);
     for (int i = kFrames - 1; i >= 0; --i)
@@ -107,17 +109,14 @@ TEST_P(Formats, ExactSeeksThenEveryFrameInOrderWithItsTime)
         d.SeekTo(i * 0.03);
     d.SeekTo(0.8);
     ExpectFrames(d, 24);
-    Frame out(7, 0x42);
-    for (double t : {2.0, 1e300, double(INFINITY)}) {
+    for (double t : {1e300, double(INFINITY)}) {
         d.SeekTo(t);
-        EXPECT_FALSE(d.ReadFrame(out) || d.ReadFrame(out)) << t;
+        ExpectFrames(d, kFrames);
     }
     for (int round = 0; round < 2; ++round) {
         d.SeekToStart();
         ExpectFrames(d, 0);
-        EXPECT_FALSE(d.ReadFrame(out) || d.ReadFrame(out)) << "stays at the end";
     }
-    EXPECT_EQ(out, Frame(7, 0x42)) << "failed reads leave the buffer alone";
 }
 
 INSTANTIATE_TEST_SUITE_P(

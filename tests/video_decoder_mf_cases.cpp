@@ -1,4 +1,3 @@
-// The Media Foundation backend's own cases.
 #include "test_media.h"
 #include "video_decoder.h"
 

@@ -5,31 +5,30 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+
 // Files the backend refuses besides the ones every backend refuses.
 std::vector<std::filesystem::path> BackendBadFiles();
 
 namespace {
 
 using Frame = std::vector<uint8_t>;
-struct Pixel {
-    int x, y, b, g, r;
-};
-// Red first, lime (rows not mirrored), blue (rows top down), white last.
-const std::vector<Pixel> kQuadrants = {
-    {0, 0, 0, 0, 255}, {240, 60, 0, 255, 0}, {80, 180, 255, 0, 0}, {319, 239, 255, 255, 255}};
-const std::vector<Pixel> kYellow = {{0, 0, 0, 255, 255}, {319, 239, 0, 255, 255}};
+// x, y, blue, green, red: red first, lime (rows not mirrored), blue (rows top down), white last.
+using Pixels = std::vector<std::array<int, 5>>;
+const Pixels kQuadrants = {{0, 0, 0, 0, 255}, {240, 60, 0, 255, 0}, {80, 180, 255, 0, 0}, {319, 239, 255, 255, 255}};
+const Pixels kYellow = {{0, 0, 0, 255, 255}, {319, 239, 0, 255, 255}};
 
 // Lossy codecs and YUV round trips shift colours a little.
-void ExpectPixels(const uint8_t *frame, const std::vector<Pixel> &pixels)
+void ExpectPixels(const uint8_t *frame, const Pixels &pixels)
 {
-    for (const Pixel &p : pixels) {
-        const uint8_t *got = frame + (size_t(p.y) * 320 + size_t(p.x)) * 3;
-        EXPECT_TRUE(std::abs(got[0] - p.b) <= 24 && std::abs(got[1] - p.g) <= 24 && std::abs(got[2] - p.r) <= 24)
-            << "pixel (" << p.x << "," << p.y << ") is BGR " << int(got[0]) << "," << int(got[1]) << "," << int(got[2]);
+    for (const auto &[x, y, b, g, r] : pixels) {
+        const uint8_t *got = frame + (size_t(y) * 320 + size_t(x)) * 3;
+        EXPECT_TRUE(std::abs(got[0] - b) <= 24 && std::abs(got[1] - g) <= 24 && std::abs(got[2] - r) <= 24)
+            << "pixel (" << x << "," << y << ") is BGR " << int(got[0]) << "," << int(got[1]) << "," << int(got[2]);
     }
 }
 
-void ExpectRead(VideoDecoder &d, const std::vector<Pixel> &pixels)
+void ExpectRead(VideoDecoder &d, const Pixels &pixels)
 {
     Frame frame;
     ASSERT_TRUE(d.ReadFrame(frame));

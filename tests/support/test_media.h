@@ -42,14 +42,13 @@ inline std::string Quote(const std::filesystem::path &path)
 
 // Dir()/name, made by "ffmpeg <args> <path>" unless there; empty when ffmpeg fails. A muxer pipes
 // "-f <muxer>" output into the file: no index, no duration. Windows has no ffmpeg: Made(name).
-inline std::filesystem::path Generate(const std::string &name, const std::string &args,
-                                      const std::string &pipedMuxer = {})
+inline std::filesystem::path Generate(const std::string &name, const std::string &args, const std::string &muxer = {})
 {
 #ifdef _WIN32
     return Made(name);
 #else
     const std::filesystem::path path = Dir() / name;
-    const std::string output = pipedMuxer.empty() ? " " : " -f " + pipedMuxer + " - > ";
+    const std::string output = muxer.empty() ? " " : " -f " + muxer + " - > ";
     const std::string command =
         "ffmpeg -nostdin -hide_banner -v error -y " + args + output + Quote(path) + " </dev/null";
     std::error_code ec;
