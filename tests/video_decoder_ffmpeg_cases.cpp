@@ -61,7 +61,7 @@ int FrameNumber(const Frame &f, const VideoDecoder &d)
 // after frame end - 1. Numbered modulo kFrames; the second kFrames are 160 x 120.
 void ExpectFrames(VideoDecoder &d, int first, int count = 1000, int end = kFrames)
 {
-    Frame frame;
+    Frame frame(7, 0x42), last = frame;
     int n = first;
     for (; n < first + count && d.ReadFrame(frame); ++n) {
         ASSERT_EQ(frame.size(), size_t(d.width) * d.height * 3);
@@ -70,9 +70,11 @@ void ExpectFrames(VideoDecoder &d, int first, int count = 1000, int end = kFrame
         EXPECT_TRUE(Near(&frame[0], kRed) && Near(&frame[(d.width - 1) * 3], kBlue));
         EXPECT_EQ(FrameNumber(frame, d), n % kFrames);
         EXPECT_NEAR(d.position, n * kFrameTime, 1e-3) << "frame " << n;
+        last = frame;
     }
     EXPECT_EQ(n, std::min(first + count, end)) << "the reordered last frames are drained too";
     EXPECT_FALSE(n < first + count && d.ReadFrame(frame)) << "the end stays the end";
+    EXPECT_EQ(frame, last) << "failed reads leave the buffer alone";
 }
 
 void ExpectSeek(VideoDecoder &d, double t, int landing)

@@ -42,7 +42,8 @@ inline std::string Quote(const std::filesystem::path &path)
 
 // Dir()/name, made by "ffmpeg <args> <path>" unless there; empty when ffmpeg fails. A muxer pipes
 // "-f <muxer>" output into the file: no index, no duration. Windows has no ffmpeg: Made(name).
-inline std::filesystem::path Generate(const std::string &name, const std::string &args, const std::string &muxer = {})
+inline std::filesystem::path Generate(const std::string &name, [[maybe_unused]] const std::string &args,
+                                      [[maybe_unused]] const std::string &muxer = {})
 {
 #ifdef _WIN32
     return Made(name);
