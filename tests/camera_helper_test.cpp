@@ -8,22 +8,24 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <map>
 #include <sstream>
 
 namespace fs = std::filesystem;
 using Args = std::vector<std::string>;
+using Files = std::map<std::string, std::string>; // path below the root: contents
 
 namespace {
 
 const Args kLoad{"v4l2loopback", "devices=1", "exclusive_caps=1", "card_label=Vidloom"};
 const Args kUnload{"-r", "v4l2loopback"};
 const Args kFind{"--dry-run", "--quiet", "v4l2loopback"};
-const Args kOurFiles{"etc/modprobe.d/vidloom.conf", "etc/modules-load.d/vidloom.conf"};
+const Files kOurFiles{
+    {"etc/modprobe.d/vidloom.conf", "options v4l2loopback devices=1 exclusive_caps=1 card_label=Vidloom\n"},
+    {"etc/modules-load.d/vidloom.conf", "v4l2loopback\n"}};
 
 class HelperTest : public ::testing::Test, public camera_helper::System {
 protected:
-    ~HelperTest() override { fs::remove_all(root); }
-
     // The fake kernel: modprobe changes sysfs below the root.
     bool Modprobe(const Args &args) override
     {
@@ -58,110 +60,76 @@ protected:
             write("sys/class/video4linux/" + node + "/max_openers", "10\n");
     }
 
-    int run(Args words)
+    int run(const Args &words)
     {
-        words.insert(words.begin(), "vidloom-camera-helper");
-        std::vector<const char *> argv;
+        std::vector<const char *> argv{"vidloom-camera-helper"};
         for (const std::string &w : words)
             argv.push_back(w.c_str());
         argv.push_back(nullptr);
         err.str("");
-        return camera_helper::Main(int(words.size()), argv.data(), root, *this, err);
+        return camera_helper::Main(int(argv.size() - 1), argv.data(), root, *this, err);
     }
-    bool said(const std::string &text) const { return err.str().find(text) != std::string::npos; }
 
-    // Every file under <root>/etc, relative to the root.
-    Args etcFiles() const
+    Files etcFiles() const
     {
-        Args files;
-        if (fs::exists(root / "etc"))
-            for (const auto &entry : fs::recursive_directory_iterator(root / "etc"))
-                if (!entry.is_directory())
-                    files.push_back(fs::relative(entry.path(), root).string());
-        std::sort(files.begin(), files.end());
+        Files files;
+        std::error_code none;
+        for (const auto &entry : fs::recursive_directory_iterator(root / "etc", none))
+            if (!entry.is_directory())
+                files[fs::relative(entry.path(), root).string()] = test_media::ReadFile(entry.path());
         return files;
     }
 
-    const fs::path root = [] {
-        std::string pattern = (fs::temp_directory_path() / "vidloom-helper-XXXXXX").string();
-        return fs::path(mkdtemp(pattern.data()));
-    }();
+    const fs::path root = test_media::Dir() / "root";
     bool installed = true, loads = true, makesDevice = true, unloads = true;
     std::vector<Args> calls;
     std::ostringstream err;
 };
 
-TEST_F(HelperTest, RefusedCommandLinesTouchNothing)
-{
-    const std::vector<Args> refused = {
-        {},   {"register", "unregister"},    {"register", "card_label=Evil"}, {"Register"}, {"register "},
-        {""}, {"/etc/modprobe.d/evil.conf"}, {"--root=/tmp", "register"},     {"-r"},       {"--help"},
-    };
-    for (const Args &words : refused) {
-        EXPECT_EQ(run(words), camera_helper::kUsageError) << ::testing::PrintToString(words);
-        EXPECT_TRUE(said("usage:"));
-    }
-    EXPECT_TRUE(calls.empty());
-    EXPECT_TRUE(etcFiles().empty());
-    // Nothing of the caller's environment reaches modprobe.
-    EXPECT_EQ(camera_helper::ModprobeEnvironment(), Args{"PATH=/usr/sbin:/usr/bin:/sbin:/bin"});
-}
-
-TEST_F(HelperTest, FilesAreReplacedNotWrittenThrough)
-{
-    write(kOurFiles[0], "old\n");
-    fs::create_hard_link(root / kOurFiles[0], root / "old-link");
-    write("victim", "keep\n");
-    fs::create_directories(root / "etc/modules-load.d");
-    fs::create_symlink(root / "victim", root / kOurFiles[1]);
-
-    ASSERT_EQ(run({"register"}), camera_helper::kSuccess) << err.str();
-    EXPECT_EQ(test_media::ReadFile(root / "old-link"), "old\n") << "a new file, renamed into place";
-    EXPECT_EQ(test_media::ReadFile(root / "victim"), "keep\n");
-    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(root / kOurFiles[1])));
-    EXPECT_EQ(etcFiles(), kOurFiles) << "no temporary file left";
-    EXPECT_EQ(test_media::ReadFile(root / kOurFiles[0]),
-              "options v4l2loopback devices=1 exclusive_caps=1 card_label=Vidloom\n");
-    EXPECT_EQ(test_media::ReadFile(root / kOurFiles[1]), "v4l2loopback\n");
-    for (const std::string &file : kOurFiles)
-        EXPECT_EQ(fs::status(root / file).permissions(), fs::perms(0644));
-}
-
-// What a row's root holds and how its fake kernel behaves.
+// What a row's root holds and how its fake kernel behaves. Planted: an old
+// file of ours with a second hard link, and a symlink in place of the other.
 constexpr int None = 0, Registered = 1, Loaded = 2, Other = 4, Ours = 8, NoLoad = 16, NoDevice = 32, NoUnload = 64,
-              NoEtc = 128, Missing = 256, OtherOptions = 512;
+              NoEtc = 128, Missing = 256, OtherOptions = 512, Planted = 1024;
 
 // Each row starts from a root holding only a real camera, which no row may touch.
 TEST_F(HelperTest, OutcomesAsData)
 {
     using namespace camera_helper;
-    const struct {
+    struct Row {
         int setup;
-        std::string word;
+        Args words;
         int code;
         std::string message;
         std::vector<Args> calls;
-        Args files;
-    } rows[] = {
-        {Loaded, "register", kOtherProgramsDevices, "another program's camera", {}, {}},
-        {Loaded | Other, "register", kOtherProgramsDevices, "another program's camera", {}, {}},
-        {None, "register", kSuccess, "", {kLoad}, kOurFiles},
-        {Registered, "register", kSuccess, "", {}, kOurFiles}, // already there: nothing reloaded
-        {Loaded | Other | Ours, "register", kSuccess, "", {}, kOurFiles},
-        {NoLoad, "register", kModuleFailed, "Secure Boot", {kLoad, kFind}, {}},
-        {NoLoad | Missing, "register", kModuleFailed, "(Debian package v4l2loopback-dkms)", {kLoad, kFind}, {}},
-        {OtherOptions, "register", kOtherProgramsDevices, "/usr/lib/modprobe.d/other-camera.conf", {}, {}},
-        {NoDevice, "register", kModuleFailed, "no device labelled", {kLoad}, {}},
-        {NoEtc, "register", kFileFailed, "Could not write /etc/modprobe.d/vidloom.conf", {}, {"etc/modprobe.d"}},
-        {Registered, "unregister", kSuccess, "", {kUnload}, {}},
-        {None, "unregister", kSuccess, "", {}, {}},
-        {Registered | Other, "unregister", kOtherProgramsDevices, "stays loaded", {}, {}},
-        {Registered | NoUnload, "unregister", kModuleFailed, "close the programs", {kUnload}, {}},
+        Files files;
     };
+    const Files notAFolder{{"etc/modprobe.d", "x"}};
+    std::vector<Row> rows = {
+        {Loaded, {"register"}, kOtherProgramsDevices, "another program's camera", {}, {}},
+        {Loaded | Other, {"register"}, kOtherProgramsDevices, "another program's camera", {}, {}},
+        {None, {"register"}, kSuccess, "", {kLoad}, kOurFiles},
+        {Planted, {"register"}, kSuccess, "", {kLoad}, kOurFiles},
+        {Registered, {"register"}, kSuccess, "", {}, kOurFiles}, // already there: nothing reloaded
+        {Loaded | Other | Ours, {"register"}, kSuccess, "", {}, kOurFiles},
+        {NoLoad, {"register"}, kModuleFailed, "Secure Boot", {kLoad, kFind}, {}},
+        {NoLoad | Missing, {"register"}, kModuleFailed, "(Debian package v4l2loopback-dkms)", {kLoad, kFind}, {}},
+        {OtherOptions, {"register"}, kOtherProgramsDevices, "/usr/lib/modprobe.d/other-camera.conf", {}, {}},
+        {NoDevice, {"register"}, kModuleFailed, "no device labelled", {kLoad}, {}},
+        {NoEtc, {"register"}, kFileFailed, "Could not write /etc/modprobe.d/vidloom.conf", {}, notAFolder},
+        {Registered, {"unregister"}, kSuccess, "", {kUnload}, {}},
+        {None, {"unregister"}, kSuccess, "", {}, {}},
+        {Registered | Other, {"unregister"}, kOtherProgramsDevices, "stays loaded", {}, {}},
+        {Registered | NoUnload, {"unregister"}, kModuleFailed, "close the programs", {kUnload}, {}},
+    };
+    const std::vector<Args> refused = {
+        {},   {"register", "unregister"},    {"register", "card_label=Evil"}, {"Register"}, {"register "},
+        {""}, {"/etc/modprobe.d/evil.conf"}, {"--root=/tmp", "register"},     {"-r"},       {"--help"},
+    };
+    for (const Args &words : refused)
+        rows.push_back({Registered, words, kUsageError, "usage:", {}, kOurFiles});
     for (const auto &row : rows) {
-        SCOPED_TRACE(row.setup);
-        for (const char *dir : {"sys", "etc", "usr"})
-            fs::remove_all(root / dir);
+        SCOPED_TRACE(::testing::PrintToString(row.words) + " after setup " + std::to_string(row.setup));
+        fs::remove_all(root);
         addDevice("video0", "Integrated Camera", /*loopback=*/false);
         installed = !(row.setup & Missing);
         loads = !(row.setup & NoLoad);
@@ -179,14 +147,31 @@ TEST_F(HelperTest, OutcomesAsData)
         if (row.setup & OtherOptions)
             write("usr/lib/modprobe.d/other-camera.conf", "# theirs\noptions  v4l2loopback devices=2\n");
         if (row.setup & NoEtc)
-            write("etc/modprobe.d", "not a directory\n");
+            write("etc/modprobe.d", "x");
+        if (row.setup & Planted) {
+            write("etc/modprobe.d/vidloom.conf", "old\n");
+            fs::create_hard_link(root / "etc/modprobe.d/vidloom.conf", root / "old-link");
+            write("victim", "keep\n");
+            fs::create_directories(root / "etc/modules-load.d");
+            fs::create_symlink(root / "victim", root / "etc/modules-load.d/vidloom.conf");
+        }
         calls.clear();
-        EXPECT_EQ(run({row.word}), row.code) << err.str();
-        EXPECT_TRUE(said(row.message)) << err.str();
+        EXPECT_EQ(run(row.words), row.code) << err.str();
+        EXPECT_NE(err.str().find(row.message), std::string::npos) << err.str();
         EXPECT_EQ(calls, row.calls);
-        EXPECT_EQ(etcFiles(), row.files);
+        EXPECT_EQ(etcFiles(), row.files) << "only our files, whole, no temporary file left";
         EXPECT_TRUE(fs::exists(root / "sys/class/video4linux/video0"));
+        if (row.setup & Planted) { // new files, renamed into place
+            EXPECT_EQ(test_media::ReadFile(root / "old-link"), "old\n");
+            EXPECT_EQ(test_media::ReadFile(root / "victim"), "keep\n");
+        }
+        if (row.files == kOurFiles) {
+            for (const auto &[file, contents] : row.files)
+                EXPECT_EQ(fs::status(root / file).permissions(), fs::perms(0644));
+        }
     }
+    // Nothing of the caller's environment reaches modprobe.
+    EXPECT_EQ(camera_helper::ModprobeEnvironment(), Args{"PATH=/usr/sbin:/usr/bin:/sbin:/bin"});
 }
 
 } // namespace

@@ -2,33 +2,30 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <fstream>
-#include <string>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
 
 // Below a folder of ours (mkdtemp's mode 0700), our files pass; anything
 // another user could replace, directly or through a folder or a link, is
-// refused.
+// refused. With or without an installed helper on this machine, nothing but
+// that helper ever runs through pkexec.
 TEST(CameraRegistration, OnlyAHelperNobodyElseCanReplaceIsTrusted)
 {
     std::string pattern = (fs::temp_directory_path() / "vidloom-reg-XXXXXX").string();
     const fs::path dir = mkdtemp(pattern.data());
-    using P = fs::perms;
-    const P shared = P::owner_all | P::group_read | P::group_exec | P::others_read | P::others_exec; // 0755
     // A file of the given mode in a folder (with its parents up to dir) of the given mode.
-    auto makeFile = [&](const std::string &relative, P folder, P file) {
+    auto makeFile = [&](const std::string &relative, int folderMode, int fileMode) {
         const fs::path path = dir / relative;
         fs::create_directories(path.parent_path());
-        fs::permissions(path.parent_path(), folder);
+        fs::permissions(path.parent_path(), fs::perms(folderMode));
         std::ofstream(path) << "#!/bin/sh\n";
-        fs::permissions(path, file);
+        fs::permissions(path, fs::perms(fileMode));
         return path;
     };
-    const fs::path good = makeFile("libexec/helper", shared, shared);
-    const fs::path open = makeFile("home/user/helper", shared | P::group_write, shared);
+    const fs::path good = makeFile("libexec/helper", 0755, 0755);
+    const fs::path open = makeFile("home/user/helper", 0775, 0755);
     fs::create_symlink(open, dir / "libexec/link");
     const struct {
         fs::path path;
@@ -38,7 +35,7 @@ TEST(CameraRegistration, OnlyAHelperNobodyElseCanReplaceIsTrusted)
         {good, getuid(), ""},
         {dir / "libexec/missing", getuid(), "missing"},
         {good, getuid() + 1, good.string() + " is not owned by uid"},
-        {makeFile("libexec/open", shared, shared | P::others_write), getuid(), "open is writable by others"},
+        {makeFile("libexec/open", 0755, 0757), getuid(), "open is writable by others"},
         {open, getuid(), (dir / "home/user").string() + " is writable by others"},
         {dir / "libexec/link", getuid(), (dir / "home/user").string() + " is writable by others"},
     };
@@ -51,14 +48,9 @@ TEST(CameraRegistration, OnlyAHelperNobodyElseCanReplaceIsTrusted)
     EXPECT_FALSE(camera_registration::IsTrustedPath(good, getuid(), reason))
         << "the temporary folder is writable by all";
     fs::remove_all(dir);
-}
 
-// With or without an installed helper on this machine, nothing beside
-// this test program ever runs as root.
-TEST(CameraRegistration, OnlyTheInstalledHelperGoesThroughPkexec)
-{
     camera_registration::ResetForTesting();
-    std::string reason;
+    reason.clear();
     const auto real = camera_registration::ToolCommand(false, reason);
     EXPECT_TRUE(real ? real->program + " " + real->arguments.at(0)
                         == "/usr/bin/pkexec /usr/libexec/vidloom/vidloom-camera-helper"

@@ -1,8 +1,6 @@
-// Registration end to end: regsvr32 started elevated on the test camera
-// library beside this program, whose registration entry points write and
-// remove the camera's class key. The program runs from a folder with a
-// space in its name, so the library path must reach the tool quoted; and
-// from a folder without the library, where nothing may start.
+// regsvr32 started elevated on the test camera library beside this program,
+// from a folder with a space in its name (so the path must reach the tool
+// quoted), and from a folder without the library, where nothing may start.
 #include "camera_library.h"
 #include "camera_registration.h"
 
@@ -18,13 +16,11 @@ TEST(CameraRegistration, RegistersAndUnregistersThroughTheTool)
     const bool beside = std::filesystem::exists(dir / camera_library::FileName());
     ASSERT_EQ(beside, dir.filename() != "nolib");
     EXPECT_FALSE(camera_registration::IsRegistered());
-    EXPECT_EQ(camera_registration::RunTool(false), beside);
-    EXPECT_EQ(camera_registration::IsRegistered(), beside);
-    EXPECT_EQ(camera_registration::RunTool(false), beside) << "registering twice is harmless";
-    EXPECT_EQ(camera_registration::IsRegistered(), beside);
-    EXPECT_EQ(camera_registration::RunTool(true), beside);
-    EXPECT_FALSE(camera_registration::IsRegistered());
-
+    // Registering twice is harmless.
+    for (const bool unregister : {false, false, true}) {
+        EXPECT_EQ(camera_registration::RunTool(unregister), beside);
+        EXPECT_EQ(camera_registration::IsRegistered(), beside && !unregister);
+    }
     // A key written by anyone counts.
     ASSERT_EQ(RegSetKeyValueW(HKEY_CLASSES_ROOT, kClassKey, nullptr, REG_SZ, L"", sizeof(wchar_t)), ERROR_SUCCESS);
     EXPECT_TRUE(camera_registration::IsRegistered());

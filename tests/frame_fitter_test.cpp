@@ -4,44 +4,36 @@
 
 #include <gtest/gtest.h>
 
-// Every source on every camera in every mode, among them same-aspect pairs
-// where single precision rounds down (float(240) * (500 / 240.f) is
-// 499.99997: a column short without the exact check). One fitter and one
-// output buffer for all, as the sender keeps them: the cached tables must
-// follow every change, and whatever the last frame left (a picture where
-// bars go) is overwritten.
+// Every source on every camera in every mode, with same-aspect pairs where floats round down
+// (240 * (500 / 240.f) is 499.99997). One fitter and buffer for all, as the sender keeps them:
+// cached tables must follow every change, and the last frame's picture never shows in a bar.
 TEST(FrameFitter, MatchesReferenceByteForByte)
 {
-    struct Size {
-        int w, h;
-    };
-    const Size sources[] = {{1920, 1080}, {720, 480}, {1080, 1920}, {640, 480},  {1366, 768},
-                            {1, 1},       {3, 2},     {2, 3},       {641, 479},  {1, 1000},
-                            {999, 1},     {500, 240}, {440, 268},   {1000, 240}, {5, 3}};
-    const Size cameras[] = {{640, 480}, {1280, 720}, {641, 480}, {64, 64},   {97, 31},
-                            {5, 3},     {500, 240},  {440, 268}, {500, 120}, {1000, 240}};
+    const std::pair<int, int> sources[] = {{1920, 1080}, {720, 480}, {1080, 1920}, {640, 480},  {1366, 768},
+                                           {1, 1},       {3, 2},     {2, 3},       {641, 479},  {1, 1000},
+                                           {999, 1},     {500, 240}, {440, 268},   {1000, 240}, {5, 3}};
+    const std::pair<int, int> cameras[] = {{640, 480}, {1280, 720}, {641, 480}, {64, 64},   {97, 31},
+                                           {5, 3},     {500, 240},  {440, 268}, {500, 120}, {1000, 240}};
     FrameFitter fitter;
     std::vector<uint8_t> out;
-    for (const Size &c : cameras)
-        for (const Size &s : sources) {
-            const auto pixels = reference_frame::Pattern(s.w, s.h, uint32_t(s.w * 7 + s.h));
+    for (const auto &[camW, camH] : cameras)
+        for (const auto &[w, h] : sources) {
+            const auto pixels = reference_frame::Pattern(w, h, uint32_t(w * 7 + h));
             for (FitMode mode : {FitMode::Letterbox, FitMode::Stretch, FitMode::Crop}) {
-                const auto fitted = mode == FitMode::Crop
-                    ? reference_frame::Crop(pixels.data(), s.w, s.h, c.w, c.h)
-                    : reference_frame::Fit(pixels.data(), s.w, s.h, c.w, c.h, mode == FitMode::Stretch);
+                const auto fitted = reference_frame::Fit(pixels.data(), w, h, camW, camH, mode == FitMode::Stretch,
+                                                         mode == FitMode::Crop);
                 for (bool mirror : {false, true}) {
-                    fitter.Render(FrameView::Bgr(pixels.data(), s.w, s.h), c.w, c.h, mode, mirror, out);
-                    ASSERT_EQ(out, mirror ? reference_frame::Mirror(fitted.data(), c.w, c.h) : fitted)
-                        << s.w << "x" << s.h << " on " << c.w << "x" << c.h << " mode " << int(mode) << " mirror "
+                    fitter.Render(FrameView::Bgr(pixels.data(), w, h), camW, camH, mode, mirror, out);
+                    ASSERT_EQ(out, mirror ? reference_frame::Mirror(fitted.data(), camW, camH) : fitted)
+                        << w << "x" << h << " on " << camW << "x" << camH << " mode " << int(mode) << " mirror "
                         << mirror;
                 }
             }
         }
 }
 
-// A picture starting or ending on an odd column leaves an output pair half
-// picture, half bar: its chroma is the rounded mean of the two, as the
-// converter of the BGR24 route gives. A 3x2 picture on 8x2: pillarboxed.
+// A 3x2 picture pillarboxed on 8x2 starts and ends on odd columns: the pairs half picture, half
+// bar take the rounded mean chroma, as the BGR24 route's converter gives.
 TEST(FrameFitter, YuyvPairsBesideABarMixTheirChroma)
 {
     const uint8_t y[] = {100, 110, 120, 130, 140, 150}, u[] = {129, 131}, v[] = {141, 99};
@@ -58,8 +50,7 @@ TEST(FrameFitter, YuyvPairsBesideABarMixTheirChroma)
     EXPECT_EQ(out, mirrored);
 }
 
-// Every version of the row packer writes what the plain one does, at every
-// length around the vector width, both directions, out-of-range values held.
+// Every row packer writes what the plain one does around the vector width, both ways, clamping alike.
 TEST(YuyvPack, VectorVersionsMatchThePlainOne)
 {
     const auto bytes = reference_frame::Pattern(300, 1);

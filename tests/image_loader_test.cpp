@@ -1,7 +1,5 @@
-// The image-loader contract, run against the platform's backend on pictures
-// made at build time (support/make_test_media.sh): four rectangles at
-// 33 x 17, red top left (17 x 9), lime top right, blue bottom left, white
-// bottom right. The backend's own cases are in image_loader_<backend>_cases.cpp.
+// The image-loader contract, run against each backend on pictures made at build time: four
+// rectangles at 33 x 17, red top left (17 x 9), lime top right, blue bottom left, white bottom right.
 #include "image_loader.h"
 #include "test_media.h"
 
@@ -29,12 +27,8 @@ std::vector<uint8_t> Rectangles(uint32_t w, uint32_t h, Bgr tl = kRed, Bgr tr = 
 
 } // namespace
 
-// Odd widths: 99-byte rows, so any row padding would show. Alpha is dropped,
-// not blended; JPEG edges may ring, but its colours may not swap. Scaled,
-// aspect ratio not kept, only when both target values are given and differ
-// from the image's own size; larger than the largest camera frame at its own
-// size: fitted into it; targets beyond it and bad files are refused, leaving
-// the loader empty and usable.
+// 99-byte rows show any padding. Alpha is dropped. Scaled (aspect not kept) only to two given values;
+// too large: fitted; larger targets and bad files are refused, leaving the loader empty and usable.
 TEST(ImageLoader, LoadsAsBgrScaledOnlyWhenAsked)
 {
     ImageLoader loader;
@@ -60,7 +54,7 @@ TEST(ImageLoader, LoadsAsBgrScaledOnlyWhenAsked)
         {Made("animated.gif"), 0, 0, 33, 17, quadrants}, // the first frame only
         {Made("alpha.png"), 0, 0, 33, 17, quadrants},    // 32 bits with half and fully transparent rectangles
         {Made("mono.bmp"), 0, 0, 33, 17, Rectangles(33, 17, kBlack, kWhite, kWhite, kBlack)},
-        {Made("quadrants.jpg"), 0, 0, 33, 17, quadrants, 80, 255},
+        {Made("quadrants.jpg"), 0, 0, 33, 17, quadrants, 80, 255}, // edges may ring, colours not swap
         {Made("quadrants.bmp"), 0, 17, 33, 17, quadrants},
         {Made("quadrants.bmp"), 33, 0, 33, 17, quadrants},
         {Made("quadrants.bmp"), 33, 17, 33, 17, quadrants},

@@ -2,11 +2,7 @@
 
 #include <gtest/gtest.h>
 
-using rgb32_frame::RowPitch;
-using rgb32_frame::ToBgr24;
-
-// The buffer length decides between the claimed stride, tightly packed rows,
-// equal padded rows and rows aligned to 64 bytes.
+// The buffer length picks the claimed stride, tight rows, equal padded rows or 64-byte aligned rows.
 TEST(Rgb32RowPitch, Examples)
 {
     struct {
@@ -26,12 +22,11 @@ TEST(Rgb32RowPitch, Examples)
         {16, 65536, 1 << 20, 4096, 64}, // 65536 rows of 1 MiB wrap to 0 in 32 bits
     };
     for (const auto &c : cases)
-        EXPECT_EQ(RowPitch(c.width, c.height, c.stride, c.length), c.pitch)
+        EXPECT_EQ(rgb32_frame::RowPitch(c.width, c.height, c.stride, c.length), c.pitch)
             << c.width << "x" << c.height << ", stride " << c.stride << ", length " << c.length;
 }
 
-// Four rows `pitch` bytes apart, every colour byte saying where it is, the
-// fourth bytes and the padding 0xEE; then the buffer one byte short.
+// Four rows `pitch` bytes apart, every colour byte telling its place, the rest 0xEE; then one short.
 TEST(Rgb32ToBgr24, DropsTheFourthByteSkipsRowPaddingAndRefusesShortBuffers)
 {
     for (auto [w, pitch] : {std::pair{5u, 20u}, {5u, 32u}, {5u, 64u}, {1366u, 5504u}}) {
@@ -41,12 +36,12 @@ TEST(Rgb32ToBgr24, DropsTheFourthByteSkipsRowPaddingAndRefusesShortBuffers)
             expected.push_back(uint8_t(i / 3 / w * 31 + i / 3 % w * 7 + i % 3));
             data[size_t(i / 3 / w) * pitch + i / 3 % w * 4 + i % 3] = expected.back();
         }
-        ASSERT_TRUE(ToBgr24(data.data(), needed, w, h, pitch, out)) << pitch;
+        ASSERT_TRUE(rgb32_frame::ToBgr24(data.data(), needed, w, h, pitch, out)) << pitch;
         EXPECT_EQ(out, expected) << w << " wide, pitch " << pitch;
         out.assign(7, 0x42);
-        EXPECT_FALSE(ToBgr24(data.data(), needed - 1, w, h, pitch, out));
+        EXPECT_FALSE(rgb32_frame::ToBgr24(data.data(), needed - 1, w, h, pitch, out));
         EXPECT_EQ(out, std::vector<uint8_t>(7, 0x42)) << "left alone";
     }
     std::vector<uint8_t> out(3);
-    EXPECT_TRUE(ToBgr24(nullptr, 0, 4, 0, 16, out) && out.empty()) << "an empty picture";
+    EXPECT_TRUE(rgb32_frame::ToBgr24(nullptr, 0, 4, 0, 16, out) && out.empty()) << "an empty picture";
 }

@@ -1,9 +1,6 @@
-// The FFmpeg backend's own cases, on clips made at test time with ffmpeg:
-// exact frames and seeks in each of its formats, rotation metadata, the YUV
-// route and the files it refuses. The pattern: top half red left, blue right;
-// bottom half eight stripes spelling the frame number (stripe k white when bit k is set).
+// The FFmpeg backend's own cases. The pattern: top half red left, blue right; bottom half eight
+// stripes spelling the frame number (stripe k white when bit k is set).
 #include "frame_fitter.h"
-#include "reference_frame.h"
 #include "test_media.h"
 #include "video_decoder.h"
 #include "yuyv_converter.h"
@@ -11,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 
@@ -25,14 +23,12 @@ constexpr int kFrames = 60; // 2 s at 30 fps
 constexpr double kFrameTime = 1.0 / 30;
 const std::string kH264 = " -c:v libx264 -preset veryfast -pix_fmt yuv420p -g 15 -bf 3";
 
-// The pattern, uncompressed, once per size (geq is slow); returns the input
-// arguments for clips made from it. YUV values are BT.601 red and blue.
-std::string FromMaster(int w = 320, int h = 240, double seconds = 2.0)
+// The input arguments for clips of the pattern (BT.601 red and blue), made once per size (geq is slow).
+std::string FromMaster(const std::string &size = "320x240", const std::string &seconds = "2")
 {
-    const std::string size = std::to_string(w) + "x" + std::to_string(h);
     const auto master =
-        Generate("master_" + size + "_" + std::to_string(int(seconds * 1000)) + ".nut",
-                 "-f lavfi -i \"color=black:s=" + size + ":r=30:d=" + std::to_string(seconds)
+        Generate("master_" + size + "_" + seconds + ".nut",
+                 "-f lavfi -i \"color=black:s=" + size + ":r=30:d=" + seconds
                      + ",format=yuv420p,geq="
                        "lum='if(lt(Y,H/2),if(lt(X,W/2),81,41),if(bitand(N,pow(2,floor(X*8/W))),235,16))':"
                        "cb='if(lt(Y,H/2),if(lt(X,W/2),90,240),128)':"
@@ -45,60 +41,48 @@ std::filesystem::path Mp4()
     return Generate("clip.mp4", FromMaster() + kH264);
 }
 
-// The contract's rectangles (red, lime / blue, white) with a rotation tag.
-std::filesystem::path Rotated(int degrees)
-{
-    return Generate("rotated" + std::to_string(degrees) + ".mp4",
-                    "-i " + Quote(test_media::Made("quadrants.mp4"))
-                        + " -c copy -metadata:s:v rotate=" + std::to_string(degrees));
-}
-
-struct Bgr {
-    int b, g, r;
-};
+using Bgr = std::array<int, 3>;
 const Bgr kRed{0, 0, 255}, kBlue{255, 0, 0}, kLime{0, 255, 0}, kWhite{255, 255, 255};
 
 bool Near(const uint8_t *p, Bgr want)
 {
-    return std::abs(p[0] - want.b) <= 12 && std::abs(p[1] - want.g) <= 12 && std::abs(p[2] - want.r) <= 12;
+    return std::abs(p[0] - want[0]) <= 12 && std::abs(p[1] - want[1]) <= 12 && std::abs(p[2] - want[2]) <= 12;
 }
 
 int FrameNumber(const Frame &f, const VideoDecoder &d)
 {
-    const int w = int(d.width);
     int n = 0;
-    for (int k = 0; k < 8; ++k)
-        n |= int(f[((size_t(d.height) * 3 / 4) * w + size_t(k * w / 8 + w / 16)) * 3 + 1] > 128) << k;
+    for (size_t k = 0, w = d.width; k < 8; ++k)
+        n |= int(f[(size_t(d.height) * 3 / 4 * w + k * w / 8 + w / 16) * 3 + 1] > 128) << k;
     return n;
 }
 
-// Reads to the end, expecting frames first .. kFrames - 1, each at its time.
-void ExpectToTheEnd(VideoDecoder &d, int first)
+// Reads `count` frames (default: all), expecting first, first + 1 ... each at its time, the end
+// after frame end - 1. Numbered modulo kFrames; the second kFrames are 160 x 120.
+void ExpectFrames(VideoDecoder &d, int first, int count = 1000, int end = kFrames)
 {
-    Frame frame;
+    Frame frame(7, 0x42), last = frame;
     int n = first;
-    for (; n < kFrames + 10 && d.ReadFrame(frame); ++n) {
+    for (; n < first + count && d.ReadFrame(frame); ++n) {
         ASSERT_EQ(frame.size(), size_t(d.width) * d.height * 3);
+        EXPECT_EQ(d.width, n / kFrames == 1 ? 160u : 320u) << "frame " << n;
         EXPECT_EQ(d.stride, int(d.width) * 3);
         EXPECT_TRUE(Near(&frame[0], kRed) && Near(&frame[(d.width - 1) * 3], kBlue));
-        EXPECT_EQ(FrameNumber(frame, d), n);
+        EXPECT_EQ(FrameNumber(frame, d), n % kFrames);
         EXPECT_NEAR(d.position, n * kFrameTime, 1e-3) << "frame " << n;
+        last = frame;
     }
-    EXPECT_EQ(n, kFrames) << "the reordered last frames are drained too";
+    EXPECT_EQ(n, std::min(first + count, end)) << "the reordered last frames are drained too";
+    EXPECT_FALSE(n < first + count && d.ReadFrame(frame)) << "the end stays the end";
+    EXPECT_EQ(frame, last) << "failed reads leave the buffer alone";
 }
 
-// Seeks to t and expects frame `landing`, then the next one.
 void ExpectSeek(VideoDecoder &d, double t, int landing)
 {
+    SCOPED_TRACE("seek to " + std::to_string(t));
     d.SeekTo(t);
     EXPECT_EQ(d.position, std::isnan(t) || t < 0 ? 0.0 : t) << "position takes the target at once";
-    Frame frame;
-    ASSERT_TRUE(d.ReadFrame(frame)) << "seek to " << t;
-    EXPECT_EQ(FrameNumber(frame, d), landing) << "seek to " << t;
-    EXPECT_NEAR(d.position, landing * kFrameTime, 1e-3) << "seek to " << t;
-    if (landing + 1 < kFrames) {
-        EXPECT_EQ(d.ReadFrame(frame) ? FrameNumber(frame, d) : -1, landing + 1) << "after seek to " << t;
-    }
+    ExpectFrames(d, landing, 2);
 }
 
 struct Clip {
@@ -109,21 +93,32 @@ struct Clip {
 };
 class Formats : public ::testing::TestWithParam<Clip> { };
 
-TEST_P(Formats, EveryFrameInOrderWithItsTimeThenExactSeeks)
+// The first seek comes before any read; only the last seek before a read counts.
+TEST_P(Formats, ExactSeeksThenEveryFrameInOrderWithItsTime)
 {
     VideoDecoder d;
     ASSERT_TRUE(d.Open(Generate(GetParam().file, FromMaster() + GetParam().args, GetParam().muxer)));
     EXPECT_EQ(std::make_pair(d.width, d.height), std::make_pair(320u, 240u));
     EXPECT_NEAR(d.duration, GetParam().duration, 0.1);
-    Frame out(7, 0x42);
-    for (int round = 0; round < 2; ++round, d.SeekToStart()) {
-        ExpectToTheEnd(d, 0);
-        EXPECT_FALSE(d.ReadFrame(out) || d.ReadFrame(out)) << "stays at the end";
+    const std::pair<double, int> table[] = {{0.9, 27},   {1.0, 30},         {0.51, 15},    {0.499, 14},
+                                            {1.234, 37}, {0.0, 0},          {1.95, 58},    {1.99, 59},
+                                            {-3.0, 0},   {std::nan(""), 0}, {2.0, kFrames}};
+    for (auto [t, landing] : table)
+        ExpectSeek(d, t, landing);
+    for (int i = kFrames - 1; i >= 0; --i)
+        ExpectSeek(d, i * kFrameTime + 0.005, i);
+    for (int i = 0; i < 50; ++i)
+        d.SeekTo(i * 0.03);
+    d.SeekTo(0.8);
+    ExpectFrames(d, 24);
+    for (double t : {1e300, double(INFINITY)}) {
+        d.SeekTo(t);
+        ExpectFrames(d, kFrames);
     }
-    EXPECT_EQ(out, Frame(7, 0x42)) << "failed reads leave the buffer alone";
-    ExpectSeek(d, 1.25, 37);
-    ExpectSeek(d, 0.4, 12);
-    ExpectSeek(d, 1.95, 58); // the last key frame's B-frames need the frames before it
+    for (int round = 0; round < 2; ++round) {
+        d.SeekToStart();
+        ExpectFrames(d, 0);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -139,30 +134,6 @@ INSTANTIATE_TEST_SUITE_P(
         Clip{"RawH264", "raw.h264", kH264, 0.0}, Clip{"PipedMkv", "piped.mkv", kH264, 0.0, "matroska"}),
     [](const auto &info) { return std::string(info.param.name); });
 
-// Exhaustively on one clip.
-TEST(VideoDecoder, SeekLandsOnOrJustBeforeTheTargetThenContinues)
-{
-    VideoDecoder d;
-    ASSERT_TRUE(d.Open(Mp4()));
-    // The first seek comes before any read; NaN and negative times mean the start.
-    const std::pair<double, int> table[] = {{0.9, 27}, {1.0, 30},  {0.51, 15}, {0.499, 14}, {1.234, 37},
-                                            {0.0, 0},  {1.95, 58}, {1.99, 59}, {-3.0, 0},   {std::nan(""), 0}};
-    for (auto [t, landing] : table)
-        ExpectSeek(d, t, landing);
-    for (int i = kFrames - 1; i >= 0; --i)
-        ExpectSeek(d, i * kFrameTime + 0.005, i);
-    for (int i = 0; i < 50; ++i)
-        d.SeekTo(i * 0.03); // only the last seek before a read counts
-    d.SeekTo(0.8);
-    ExpectToTheEnd(d, 24);
-    Frame frame(5, 9);
-    for (double t : {2.0, 1e300, double(INFINITY)}) {
-        d.SeekTo(t);
-        EXPECT_FALSE(d.ReadFrame(frame)) << t;
-    }
-    EXPECT_EQ(frame, Frame(5, 9));
-}
-
 TEST(VideoDecoder, FrameSizeChangeMidStream)
 {
     // Elementary streams back to back: 320x240, 160x120, 320x240.
@@ -170,14 +141,7 @@ TEST(VideoDecoder, FrameSizeChangeMidStream)
     const std::string b = test_media::ReadFile(Generate("size_b.h264", FromMaster() + " -vf scale=160:120" + kH264));
     VideoDecoder d;
     ASSERT_TRUE(d.Open(WriteFile("sizes.h264", a + b + a)));
-    Frame frame;
-    int i = 0;
-    for (; i < 1000 && d.ReadFrame(frame); ++i) {
-        ASSERT_EQ(frame.size(), size_t(d.width) * d.height * 3);
-        EXPECT_EQ(d.width, i / kFrames == 1 ? 160u : 320u);
-        EXPECT_EQ(FrameNumber(frame, d), i % kFrames) << i;
-    }
-    EXPECT_EQ(i, 3 * kFrames);
+    ExpectFrames(d, 0, 1000, 3 * kFrames);
 }
 
 } // namespace
@@ -190,7 +154,6 @@ std::vector<std::filesystem::path> BackendBadFiles()
     const auto fifo = test_media::Dir() / "fifo.mp4";
     EXPECT_EQ(std::system(("mkfifo " + Quote(fifo)).c_str()), 0);
     const std::string y4m = "YUV4MPEG2 W30000 H30000 F30:1 Ip A1:1 C420jpeg\nFRAME\n" + std::string(1000, 'x');
-    const std::string hls = "#EXTM3U\n#EXT-X-TARGETDURATION:2\n#EXTINF:2.0,\n";
     return {
         fifo,
         "/dev/zero",
@@ -202,14 +165,13 @@ std::vector<std::filesystem::path> BackendBadFiles()
         Generate("wide.mp4", "-f lavfi -i color=s=7682x16 -frames:v 1 " + kH264),
         Generate("tall.mp4", "-f lavfi -i color=s=16x4322 -frames:v 1 " + kH264),
         // Playlists would open sibling files or the network.
-        WriteFile("hls.mp4", hls + "segment.ts\n#EXT-X-ENDLIST\n"),
+        WriteFile("hls.mp4", "#EXTM3U\n#EXT-X-TARGETDURATION:2\n#EXTINF:2.0,\nsegment.ts\n#EXT-X-ENDLIST\n"),
         WriteFile("concat.mp4", "ffconcat version 1.0\nfile clip.mp4\n"),
     };
 }
 
-// How far the YUV route may stray from the BGR24 route at a pixel of the
-// fitted BGR24 frame: 2 code values where it, its pair and its four
-// neighbours are alike (12 where BGR24 clips); anything along edges.
+// How far the YUV route may stray from the BGR24 route at a pixel: 2 where it, its pair and its
+// four neighbours are alike (12 where BGR24 clips); anything along edges.
 int Limit(const Frame &fitted, int w, int h, int x, int y)
 {
     const auto px = [&](int x, int y) {
@@ -221,41 +183,35 @@ int Limit(const Frame &fitted, int w, int h, int x, int y)
     return std::any_of(px(x, y), px(x, y) + 3, [](uint8_t v) { return v == 0 || v == 255; }) ? 12 : 2;
 }
 
-// Frames that stay in YUV to the camera against the BGR24 route (the
-// reference fit and mirror, the camera library's converter): the picture
-// and its bars in place, within Limit, and on average within 1 per byte.
-// Rotated clips also come out upright on both: FFmpeg 5.1 reads "rotate=90"
-// as 90 degrees counter-clockwise, as the ffmpeg tool shows it, so the top
-// right rectangle (lime) comes to the top left.
+// YUV frames to the camera against BGR24 frames through the camera library's converter. FFmpeg
+// 5.1 turns "rotate=90" counter-clockwise, as the ffmpeg tool does: lime comes to the top left.
 TEST(VideoDecoder, YuvRouteMatchesTheBgrRoute)
 {
-    const auto testsrc = [](const std::string &size, const std::string &codec) {
-        return Generate("testsrc2_" + size + ".mkv", "-f lavfi -i testsrc2=s=" + size + ":r=30:d=0.2 " + codec);
-    };
-    // Clip, camera size, the upright quadrants' colours of rotated clips.
-    const std::tuple<std::filesystem::path, int, int, std::vector<Bgr>> table[] = {
+    const std::string rotate = "-i " + Quote(test_media::Made("quadrants.mp4")) + " -c copy -metadata:s:v rotate=";
+    const std::string testsrc = "-f lavfi -i testsrc2=r=30:d=0.2:s=";
+    const struct {
+        std::filesystem::path clip;
+        int camW, camH;
+        std::vector<Bgr> upright; // the quadrants of a rotated clip
+    } table[] = {
         {Mp4(), 320, 240, {}},
         {Mp4(), 400, 400, {}},
-        {testsrc("321x243", "-c:v ffv1 -pix_fmt yuv420p"), 402, 240, {}},
-        {Rotated(90), 322, 240, {kLime, kWhite, kRed, kBlue}},
-        {Rotated(180), 1280, 720, {kWhite, kBlue, kLime, kRed}},
-        {Rotated(270), 96, 96, {kBlue, kRed, kWhite, kLime}},
-        {testsrc("1280x720", kH264), 854, 480, {}},
+        {Generate("testsrc_321x243.mkv", testsrc + "321x243 -c:v ffv1 -pix_fmt yuv420p"), 402, 240, {}},
+        {Generate("rotated90.mp4", rotate + "90"), 322, 240, {kLime, kWhite, kRed, kBlue}},
+        {Generate("rotated180.mp4", rotate + "180"), 1280, 720, {kWhite, kBlue, kLime, kRed}},
+        {Generate("rotated270.mp4", rotate + "270"), 96, 96, {kBlue, kRed, kWhite, kLime}},
+        {Generate("testsrc_1280x720.mkv", testsrc + "1280x720" + kH264), 854, 480, {}},
         // swscale's fast path leaves the last columns of a 1366-wide BGR24 row unconverted.
-        {Generate("odd_1366x768.mp4", FromMaster(1366, 768, 0.2) + kH264), 1366, 768, {}},
+        {Generate("odd_1366x768.mp4", FromMaster("1366x768", "0.2") + kH264), 1366, 768, {}},
     };
-    for (const auto &row : table) {
-        // Named copies: clang 14 cannot capture structured bindings.
-        const std::filesystem::path &clip = std::get<0>(row);
-        const int camW = std::get<1>(row), camH = std::get<2>(row);
-        const std::vector<Bgr> &upright = std::get<3>(row);
+    for (const auto &[clip, camW, camH, upright] : table) {
         SCOPED_TRACE(clip.filename().string() + " on " + std::to_string(camW) + "x" + std::to_string(camH));
         VideoDecoder viaBgr, viaYuv;
         ASSERT_TRUE(viaBgr.Open(clip) && viaYuv.Open(clip));
         const int w = int(viaBgr.width), h = int(viaBgr.height); // upright from the start
         YuyvConverter converter(camW, camH);
         FrameFitter fitter;
-        Frame bgr, want(converter.OutputBytes()), got;
+        Frame bgr, fitted, want(converter.OutputBytes()), got;
         FrameView view;
         for (int i = 0; i < 3; ++i) {
             ASSERT_TRUE(viaBgr.ReadFrame(bgr) && viaYuv.ReadFrame(view, true));
@@ -267,9 +223,7 @@ TEST(VideoDecoder, YuvRouteMatchesTheBgrRoute)
                 EXPECT_TRUE(Near(&bgr[(y * size_t(w) + x) * 3], upright[q])) << "quadrant " << q;
             }
             for (bool mirror : {false, true}) {
-                Frame fitted = reference_frame::Fit(bgr.data(), w, h, camW, camH, false);
-                if (mirror)
-                    fitted = reference_frame::Mirror(fitted.data(), camW, camH);
+                fitter.Render(FrameView::Bgr(bgr.data(), w, h), camW, camH, FitMode::Letterbox, mirror, fitted);
                 converter.Convert(fitted.data(), want.data());
                 fitter.RenderYuyv(view, camW, camH, FitMode::Letterbox, mirror, got);
                 ASSERT_EQ(got.size(), want.size());

@@ -1,4 +1,3 @@
-// The Media Foundation backend's own cases.
 #include "test_media.h"
 #include "video_decoder.h"
 
@@ -19,9 +18,7 @@ TEST(VideoDecoderMf, TruncatedFileEndsEarlyWithoutCrashing)
     const std::string mp4 = test_media::ReadFile(test_media::Made("quadrants.mp4"));
     VideoDecoder decoder;
     std::vector<uint8_t> frame;
-    int frames = 0;
-    if (decoder.Open(test_media::WriteFile("half.mp4", mp4.substr(0, mp4.size() / 2)))) {
-        while (decoder.ReadFrame(frame))
-            ASSERT_LT(++frames, 60);
-    }
+    if (decoder.Open(test_media::WriteFile("half.mp4", mp4.substr(0, mp4.size() / 2))))
+        for (int frames = 1; decoder.ReadFrame(frame); ++frames)
+            ASSERT_LT(frames, 60);
 }

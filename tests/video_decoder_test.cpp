@@ -1,11 +1,11 @@
-// The decoder contract, run against the platform's backend on clips made at
-// build time (support/make_test_media.sh): four rectangles for one second,
-// then yellow for one second, 320 x 240 at 30 frames per second. The
-// backend's own cases are in video_decoder_<backend>_cases.cpp.
+// The decoder contract, run against each backend on clips made at build time
+// (support/make_test_media.sh); the backend's own cases are in video_decoder_<backend>_cases.cpp.
 #include "test_media.h"
 #include "video_decoder.h"
 
 #include <gtest/gtest.h>
+
+#include <array>
 
 // Files the backend refuses besides the ones every backend refuses.
 std::vector<std::filesystem::path> BackendBadFiles();
@@ -13,25 +13,22 @@ std::vector<std::filesystem::path> BackendBadFiles();
 namespace {
 
 using Frame = std::vector<uint8_t>;
-struct Pixel {
-    int x, y, b, g, r;
-};
-// Red first, lime (rows not mirrored), blue (rows top down), white last.
-const std::vector<Pixel> kQuadrants = {
-    {0, 0, 0, 0, 255}, {240, 60, 0, 255, 0}, {80, 180, 255, 0, 0}, {319, 239, 255, 255, 255}};
-const std::vector<Pixel> kYellow = {{0, 0, 0, 255, 255}, {319, 239, 0, 255, 255}};
+// x, y, blue, green, red: red first, lime (rows not mirrored), blue (rows top down), white last.
+using Pixels = std::vector<std::array<int, 5>>;
+const Pixels kQuadrants = {{0, 0, 0, 0, 255}, {240, 60, 0, 255, 0}, {80, 180, 255, 0, 0}, {319, 239, 255, 255, 255}};
+const Pixels kYellow = {{0, 0, 0, 255, 255}, {319, 239, 0, 255, 255}};
 
 // Lossy codecs and YUV round trips shift colours a little.
-void ExpectPixels(const uint8_t *frame, const std::vector<Pixel> &pixels)
+void ExpectPixels(const uint8_t *frame, const Pixels &pixels)
 {
-    for (const Pixel &p : pixels) {
-        const uint8_t *got = frame + (size_t(p.y) * 320 + size_t(p.x)) * 3;
-        EXPECT_TRUE(std::abs(got[0] - p.b) <= 24 && std::abs(got[1] - p.g) <= 24 && std::abs(got[2] - p.r) <= 24)
-            << "pixel (" << p.x << "," << p.y << ") is BGR " << int(got[0]) << "," << int(got[1]) << "," << int(got[2]);
+    for (const auto &[x, y, b, g, r] : pixels) {
+        const uint8_t *got = frame + (size_t(y) * 320 + size_t(x)) * 3;
+        EXPECT_TRUE(std::abs(got[0] - b) <= 24 && std::abs(got[1] - g) <= 24 && std::abs(got[2] - r) <= 24)
+            << "pixel (" << x << "," << y << ") is BGR " << int(got[0]) << "," << int(got[1]) << "," << int(got[2]);
     }
 }
 
-void ExpectRead(VideoDecoder &d, const std::vector<Pixel> &pixels)
+void ExpectRead(VideoDecoder &d, const Pixels &pixels)
 {
     Frame frame;
     ASSERT_TRUE(d.ReadFrame(frame));
@@ -80,8 +77,7 @@ TEST_P(Clips, ReadSeekEndRewindReopenClose)
     EXPECT_EQ(d.position, 0.0);
     ExpectRead(d, kQuadrants);
 
-    // Another file replaces this one from its start; views are BGR24 unless
-    // YUV is asked for.
+    // Another file replaces this one from its start; views are BGR24 unless YUV is asked for.
     ASSERT_TRUE(d.Open(test_media::Made("quadrants.mp4")));
     EXPECT_EQ(d.position, 0.0);
     FrameView view;

@@ -1,20 +1,14 @@
-// The COM registration entry points of the test camera library: regsvr32
-// calls them, and they write or remove the camera filter's class key, so
-// registration can be tested end to end.
+// The test camera library's COM registration entry points: regsvr32 calls
+// them to write or remove the camera filter's class key.
 #include <windows.h>
 #include <olectl.h>
 
-namespace {
-
-constexpr wchar_t kClassKey[] = L"CLSID\\{AEF3B972-5FA5-4647-9571-358EB472BC9E}";
-constexpr wchar_t kServerKey[] = L"CLSID\\{AEF3B972-5FA5-4647-9571-358EB472BC9E}\\InprocServer32";
-constexpr wchar_t kServer[] = L"softcam.dll";
-
-} // namespace
+static constexpr wchar_t kClassKey[] = L"CLSID\\{AEF3B972-5FA5-4647-9571-358EB472BC9E}";
 
 extern "C" __declspec(dllexport) HRESULT __stdcall DllRegisterServer()
 {
-    const LSTATUS written = RegSetKeyValueW(HKEY_CLASSES_ROOT, kServerKey, nullptr, REG_SZ, kServer, sizeof(kServer));
+    constexpr wchar_t server[] = L"softcam.dll";
+    const LSTATUS written = RegSetKeyValueW(HKEY_CLASSES_ROOT, kClassKey, nullptr, REG_SZ, server, sizeof(server));
     return written == ERROR_SUCCESS ? S_OK : SELFREG_E_CLASS;
 }
 

@@ -1,6 +1,5 @@
-// The entry of the Windows test programs that use COM or Media Foundation:
-// both started around all tests, as the app's entry starts them around its
-// event loop (COM single-threaded, as on the user-interface thread).
+// The entry of the Windows test programs that use COM (single-threaded, as
+// on the user-interface thread) or Media Foundation, as the app's entry.
 #include <gtest/gtest.h>
 
 #include <mfapi.h>

@@ -1,53 +1,39 @@
 #pragma once
 
 #include <algorithm>
-#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <random>
 #include <vector>
 
-// The camera frame written out the slow, obvious way: zero the frame, fit
-// the source with nearest-neighbour sampling into the letterbox (or the
-// whole frame when stretching), then mirror left to right as a second pass.
-// Optimised code must produce exactly these bytes.
+// The camera frame written out the slow, obvious way, which optimised code must match byte for
+// byte: nearest-neighbour sampling into the letterbox (or the whole frame), then a mirror pass.
 namespace reference_frame {
 
-inline std::vector<uint8_t> Fit(const uint8_t *src, int srcW, int srcH, int camW, int camH, bool stretch)
+// Crop shows the largest centred window of the camera's aspect over the whole frame.
+inline std::vector<uint8_t> Fit(const uint8_t *src, int srcW, int srcH, int camW, int camH, bool stretch,
+                                bool crop = false)
 {
     std::vector<uint8_t> out(size_t(camW) * camH * 3, 0);
-    int dstW = camW, dstH = camH; // stretched, or the very same aspect
-    if (!stretch && int64_t(srcW) * camH != int64_t(camW) * srcH) {
+    int dstW = camW, dstH = camH, w = srcW, h = srcH; // the picture's place, the source window
+    if (crop && int64_t(srcW) * camH > int64_t(camW) * srcH)
+        w = std::max(1, int(int64_t(srcH) * camW / camH));
+    else if (crop)
+        h = std::max(1, int(int64_t(srcW) * camH / camW));
+    else if (!stretch && int64_t(srcW) * camH != int64_t(camW) * srcH) {
         const float srcAspect = float(srcW) / float(srcH), camAspect = float(camW) / float(camH);
         if (srcAspect > camAspect)
             dstH = int(float(camW) / srcAspect);
         else
             dstW = int(float(camH) * srcAspect);
     }
-    const int offX = (camW - dstW) / 2, offY = (camH - dstH) / 2;
+    const int offX = (camW - dstW) / 2, offY = (camH - dstH) / 2, x0 = (srcW - w) / 2, y0 = (srcH - h) / 2;
     for (int r = 0; r < dstH; ++r)
         for (int c = 0; c < dstW; ++c) {
-            const size_t sy = size_t(int64_t(r) * srcH / dstH), sx = size_t(int64_t(c) * srcW / dstW);
+            const size_t sy = size_t(y0 + int64_t(r) * h / dstH), sx = size_t(x0 + int64_t(c) * w / dstW);
             std::memcpy(&out[(size_t(r + offY) * camW + size_t(c + offX)) * 3], &src[(sy * size_t(srcW) + sx) * 3], 3);
         }
     return out;
-}
-
-// Crop: the largest centred window of the camera's aspect, stretched over
-// the whole frame.
-inline std::vector<uint8_t> Crop(const uint8_t *src, int srcW, int srcH, int camW, int camH)
-{
-    int w = srcW, h = srcH;
-    if (int64_t(srcW) * camH > int64_t(camW) * srcH)
-        w = std::max(1, int(int64_t(srcH) * camW / camH));
-    else
-        h = std::max(1, int(int64_t(srcW) * camH / camW));
-    std::vector<uint8_t> window;
-    for (int y = (srcH - h) / 2; y < (srcH - h) / 2 + h; ++y) {
-        const uint8_t *row = src + (size_t(y) * srcW + size_t(srcW - w) / 2) * 3;
-        window.insert(window.end(), row, row + size_t(w) * 3);
-    }
-    return Fit(window.data(), w, h, camW, camH, true);
 }
 
 inline std::vector<uint8_t> Mirror(const uint8_t *src, int w, int h)
@@ -62,12 +48,10 @@ inline std::vector<uint8_t> Mirror(const uint8_t *src, int w, int h)
 // What the camera receives for a source frame: fitted, then mirrored.
 inline std::vector<uint8_t> CameraFrame(const uint8_t *src, int srcW, int srcH, int camW, int camH, bool stretch)
 {
-    const std::vector<uint8_t> fitted = Fit(src, srcW, srcH, camW, camH, stretch);
-    return Mirror(fitted.data(), camW, camH);
+    return Mirror(Fit(src, srcW, srcH, camW, camH, stretch).data(), camW, camH);
 }
 
-// A source whose every pixel differs from its neighbours, so a sampling
-// error of one pixel shows.
+// A source whose every pixel differs from its neighbours, so a sampling error of one pixel shows.
 inline std::vector<uint8_t> Pattern(int w, int h, uint32_t seed = 1)
 {
     std::vector<uint8_t> px(size_t(w) * h * 3);
