@@ -406,7 +406,7 @@ private slots:
         part<QAction>(&window, "cropAction")->setChecked(true);
         QVERIFY(!window.stretch->isEnabled());
         QVERIFY(env.camera.waitForFrames(env.camera.frameCount() + 3));
-        QCOMPARE(env.camera.frame(), reference_frame::Crop(loader.pixels.data(), 200, 150, 1280, 720));
+        QCOMPARE(env.camera.frame(), reference_frame::Fit(loader.pixels.data(), 200, 150, 1280, 720, false, true));
 
         env.camera.setConnected(true);
         QTRY_COMPARE(window.label("connectionLabel"), QString("Connected"));
