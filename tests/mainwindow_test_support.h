@@ -42,9 +42,8 @@ public:
     // As someone else would, with the working helper.
     void setRegistered(bool registered)
     {
-        QVERIFY(
-            std::system((test_media::Quote(path("fake-helper")) + (registered ? " register" : " unregister")).c_str())
-            == 0);
+        const std::string command = test_media::Quote(path("fake-helper")) + (registered ? " register" : " unregister");
+        QVERIFY(std::system(command.c_str()) == 0);
     }
     void setHelper(Helper behaviour)
     {
@@ -81,10 +80,6 @@ public:
         if (file.empty())
             qFatal("ffmpeg could not make %s", name);
         return QString::fromStdString(file.string());
-    }
-    static QString writeFile(const char *name, const QByteArray &bytes)
-    {
-        return QString::fromStdString(test_media::WriteFile(name, bytes.toStdString()).string());
     }
     // 2 s at 30 fps; first and last frame differ.
     static QString video() { return mediaFile("clip.mp4", "-f lavfi -i testsrc=s=160x120:r=30 -t 2 -c:v mpeg4"); }

@@ -1,6 +1,5 @@
-// A picture of the window streaming into the recording camera, on a dark theme with
-// "dark" after the output file, or after Register through pkexec with "register".
-// Run by scripts/screenshot.sh under Xvfb; not a test.
+// Not a test: scripts/screenshot.sh runs it under Xvfb for a picture of the window streaming into the recording
+// camera, on a dark theme with "dark" after the output file, or after Register through pkexec with "register".
 #include "mainwindow_test_support.h"
 
 int main(int argc, char **argv)
