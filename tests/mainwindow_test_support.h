@@ -22,10 +22,8 @@ public:
         QCoreApplication::setApplicationName("Vidloom");
         QCoreApplication::setApplicationVersion("1.0");
         camera_library::SetInstalledDirForTesting({}); // never a camera library the machine has installed
-        QDir().mkpath(root.filePath("runtime"));
-        QFile::setPermissions(root.filePath("runtime"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(root.filePath("config")));
-        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(root.filePath("runtime")));
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(root.path())); // private: 0700
         camera_registration::SetSysfsRootForTesting(path("sys"));
         camera_registration::SetHelperPathForTesting(path("fake-helper"));
         reset();
@@ -128,11 +126,9 @@ public:
         QMimeData data;
         text.isEmpty() ? data.setUrls(urls) : data.setText(text);
         QDragEnterEvent enter(QPoint(50, 50), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(this, &enter);
         QDropEvent dropped(QPoint(50, 50), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-        if (enter.isAccepted())
-            QCoreApplication::sendEvent(this, &dropped);
-        return enter.isAccepted();
+        QCoreApplication::sendEvent(this, &enter);
+        return enter.isAccepted() && QCoreApplication::sendEvent(this, &dropped);
     }
     void load(const QString &path) { QVERIFY2(drop({QUrl::fromLocalFile(path)}), "the window refused a file"); }
     bool stream(const QString &path, RecordingCamera &camera)
