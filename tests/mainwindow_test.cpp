@@ -391,6 +391,7 @@ private slots:
         QTRY_COMPARE(window.label("connectionLabel"), QString("Waiting for app..."));
         QCOMPARE(window.tray->toolTip(), QString("Vidloom - Streaming"));
         window.invoke("onStop");
+        QCOMPARE(window.tray->toolTip(), QString("Vidloom"));
         QCOMPARE(window.label("connectionLabel"), QString());
         // Stopped, the camera shows the placeholder again, at the chosen size.
         QTRY_COMPARE(env.camera.locked()->standby, 12800720);
