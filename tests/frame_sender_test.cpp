@@ -9,7 +9,6 @@
 #include <atomic>
 #include <chrono>
 #include <future>
-#include <map>
 #include <mutex>
 #include <thread>
 
@@ -17,28 +16,13 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// A 96x64 clip of one second whose frames all differ, and every frame as
-// the decoder delivers it, so a test knows what the camera must receive.
-struct Clip {
-    std::filesystem::path path;
-    std::vector<std::vector<uint8_t>> frames;
-};
-
-const Clip &clip(int rate = 24)
+// A 96x64 clip of one second whose frames all differ.
+std::filesystem::path clip(int rate)
 {
-    static std::map<int, Clip> made;
-    Clip &c = made[rate];
-    if (!c.path.empty())
-        return c;
     const std::string r = std::to_string(rate);
-    c.path = test_media::Generate(rate == 24 ? "sender_clip.mp4" : "sender_clip" + r + ".mp4",
-                                  "-f lavfi -i testsrc2=size=96x64:rate=" + r + " -frames:v " + r
-                                      + " -c:v libx264 -pix_fmt yuv420p");
-    VideoDecoder decoder;
-    if (!c.path.empty() && decoder.Open(c.path))
-        for (std::vector<uint8_t> frame; decoder.ReadFrame(frame);)
-            c.frames.push_back(frame);
-    return c;
+    return test_media::Generate(rate == 24 ? "sender_clip.mp4" : "sender_clip" + r + ".mp4",
+                                "-f lavfi -i testsrc2=size=96x64:rate=" + r + " -frames:v " + r
+                                    + " -c:v libx264 -pix_fmt yuv420p");
 }
 
 class FrameSenderTest : public ::testing::Test {
@@ -56,19 +40,6 @@ protected:
     }
     // Waits until the sender's worker has sent `more` frames beyond now.
     bool sendMore(int more) { return camera.waitForFrames(camera.frameCount() + more); }
-    void waitForEnd()
-    {
-        for (int i = 0; i < 500 && sender.running; ++i)
-            std::this_thread::sleep_for(10ms);
-        ASSERT_FALSE(sender.running) << "the stream should end by itself";
-    }
-    // The camera keeps the first n frames sent from now on.
-    void capture(size_t n)
-    {
-        const auto s = camera.locked();
-        s->captured.clear();
-        s->captureLimit = n;
-    }
 
     RecordingCamera camera;
     VideoDecoder decoder; // outlives the sender, which stops as it goes
@@ -86,8 +57,7 @@ TEST_F(FrameSenderTest, CameraLifecycle)
     camera.setConnected(true);
     EXPECT_TRUE(sender.IsConnected());
 
-    // A new size replaces the camera, deleting the old one first; a second
-    // failure gives up but the old camera is gone all the same.
+    // A new size deletes the old camera first; a second failure gives up.
     camera.locked()->failCreates = 2;
     EXPECT_FALSE(sender.InitCamera(1280, 720, 30.0f));
     EXPECT_EQ(camera.locked()->deleteCalls, 1);
@@ -102,8 +72,7 @@ TEST_F(FrameSenderTest, CameraLifecycle)
     const uint8_t pixel[3] = {1, 2, 3};
     for (const auto &[w, h] : {std::pair{40000, 20000}, {0, 1}}) {
         sender.StartImage(pixel, w, h);
-        EXPECT_FALSE(sender.running);
-        EXPECT_TRUE(sender.imageData.empty());
+        EXPECT_TRUE(!sender.running && sender.imageData.empty()) << w << "x" << h;
     }
     sender.StartImage(pixel, 1, 1);
     ASSERT_TRUE(sendMore(1));
@@ -113,6 +82,8 @@ TEST_F(FrameSenderTest, CameraLifecycle)
     EXPECT_EQ(sender.cameraWidth, 64) << "size survives the shutdown";
 }
 
+// The modes take effect on the next frame; the preview gets the unmirrored
+// source; the sender keeps its own copy as the loader may load the next file.
 TEST_F(FrameSenderTest, StillImageStreamsFittedAndMirrored)
 {
     // As wide as the camera but lower: only the height tells it needs fitting.
@@ -126,23 +97,23 @@ TEST_F(FrameSenderTest, StillImageStreamsFittedAndMirrored)
     sender.position = 12.5;
     std::vector<uint8_t> loaded = pattern;
     sender.StartImage(loaded.data(), w, h);
-    // The sender keeps its own copy: the loader may load the next file.
     std::fill(loaded.begin(), loaded.end(), uint8_t(0x5a));
-    ASSERT_TRUE(sendMore(5));
-    EXPECT_EQ(camera.frame(), reference_frame::CameraFrame(pattern.data(), w, h, 96, 96, false));
-    EXPECT_TRUE(previewedSource) << "the preview gets the unmirrored source";
+    const auto cropped = reference_frame::Crop(pattern.data(), w, h, 96, 96);
+    const struct {
+        bool stretch, mirror, crop;
+        std::vector<uint8_t> want;
+    } modes[] = {
+        {false, true, false, reference_frame::CameraFrame(pattern.data(), w, h, 96, 96, false)},
+        {true, false, false, reference_frame::Fit(pattern.data(), w, h, 96, 96, true)},
+        {false, true, true, reference_frame::Mirror(cropped.data(), 96, 96)},
+    };
+    for (const auto &m : modes) {
+        sender.stretch = m.stretch, sender.mirror = m.mirror, sender.crop = m.crop;
+        ASSERT_TRUE(sendMore(3));
+        EXPECT_EQ(camera.frame(), m.want) << "stretch " << m.stretch << " crop " << m.crop;
+    }
+    EXPECT_TRUE(previewedSource);
     EXPECT_EQ(sender.position.load(), 12.5) << "a still image leaves the position alone";
-
-    // The modes take effect on the next frame. Crop keeps the middle 54x54.
-    std::vector<uint8_t> middle;
-    for (int row = 0; row < h; ++row)
-        middle.insert(middle.end(), pattern.begin() + (row * w + 21) * 3, pattern.begin() + (row * w + 75) * 3);
-    sender.stretch = true, sender.mirror = false;
-    ASSERT_TRUE(sendMore(3));
-    EXPECT_EQ(camera.frame(), reference_frame::Fit(pattern.data(), w, h, 96, 96, true));
-    sender.stretch = false, sender.mirror = true, sender.crop = true;
-    ASSERT_TRUE(sendMore(3));
-    EXPECT_EQ(camera.frame(), reference_frame::CameraFrame(middle.data(), 54, 54, 96, 96, true));
     sender.Stop(); // before onFrame's captures go
 }
 
@@ -161,9 +132,8 @@ TEST_F(FrameSenderTest, PauseResumeAndStop)
     sender.Resume();
     ASSERT_TRUE(sendMore(10));
 
-    // Stop wakes a paused worker with both of its events set: it must not
-    // read one more frame (one that checks them in the wrong order does in
-    // many trials). Odd trials stop while streaming, some before any frame.
+    // Stop wakes a paused worker with both events set: it must not read one
+    // more frame. Odd trials stop while streaming, some before any frame.
     sender.Stop();
     std::atomic<int> reads{0};
     sender.onFrame = [&](const FrameView &) { ++reads; };
@@ -172,9 +142,7 @@ TEST_F(FrameSenderTest, PauseResumeAndStop)
         const int64_t sentBefore = camera.frameCount();
         const int readBefore = reads;
         sender.StartImage(image.data(), 64, 48);
-        if (i % 4 != 1) {
-            ASSERT_TRUE(sendMore(1));
-        }
+        ASSERT_TRUE(i % 4 == 1 || sendMore(1));
         if (i % 2 == 0) {
             sender.Pause();
             // The frame in flight, if any, is sent before the worker parks.
@@ -184,8 +152,7 @@ TEST_F(FrameSenderTest, PauseResumeAndStop)
         }
         const int before = reads;
         sender.Stop();
-        if (i % 2 == 0)
-            late += reads - before;
+        late += i % 2 == 0 ? reads - before : 0;
         ASSERT_FALSE(sender.running || sender.paused);
     }
     EXPECT_LE(late, 3) << "frames read after a stop from pause";
@@ -195,15 +162,14 @@ TEST_F(FrameSenderTest, PauseResumeAndStop)
     EXPECT_EQ(camera.frameCount(), after) << "no worker left behind";
 }
 
+// A send that blocks past Stop's 5 s wait: Stop gives up and resets the
+// state, but the next start waits for the old worker to end first.
 TEST_F(FrameSenderTest, WorkerThatOverrunsStopNeverRunsBesideTheNextOne)
 {
-    // A send that blocks past Stop's 5 s wait: Stop gives up and resets the
-    // state, but the next start waits for the old worker to end first.
     init(64, 48);
     std::atomic<int> inside{0}, overlap{0};
     sender.onFrame = [&](const FrameView &) {
-        if (++inside > 1)
-            ++overlap;
+        overlap += ++inside > 1;
         std::this_thread::sleep_for(1ms);
         --inside;
     };
@@ -219,9 +185,8 @@ TEST_F(FrameSenderTest, WorkerThatOverrunsStopNeverRunsBesideTheNextOne)
     EXPECT_EQ(overlap, 0);
 }
 
-// A paced stream is measured at 30 frames per second, failing or not. A
-// camera that refuses frames for a second is explained by its status; codes
-// this build does not know are a refusal.
+// The rate is measured, failing or not; frames refused for a second are
+// explained by the status, codes this build does not know as a refusal.
 TEST_F(FrameSenderTest, RateIsMeasuredAndAFailingCameraExplainedAfterASecond)
 {
     using P = FrameSender::SendProblem;
@@ -244,10 +209,8 @@ TEST_F(FrameSenderTest, RateIsMeasuredAndAFailingCameraExplainedAfterASecond)
     EXPECT_EQ(sender.CurrentSendProblem(w, h), P::None) << "a new stream starts a new second";
 }
 
-// One video stream, its camera frames captured: camera frame n must show
-// source frame index(n). At the file's own speed that is the frame due at
-// n/30 s, so a 24 fps clip repeats every 5th frame of 4 and a 60 fps one
-// shows every second; a one-second clip then takes 30 camera frames.
+// Camera frame n must show source frame index(n): at the file's own speed
+// the frame due at n/30 s, so a one-second clip takes 30 camera frames.
 struct Stream {
     const char *name;
     int rate, cameraWidth, cameraHeight;
@@ -258,8 +221,8 @@ struct Stream {
 
 class StreamTest : public FrameSenderTest, public ::testing::WithParamInterface<Stream> { };
 
-// Frames go in order without a gap, across a pause; looping, the clip goes
-// round; without, it ends once by itself with every frame sent exactly once.
+// In order without a gap across a pause; looping, the clip goes round;
+// without, it ends once by itself, every frame sent exactly once.
 TEST_P(StreamTest, EveryFrameInOrder)
 {
     const Stream &s = GetParam();
@@ -267,40 +230,39 @@ TEST_P(StreamTest, EveryFrameInOrder)
     if (s.ownSpeed)
         GTEST_SKIP() << "the clips at other rates are made by the ffmpeg tool, which the Windows test run lacks";
 #endif
-    const Clip &c = clip(s.rate);
-    ASSERT_EQ(c.frames.size(), size_t(s.rate)) << "could not make the test clip";
-    ASSERT_TRUE(decoder.Open(c.path));
+    std::vector<std::vector<uint8_t>> frames; // as the decoder delivers them
+    ASSERT_TRUE(decoder.Open(clip(s.rate)));
+    for (std::vector<uint8_t> frame; decoder.ReadFrame(frame);)
+        frames.push_back(frame);
+    ASSERT_EQ(frames.size(), size_t(s.rate)) << "could not make the test clip";
+    ASSERT_TRUE(decoder.Open(clip(s.rate)));
     init(s.cameraWidth, s.cameraHeight);
     std::atomic<int> previewed{0};
     sender.onFrame = [&](const FrameView &f) { previewed += f.width == 96 && f.height == 64; };
-    capture(s.total + 1);
+    camera.locked()->captureLimit = size_t(s.total) + 1;
     sender.ownSpeed = s.ownSpeed;
     sender.StartVideo(&decoder, s.loop);
     ASSERT_TRUE(camera.waitForFrames(7));
     sender.Pause();
     std::this_thread::sleep_for(50ms);
     sender.Resume();
-    if (s.loop) {
-        ASSERT_TRUE(camera.waitForFrames(s.total));
-    } else {
-        waitForEnd();
-    }
+    ASSERT_TRUE(camera.waitForFrames(s.total));
+    for (int i = 0; i < 500 && !s.loop && sender.running; ++i)
+        std::this_thread::sleep_for(10ms);
+    ASSERT_TRUE(s.loop || !sender.running) << "the stream should end by itself";
     sender.Stop();
-    ASSERT_GE(camera.locked()->captured.size(), size_t(s.total));
     EXPECT_TRUE(s.loop || camera.frameCount() == s.total);
     for (int n = 0; n < s.total; ++n)
         ASSERT_EQ(camera.frame(n),
-                  reference_frame::CameraFrame(c.frames[size_t(s.index(n))].data(), 96, 64, s.cameraWidth,
-                                               s.cameraHeight, false))
+                  reference_frame::CameraFrame(frames[size_t(s.index(n))].data(), 96, 64, s.cameraWidth, s.cameraHeight,
+                                               false))
             << "camera frame " << n;
     EXPECT_EQ(finished, s.loop ? 0 : 1);
     EXPECT_GE(previewed, s.total);
     EXPECT_EQ(sender.duration.load(), decoder.duration);
     EXPECT_GT(sender.position.load(), s.loop ? 0.0 : 0.9);
 
-    // With the worker stopped a seek reaches the decoder at once; the
-    // worker's thread is reclaimed by the next start; in image mode a seek
-    // is ignored.
+    // Stopped, a seek reaches the decoder at once; in image mode it is ignored.
     sender.SeekTo(0.5);
     EXPECT_EQ(decoder.position, 0.5);
     sender.StartVideo(&decoder, s.loop);
@@ -325,7 +287,7 @@ TEST_F(FrameSenderTest, SeekNeverWaitsForTheDecoderAndTheNewestTargetWins)
 #ifdef _WIN32
     GTEST_SKIP() << "Media Foundation's reader lands on a key frame in one call: no long seek to break off";
 #endif
-    ASSERT_TRUE(decoder.Open(clip().path));
+    ASSERT_TRUE(decoder.Open(clip(24)));
     init(80, 80);
     std::promise<void> entered, release;
     const std::shared_future<void> released = release.get_future().share();
@@ -333,8 +295,7 @@ TEST_F(FrameSenderTest, SeekNeverWaitsForTheDecoderAndTheNewestTargetWins)
     std::mutex shownMutex;
     std::vector<double> shown; // positions of the frames handed out
     sender.onFrame = [&](const FrameView &) {
-        // On the worker, the decoder's only user while streaming: from the
-        // first frame on, a seek once armed blocks inside the decoder.
+        // On the worker, the decoder's only user: once armed, a seek blocks inside.
         if (shown.empty())
             decoder.interrupt = [&, inner = decoder.interrupt] {
                 if (armed.exchange(false)) {

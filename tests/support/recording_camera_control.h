@@ -11,26 +11,18 @@ public:
     RecordingCamera()
     {
         void *library = camera_library::Open(camera_library::ExecutableDir() / camera_library::FileName());
-        auto symbol = [&](const char *name) { return library ? camera_library::Symbol(library, name) : nullptr; };
-        lock = reinterpret_cast<void (*)(bool)>(symbol("tcLock"));
-        waitFn = reinterpret_cast<bool (*)(int64_t, int)>(symbol("tcWaitForFrames"));
-        if (auto *stateFn = reinterpret_cast<RecordingCameraState *(*)()>(symbol("tcState")); stateFn && lock && waitFn)
-            state = stateFn();
+        if (void *stateFn = library ? camera_library::Symbol(library, "tcState") : nullptr)
+            state = reinterpret_cast<RecordingCameraState *(*)()>(stateFn)();
     }
     bool ok() const { return state != nullptr; }
 
     // The state, under the library's lock until the end of the statement.
     struct Locked {
+        std::unique_lock<std::mutex> lock;
         RecordingCameraState *state;
-        void (*lock)(bool);
-        ~Locked() { lock(false); }
         RecordingCameraState *operator->() const { return state; }
     };
-    Locked locked() const
-    {
-        lock(true);
-        return {state, lock};
-    }
+    Locked locked() const { return {std::unique_lock(state->mutex), state}; }
 
     void reset() { static_cast<RecordingCameraRecord &>(*locked().state) = {}; }
     void setPacing(bool on) { locked()->pacing = on; }
@@ -39,7 +31,12 @@ public:
     int64_t frameCount() const { return locked()->framesSent; }
     bool cameraLive() const { return locked()->liveCamera != nullptr; }
     // Waits until at least n frames were sent; false on time-out.
-    bool waitForFrames(int64_t n, int timeoutMs = 10000) const { return waitFn(n, timeoutMs); }
+    bool waitForFrames(int64_t n, int timeoutMs = 10000) const
+    {
+        Locked s = locked();
+        return s->frameArrived.wait_for(s.lock, std::chrono::milliseconds(timeoutMs),
+                                        [&] { return s->framesSent >= n; });
+    }
     // index -1: the last frame sent.
     std::vector<uint8_t> frame(int index = -1) const
     {
@@ -50,6 +47,4 @@ public:
 
 private:
     RecordingCameraState *state = nullptr;
-    void (*lock)(bool) = nullptr;
-    bool (*waitFn)(int64_t, int) = nullptr;
 };

@@ -1,7 +1,8 @@
 #pragma once
 
-#include <cstddef>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 #include <vector>
 
 // What the recording camera library (tests/camera_stub) records and what a
@@ -19,8 +20,10 @@ struct RecordingCameraRecord {
     std::vector<std::vector<uint8_t>> captured;
 };
 
-// The library's tcState, touched only between tcLock(true) and tcLock(false).
+// The library's tcState(): the test and the library touch it only under mutex.
 struct RecordingCameraState : RecordingCameraRecord {
+    std::mutex mutex;
+    std::condition_variable frameArrived;
     void *liveCamera = nullptr;
     int lastWidth = 0, lastHeight = 0; // the size of the camera created last
 };
