@@ -1,9 +1,7 @@
-// Stand-in for the camera library in tests: the C API the app binds,
-// recording what it is sent into tcState(), pacing like a real camera (unless
-// told not to) and reporting a client connection when the test says so.
-// Built without scSendFrame (VIDLOOM_NO_SEND_FRAME), it is a library the app
-// must refuse.
-#include "recording_camera_state.h"
+// Stand-in for the camera library: the C API the app binds, recording into
+// tcState() and pacing like a real camera unless told not to. Built without
+// scSendFrame (VIDLOOM_NO_SEND_FRAME), it is a library the app must refuse.
+#include "recording_camera_control.h"
 
 #include <algorithm>
 #include <chrono>
