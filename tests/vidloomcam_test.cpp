@@ -1,5 +1,4 @@
-// The camera library. A temporary folder stands in for /sys and /dev, and a
-// plain file for the device node.
+// The camera library, with a temporary folder for /sys and /dev and a plain file as the node.
 #include "frame_pacer.h"
 #include "placeholder.h"
 #include "reader_watch.h"
@@ -40,8 +39,7 @@ std::vector<uint8_t> toYuyv(const std::vector<uint8_t> &bgr, int w, int h,
     return out;
 }
 
-// BT.601 limited range within one code, chroma the pair's mean; the vector
-// version byte-equal at every tail length and in the rounded last two rows.
+// BT.601 limited range within a code; the vector version byte-equal at every tail and in the last rows.
 TEST(YuyvConversion, FollowsTheFormulasAndTheVectorVersionAgrees)
 {
     for (int w : {2, 14, 16, 18, 30, 32, 46, 256})
@@ -71,8 +69,7 @@ double secondsSince(std::chrono::steady_clock::time_point start)
 
 TEST(FramePacing, HoldsTheRateMakesUpAHiccupAndResynchronisesAfterAStall)
 {
-    // A loaded machine may hold the thread back by over a frame, which rightly
-    // starts a new schedule: three tries.
+    // A loaded machine may hold the thread back by over a frame, rightly starting anew: three tries.
     double took = 0;
     for (int attempt = 0; attempt < 3 && std::abs(took - 1.0) > 0.03; ++attempt) {
         const auto start = std::chrono::steady_clock::now();
@@ -99,26 +96,17 @@ TEST(FramePacing, HoldsTheRateMakesUpAHiccupAndResynchronisesAfterAStall)
     EXPECT_GE(secondsSince(after), 6 / 30.0 - 0.002) << "a pacer that catches up bursts the missed frames";
 }
 
-// v4l2loopback 0.12.7 behind the camera's system calls, logging them. A call
-// named in faults fails with that errno; "uvc", "reader" (holds 640x480),
-// "kept" (a kept format) and "events" (0.13 and later) set the device's state.
-struct FakeLoopback {
-    std::map<std::string, int> faults;
-    std::string calls;
+// v4l2loopback 0.12.7 behind the camera's system calls, logging them. A call in faults fails with
+// that errno; "uvc", "reader" (holds 640x480), "kept" (a kept format) and "events" (0.13) set its state.
+struct FakeDeviceTree {
+    FakeDeviceTree() { fs::create_directories(v4l()), fs::create_directories(dev()); }
+    ~FakeDeviceTree() { fs::remove_all(root); }
 
     int call(const std::string &name)
     {
         calls += (calls.empty() ? "" : " ") + name;
         const auto fail = faults.find(name);
         return fail == faults.end() ? 0 : (errno = fail->second, -1);
-    }
-    DeviceIo Io() const
-    {
-        auto *d = const_cast<FakeLoopback *>(this);
-        return {[d](const char *path, int) { return d->faults.count("open") ? d->call("open") : open(path, O_RDWR); },
-                [d](int, unsigned long request, void *arg) { return d->ioctl(request, arg); },
-                [d](int fd, const void *data, size_t size) { return d->call("write") ?: write(fd, data, size); },
-                [d](int fd) { return d->call("close"), close(fd); }};
     }
     int ioctl(unsigned long request, void *arg)
     {
@@ -153,11 +141,6 @@ struct FakeLoopback {
             return errno = EINVAL, -1;
         }
     }
-};
-
-struct FakeDeviceTree {
-    FakeDeviceTree() { fs::create_directories(v4l()), fs::create_directories(dev()); }
-    ~FakeDeviceTree() { fs::remove_all(root); }
 
     fs::path sysfs() const { return root / "sys"; }
     fs::path dev() const { return root / "dev"; }
@@ -175,9 +158,18 @@ struct FakeDeviceTree {
         return dev() / node;
     }
     void RemoveDevice(int number) { fs::remove_all(v4l() / ("video" + std::to_string(number))); }
-    CameraEnvironment Environment() const { return {sysfs(), dev(), device.Io()}; }
+    CameraEnvironment Environment()
+    {
+        return {sysfs(),
+                dev(),
+                {[this](const char *path, int) { return faults.count("open") ? call("open") : open(path, O_RDWR); },
+                 [this](int, unsigned long request, void *arg) { return ioctl(request, arg); },
+                 [this](int fd, const void *data, size_t size) { return call("write") ?: write(fd, data, size); },
+                 [this](int fd) { return call("close"), close(fd); }}};
+    }
 
-    FakeLoopback device;
+    std::map<std::string, int> faults;
+    std::string calls;
     const fs::path root = fs::temp_directory_path() / ("vidloomcam-test-" + std::to_string(getpid()));
 };
 
@@ -192,8 +184,7 @@ TEST(DeviceDiscovery, FindsTheLowestVidloomNodeOnly)
     std::ofstream(tree.v4l() / "v4l-subdev0" / "name") << "Vidloom\n";
     fs::create_directories(tree.v4l() / "video1"); // no name at all
     EXPECT_EQ(vidloom_device::Find(tree.sysfs(), tree.dev()), fs::path());
-    // Labels go until the lowest Vidloom device is not the last one listed,
-    // so a search that keeps its last match fails.
+    // Labels go until the lowest Vidloom node is not listed last, where keeping the last match finds it.
     std::vector<int> listed;
     for (int n : {15, 12, 18, 11, 19, 13, 17, 14, 16})
         tree.AddDevice(n, "Vidloom");
@@ -212,7 +203,6 @@ constexpr int kW = 64, kH = 64;
 constexpr size_t kYuyvBytes = size_t(kW) * kH * 2;
 const std::vector<uint8_t> kFrame(size_t(kW) * kH * 3, 0x80);
 
-// The last whole frame written to a plain-file node.
 std::vector<uint8_t> lastFrame(const fs::path &node)
 {
     std::ifstream in(node, std::ios::binary);
@@ -234,8 +224,7 @@ bool sendUntil(VirtualCamera &camera, const std::function<bool()> &done)
     return eventually(done, [&] { camera.SendFrame(kFrame.data()); });
 }
 
-// The producer's V4L2 sequence and each refusal's status; once a passing
-// refusal clears, the camera attaches at its next look.
+// The producer's V4L2 sequence and each refusal's status; a passing refusal clears at the next look.
 TEST(CameraDevice, ProducerSequenceAndRefusals)
 {
     const std::string start = "QUERYCAP S_FMT S_PARM 1/100 STREAMON";
@@ -268,35 +257,34 @@ TEST(CameraDevice, ProducerSequenceAndRefusals)
         SCOPED_TRACE(row.what);
         FakeDeviceTree tree;
         tree.AddDevice(0, "Vidloom");
-        tree.device.faults = row.faults;
+        tree.faults = row.faults;
         VirtualCamera camera(kW, kH, 100.0f, tree.Environment());
         EXPECT_EQ(camera.SendFrame(kFrame.data()), row.status == SC_STATUS_SENDING);
-        EXPECT_EQ(tree.device.calls, row.calls);
+        EXPECT_EQ(tree.calls, row.calls);
         EXPECT_EQ(camera.Status().code, row.status);
         EXPECT_EQ(camera.Status().width, row.status == SC_STATUS_OTHER_SIZE ? 640 : 0);
         if (!row.clears)
             continue;
-        tree.device = FakeLoopback();
+        tree.faults.clear(), tree.calls.clear();
         ASSERT_TRUE(sendUntil(camera, [&] { return camera.Attached(); }));
         EXPECT_TRUE(camera.SendFrame(kFrame.data()));
         EXPECT_EQ(camera.Status().code, SC_STATUS_SENDING);
-        EXPECT_EQ(tree.device.calls, start + " write write");
+        EXPECT_EQ(tree.calls, start + " write write");
     }
 }
 
-// A camera that goes leaves the placeholder, kept by a 0.12 device. The
-// placeholder fits any size: background in the corners, the lens in place.
+// A camera that goes leaves the placeholder, kept by a 0.12 device; it fits any size.
 TEST(CameraDevice, LeavesThePlaceholder)
 {
     FakeDeviceTree tree;
     const fs::path node = tree.AddDevice(0, "Vidloom");
     VirtualCamera(kW, kH, 100.0f, tree.Environment()).SendFrame(kFrame.data());
-    EXPECT_EQ(tree.device.calls,
+    EXPECT_EQ(tree.calls,
               "QUERYCAP S_FMT S_PARM 1/100 STREAMON write write S_CTRL keep=1 S_CTRL sustain=1 STREAMOFF close");
     EXPECT_EQ(lastFrame(node), toYuyv(PlaceholderBgr(kW, kH), kW, kH));
-    tree.device = {{{"events", 1}}, ""}; // they refuse a kept format to new readers
+    tree.faults = {{"events", 1}}, tree.calls.clear(); // they refuse a kept format to new readers
     VirtualCamera(kW, kH, 100.0f, tree.Environment()).SendFrame(kFrame.data());
-    EXPECT_EQ(tree.device.calls, "QUERYCAP S_FMT S_PARM 1/100 STREAMON write STREAMOFF close");
+    EXPECT_EQ(tree.calls, "QUERYCAP S_FMT S_PARM 1/100 STREAMON write STREAMOFF close");
 
     for (const auto &[w, h] : {std::pair{64, 64}, {7680, 64}, {64, 7680}}) {
         const auto bgr = PlaceholderBgr(w, h);
@@ -321,37 +309,26 @@ pid_t holdOpen(const fs::path &node)
     return pid;
 }
 
-// The camera looks for its device at most once a second; another process
-// holding the node is a reader until it or the device goes.
+// The device is looked for at most once a second; a process holding the node is a reader.
 TEST(CameraDevice, AttachesWritesCountsReadersAndFollowsTheDevice)
 {
     FakeDeviceTree tree;
     VirtualCamera camera(kW, kH, 100.0f, tree.Environment());
-    EXPECT_FALSE(camera.Attached());
-    EXPECT_FALSE(camera.SendFrame(kFrame.data()));
+    EXPECT_FALSE(camera.SendFrame(kFrame.data())) << "no device yet";
     const fs::path node = tree.AddDevice(0, "Vidloom");
     for (int i = 0; i < 20; ++i)
-        camera.SendFrame(kFrame.data());
-    EXPECT_FALSE(camera.Attached());
+        EXPECT_FALSE(camera.SendFrame(kFrame.data())) << "looked again within the second";
     ASSERT_TRUE(sendUntil(camera, [&] { return camera.Attached(); }));
-    const std::vector<uint8_t> grey(size_t(kW) * kH * 3, 0x90);
-    EXPECT_TRUE(camera.SendFrame(grey.data()));
-    EXPECT_EQ(lastFrame(node), toYuyv(grey, kW, kH));
-
-    // The camera's own descriptor does not count.
-    std::this_thread::sleep_for(2 * ReaderWatch::kInterval);
-    EXPECT_FALSE(camera.IsConnected());
-    EXPECT_FALSE(camera.WaitForConnection(0.3f));
+    EXPECT_EQ(lastFrame(node), toYuyv(kFrame, kW, kH));
+    EXPECT_FALSE(camera.WaitForConnection(0.5f)) << "the camera's own descriptor does not count";
     const pid_t reader = holdOpen(node);
     ASSERT_GT(reader, 0);
-    EXPECT_TRUE(camera.WaitForConnection(10.0f));
-    EXPECT_TRUE(camera.IsConnected());
+    EXPECT_TRUE(camera.WaitForConnection(10.0f) && camera.IsConnected());
     // Nobody opens or closes the node now: /proc is left alone.
     const int scans = camera.Readers().ProcessScans();
     std::this_thread::sleep_for(3 * ReaderWatch::kInterval);
     EXPECT_EQ(camera.Readers().ProcessScans(), scans);
     EXPECT_FALSE(OtherProcessHasOpen(fs::canonical(node).string() + "0")) << "exact paths only";
-    EXPECT_FALSE(OtherProcessHasOpen((tree.dev() / "video9").string()));
     kill(reader, SIGKILL);
     waitpid(reader, nullptr, 0);
     EXPECT_TRUE(eventually([&] { return !camera.IsConnected(); }));
@@ -368,10 +345,20 @@ TEST(CameraDevice, AttachesWritesCountsReadersAndFollowsTheDevice)
     EXPECT_EQ(camera.Device(), again);
 }
 
-// One camera at a time, even for callers at the same moment, of a usable
-// size and rate; without a device it still paces its sender.
+// One producer at a time, even for callers at the same moment, of a usable size and rate; a
+// camera ends the standby's thread and reader watch; without a device it still paces its sender.
 TEST(CameraApi, OneUsableCameraThatPacesWithoutADevice)
 {
+    auto threads = [] { return std::distance(fs::directory_iterator("/proc/self/task"), fs::directory_iterator()); };
+    const auto idle = threads();
+    ASSERT_TRUE(scStartStandby(64, 64, 30.0f));
+    ASSERT_TRUE(eventually([&] { return threads() == idle + 2; }));
+    void *taking = scCreateCamera(64, 64, 30.0f);
+    EXPECT_EQ(threads(), idle + 1);
+    EXPECT_FALSE(scStartStandby(64, 64, 30.0f));
+    scDeleteCamera(taking);
+    EXPECT_EQ(threads(), idle) << "no standby came back by itself";
+
     const int bad[][2] = {{0, 480}, {641, 480}, {62, 480}, {640, 63}, {7682, 480}, {640, 7681}, {-640, 480}};
     for (const auto &size : bad)
         EXPECT_EQ(scCreateCamera(size[0], size[1], 30.0f), nullptr) << size[0] << "x" << size[1];
@@ -426,21 +413,7 @@ TEST(Standby, WaitsForTheDeviceAndShowsThePlaceholder)
     const uintmax_t restarted = fs::file_size(node); // the next camera writes from the start again
     ASSERT_TRUE(eventually([&] { return fs::file_size(node) >= restarted + 4 * kYuyvBytes; }));
     standby.Stop();
-    const std::string &calls = tree.device.calls, start = "S_PARM 1/30 STREAMON write write";
+    const std::string &calls = tree.calls, start = "S_PARM 1/30 STREAMON write write";
     EXPECT_EQ(calls.find(start), calls.rfind(start, calls.find("close"))) << "one camera at the first size";
     EXPECT_NE(calls.find(start, calls.find("close")), std::string::npos) << "and one at the next";
-}
-
-// One producer: a camera ends the standby's thread and reader watch.
-TEST(CameraApi, CameraTakesOverFromTheStandby)
-{
-    auto threads = [] { return std::distance(fs::directory_iterator("/proc/self/task"), fs::directory_iterator()); };
-    const auto idle = threads();
-    ASSERT_TRUE(scStartStandby(64, 64, 30.0f));
-    ASSERT_TRUE(eventually([&] { return threads() == idle + 2; }));
-    void *camera = scCreateCamera(64, 64, 30.0f);
-    EXPECT_EQ(threads(), idle + 1);
-    EXPECT_FALSE(scStartStandby(64, 64, 30.0f));
-    scDeleteCamera(camera);
-    EXPECT_EQ(threads(), idle) << "no standby came back by itself";
 }

@@ -64,13 +64,7 @@ public:
         return s->frameArrived.wait_for(s.lock, std::chrono::milliseconds(timeoutMs),
                                         [&] { return s->framesSent >= n; });
     }
-    // index -1: the last frame sent.
-    std::vector<uint8_t> frame(int index = -1) const
-    {
-        const Locked s = locked();
-        const size_t i = size_t(index);
-        return index < 0 ? s->lastFrame : i < s->captured.size() ? s->captured[i] : std::vector<uint8_t>{};
-    }
+    std::vector<uint8_t> frame() const { return locked()->lastFrame; } // the last one sent
 
 private:
     RecordingCameraState *state = nullptr;

@@ -15,13 +15,11 @@
 #include <string>
 #include <vector>
 
-static double wallSeconds()
-{
-    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
-}
-
 int main(int argc, char **argv)
 {
+    auto wallSeconds = [] {
+        return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+    };
     if (argc != 4) {
         std::fprintf(stderr, "usage: %s <video>|--image|--standby <width> <height>\n", argv[0]);
         return 2;
@@ -75,6 +73,5 @@ int main(int argc, char **argv)
     std::printf("%.3f stopping fps=%.2f\n", wallSeconds(), sender.currentFps.load());
     sender.ShutdownCamera();
     sender.StopStandby();
-    decoder.Close();
     return 0;
 }
