@@ -1,6 +1,5 @@
-// Runs from a folder holding a camera library without scSendFrame, and from
-// one holding none: either way the library is refused whole, and a stream
-// with nothing to send into neither hangs nor crashes.
+// Run beside a camera library without scSendFrame, and beside none: the library is refused whole,
+// and a stream with nothing to send into neither hangs nor crashes.
 #include "camera_library.h"
 #include "frame_sender.h"
 

@@ -1,6 +1,5 @@
-// Stand-in for the camera library: the C API the app binds, recording into
-// tcState() and pacing like a real camera unless told not to. Built without
-// scSendFrame (VIDLOOM_NO_SEND_FRAME), it is a library the app must refuse.
+// The camera library's C API, recording into tcState() and pacing like a real camera unless told
+// not to. Built without scSendFrame (VIDLOOM_NO_SEND_FRAME), it is a library the app must refuse.
 #include "recording_camera_control.h"
 
 #include <algorithm>
@@ -13,15 +12,12 @@
 #define EXPORT extern "C" __attribute__((visibility("default")))
 #endif
 
-namespace {
-
 using Clock = std::chrono::steady_clock;
 
-RecordingCameraState state; // liveCamera is &state while a camera lives
-Clock::duration period;
-Clock::time_point nextDue;
-
-} // namespace
+static RecordingCameraState state; // liveCamera is &state while a camera lives
+static size_t frameBytes;
+static Clock::duration period;
+static Clock::time_point nextDue;
 
 EXPORT RecordingCameraState *tcState()
 {
@@ -39,8 +35,7 @@ EXPORT void *scCreateCamera(int width, int height, float framerate)
     if (state.liveCamera || width <= 0 || height <= 0 || framerate <= 0)
         return nullptr;
     state.standby = 0;
-    state.lastWidth = width;
-    state.lastHeight = height;
+    frameBytes = size_t(width) * height * 3;
     period = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / framerate));
     nextDue = Clock::now();
     return state.liveCamera = &state;
@@ -61,7 +56,7 @@ EXPORT bool scSendFrame(void *camera, const void *bits)
     if (!camera || camera != state.liveCamera || !bits)
         return false;
     const auto *p = static_cast<const uint8_t *>(bits);
-    state.lastFrame.assign(p, p + size_t(state.lastWidth) * state.lastHeight * 3);
+    state.lastFrame.assign(p, p + frameBytes);
     if (state.captured.size() < state.captureLimit)
         state.captured.push_back(state.lastFrame);
     ++state.framesSent;

@@ -7,13 +7,11 @@
 #include <mutex>
 #include <vector>
 
-// What the recording camera library (tests/camera_stub) records and what a
-// test sets; RecordingCamera::reset() clears it.
+// What the recording camera library (tests/camera_stub) records and a test sets; reset() clears it.
 struct RecordingCameraRecord {
-    int createCalls = 0, deleteCalls = 0;
+    int createCalls = 0, deleteCalls = 0, sendDelayMs = 0;
     int failCreates = 0; // the next creations that fail
     bool pacing = true, connected = false;
-    int sendDelayMs = 0;
     int standby = 0; // width * 10000 + height while standing by
     int status = 0;  // scGetStatus's code; sends fail while it is not 0
     int64_t framesSent = 0;
@@ -27,12 +25,9 @@ struct RecordingCameraState : RecordingCameraRecord {
     std::mutex mutex;
     std::condition_variable frameArrived;
     void *liveCamera = nullptr;
-    int lastWidth = 0, lastHeight = 0; // the size of the camera created last
 };
 
-// The recording camera library that sits beside the test programs. It is
-// the very one FrameSender loads (dlopen hands out the same instance), so
-// what the test sets is what the sender sees.
+// The recording camera beside the test programs: the very instance FrameSender loads.
 class RecordingCamera {
 public:
     RecordingCamera()
