@@ -20,8 +20,7 @@ TEST(CameraLibraryBinding, MissingOrIncompleteLibraryIsRefusedWhole)
     EXPECT_FALSE(sender.InitCamera(640, 480, 30.0f));
     EXPECT_FALSE(sender.LoadDll());
     EXPECT_TRUE(!sender.dll && !sender.camera && !sender.createCameraFn && !sender.deleteCameraFn
-                && !sender.isConnectedFn && !sender.waitForConnectionFn);
-    EXPECT_FALSE(sender.IsConnected());
+                && !sender.isConnectedFn && !sender.waitForConnectionFn && !sender.IsConnected());
     const unsigned char pixel[3] = {};
     sender.StartImage(pixel, 1, 1);
     sender.Stop();

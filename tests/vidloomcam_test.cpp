@@ -89,8 +89,7 @@ TEST(FramePacing, HoldsTheRateMakesUpAHiccupAndResynchronisesAfterAStall)
     EXPECT_GE(secondsSince(after), 6 / 30.0 - 0.002) << "a pacer that catches up bursts the missed frames";
 }
 
-// v4l2loopback 0.12.7 behind the camera's system calls, logging them. A call in faults fails with
-// that errno; "uvc", "reader" (holds 640x480), "kept" (a kept format) and "events" (0.13) set its state.
+// v4l2loopback 0.12.7 behind the system calls, logging them. faults: a call's errno, or a state (uvc, reader...).
 struct FakeDeviceTree {
     FakeDeviceTree() { fs::create_directories(v4l()), fs::create_directories(dev()); }
     ~FakeDeviceTree() { fs::remove_all(root); }
@@ -138,9 +137,9 @@ struct FakeDeviceTree {
     fs::path v4l() const { return sysfs() / "class" / "video4linux"; }
 
     // Only v4l2loopback's entries have max_openers.
-    fs::path AddDevice(int number, const std::string &label, bool loopback = true)
+    fs::path AddDevice(int number, const std::string &label, bool loopback = true, const std::string &kind = "video")
     {
-        const std::string node = "video" + std::to_string(number);
+        const std::string node = kind + std::to_string(number);
         fs::create_directories(v4l() / node);
         std::ofstream(v4l() / node / "name") << label << "\n";
         if (loopback)
@@ -151,12 +150,12 @@ struct FakeDeviceTree {
     void RemoveDevice(int number) { fs::remove_all(v4l() / ("video" + std::to_string(number))); }
     CameraEnvironment Environment()
     {
-        return {sysfs(),
-                dev(),
-                {[this](const char *path, int) { return faults.count("open") ? call("open") : open(path, O_RDWR); },
-                 [this](int, unsigned long request, void *arg) { return ioctl(request, arg); },
-                 [this](int fd, const void *data, size_t size) { return call("write") ?: write(fd, data, size); },
-                 [this](int fd) { return call("close"), close(fd); }}};
+        const DeviceIo io{
+            [this](const char *node, int) { return faults.count("open") ? call("open") : open(node, O_RDWR); },
+            [this](int, unsigned long request, void *arg) { return ioctl(request, arg); },
+            [this](int fd, const void *data, size_t size) { return call("write") ?: write(fd, data, size); },
+            [this](int fd) { return call("close"), close(fd); }};
+        return {sysfs(), dev(), io};
     }
 
     std::map<std::string, int> faults;
@@ -171,8 +170,7 @@ TEST(DeviceDiscovery, FindsTheLowestVidloomNodeOnly)
     tree.AddDevice(0, "Integrated Camera");
     tree.AddDevice(3, "Vidloom Extra");
     tree.AddDevice(2, "Vidloom", false); // another driver's device
-    fs::create_directories(tree.v4l() / "v4l-subdev0");
-    std::ofstream(tree.v4l() / "v4l-subdev0" / "name") << "Vidloom\n";
+    tree.AddDevice(0, "Vidloom", true, "v4l-subdev");
     fs::create_directories(tree.v4l() / "video1"); // no name at all
     EXPECT_EQ(vidloom_device::Find(tree.sysfs(), tree.dev()), fs::path());
     // Labels go until the lowest Vidloom node is not listed last, where keeping the last match finds it.
@@ -354,8 +352,7 @@ TEST(CameraDevice, AttachesWritesCountsReadersAndFollowsTheDevice)
     EXPECT_EQ(camera.Device(), again);
 }
 
-// One producer at a time, even for callers at the same moment, of a usable size and rate; a
-// camera ends the standby's thread and reader watch; without a device it still paces its sender.
+// One producer at a time (a camera ends the standby), of a usable size and rate; without a device it still paces.
 TEST(CameraApi, OneUsableCameraThatPacesWithoutADevice)
 {
     auto threads = [] { return std::distance(fs::directory_iterator("/proc/self/task"), fs::directory_iterator()); };
@@ -393,15 +390,13 @@ TEST(CameraApi, OneUsableCameraThatPacesWithoutADevice)
     if (!vidloom_device::Find().empty())
         GTEST_SKIP() << "a real Vidloom device is present";
 
-    void *camera = scCreateCamera(640, 480, 30.0f);
+    void *camera = scCreateCamera(kW, kH, 30.0f);
     ASSERT_NE(camera, nullptr);
-    const std::vector<uint8_t> frame(640 * 480 * 3, 0x40);
     const auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < 6; ++i)
-        EXPECT_FALSE(scSendFrame(camera, frame.data()));
+        EXPECT_FALSE(scSendFrame(camera, kFrame.data()));
     EXPECT_GE(secondsSince(start), 6 / 30.0 - 0.002) << "the sender is held to the rate all the same";
-    EXPECT_FALSE(scSendFrame(camera, nullptr));
+    EXPECT_FALSE(scSendFrame(camera, nullptr) || scWaitForConnection(camera, 0.2f));
     EXPECT_EQ(scGetStatus(camera, nullptr, nullptr), SC_STATUS_NOT_REGISTERED);
-    EXPECT_FALSE(scWaitForConnection(camera, 0.2f));
     scDeleteCamera(camera);
 }

@@ -9,8 +9,7 @@
 
 // What the recording camera library (tests/camera_stub) records and a test sets; reset() clears it.
 struct RecordingCameraRecord {
-    int createCalls = 0, deleteCalls = 0, sendDelayMs = 0;
-    int failCreates = 0; // the next creations that fail
+    int createCalls = 0, deleteCalls = 0, sendDelayMs = 0, failCreates = 0; // failCreates: the next ones that fail
     bool pacing = true, connected = false;
     int standby = 0; // width * 10000 + height while standing by
     int status = 0;  // scGetStatus's code; sends fail while it is not 0

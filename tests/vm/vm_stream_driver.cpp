@@ -1,7 +1,6 @@
-// Streams a video (or a still picture: left half red, right half blue) through FrameSender and
-// libvidloomcam.so as the app does, until SIGINT or SIGTERM. Prints the connection state and the
-// reason frames fail as they change and the rate every 5 s, stamped with the wall clock so the test
-// can line them up with its readers.
+// Streams a video (or a still picture: left half red, right half blue) through FrameSender and libvidloomcam.so
+// as the app does, until SIGINT or SIGTERM. Prints the connection state and the reason frames fail as they change
+// and the rate every 5 s, stamped with the wall clock so the test can line them up with its readers.
 //   vidloom_vm_driver <video file>|--image <width> <height>
 //   vidloom_vm_driver --standby <width> <height>   (the placeholder, as the idle window)
 #include "frame_sender.h"
