@@ -125,14 +125,14 @@ TEST_F(FrameSenderTest, StillImageModesAndStops)
     std::atomic<int> reads{0};
     sender.onFrame = [&](const FrameView &) { ++reads; };
     int late = 0;
-    const int64_t sentBefore = camera.frameCount();
     for (int i = 0; i < 400; ++i) {
+        const int64_t baseline = camera.frameCount() - reads; // sends not matched by reads so far
         sender.StartImage(image.data(), 64, 48);
         ASSERT_TRUE(i % 4 == 1 || sendMore(1));
         if (i % 2 == 0) {
             sender.Pause();
             // The frame in flight, if any, is sent before the worker parks.
-            while (camera.frameCount() - sentBefore != reads)
+            while (camera.frameCount() - baseline != reads)
                 std::this_thread::yield();
             std::this_thread::sleep_for(2ms);
         }
