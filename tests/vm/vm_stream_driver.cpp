@@ -1,10 +1,6 @@
-// Streams a video (or, with --image, a still picture: left half red, right
-// half blue) through FrameSender and libvidloomcam.so exactly as the app
-// does, until SIGINT or SIGTERM. Prints the connection state and the reason
-// frames fail (the window's status) whenever they change, and the rate every
-// 5 s, stamped with the wall clock, so the test can line them up with its
-// readers.
-//
+// Streams a video (or a still picture: left half red, right half blue) through FrameSender and libvidloomcam.so
+// as the app does, until SIGINT or SIGTERM. Prints the connection state and the reason frames fail as they change
+// and the rate every 5 s, stamped with the wall clock so the test can line them up with its readers.
 //   vidloom_vm_driver <video file>|--image <width> <height>
 //   vidloom_vm_driver --standby <width> <height>   (the placeholder, as the idle window)
 #include "frame_sender.h"
@@ -17,17 +13,11 @@
 #include <string>
 #include <vector>
 
-namespace {
-
-double wallSeconds()
-{
-    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
-}
-
-} // namespace
-
 int main(int argc, char **argv)
 {
+    auto wallSeconds = [] {
+        return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+    };
     if (argc != 4) {
         std::fprintf(stderr, "usage: %s <video>|--image|--standby <width> <height>\n", argv[0]);
         return 2;
@@ -38,10 +28,8 @@ int main(int argc, char **argv)
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-    const bool image = std::strcmp(argv[1], "--image") == 0;
-    const bool standby = std::strcmp(argv[1], "--standby") == 0;
-    const int width = std::stoi(argv[2]);
-    const int height = std::stoi(argv[3]);
+    const bool image = std::strcmp(argv[1], "--image") == 0, standby = std::strcmp(argv[1], "--standby") == 0;
+    const int width = std::stoi(argv[2]), height = std::stoi(argv[3]);
 
     FrameSender sender;
     if (standby ? !sender.LoadDll() || !sender.StartStandby(width, height, 30.0f)
@@ -83,6 +71,5 @@ int main(int argc, char **argv)
     std::printf("%.3f stopping fps=%.2f\n", wallSeconds(), sender.currentFps.load());
     sender.ShutdownCamera();
     sender.StopStandby();
-    decoder.Close();
     return 0;
 }
