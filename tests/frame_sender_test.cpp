@@ -113,7 +113,7 @@ TEST_F(FrameSenderTest, StillImageModesAndStops)
     EXPECT_EQ(camera.frame(), reference_frame::Fit(pattern.data(), w, h, 96, 96, true));
     sender.stretch = false, sender.mirror = true, sender.crop = true;
     ASSERT_TRUE(sendMore(3));
-    const auto cropped = reference_frame::Crop(pattern.data(), w, h, 96, 96);
+    const auto cropped = reference_frame::Fit(pattern.data(), w, h, 96, 96, false, true);
     EXPECT_EQ(camera.frame(), reference_frame::Mirror(cropped.data(), 96, 96));
     EXPECT_TRUE(previewed);
     EXPECT_EQ(sender.position.load(), 12.5) << "a still image leaves the position alone";
