@@ -77,8 +77,7 @@ TEST(FramePacing, HoldsTheRateMakesUpAHiccupAndResynchronisesAfterAStall)
     EXPECT_NEAR(took, 1.0, 0.03);
 
     FramePacer pacer(30.0);
-    for (int i = 0; i < 5; ++i)
-        pacer.WaitForNextFrame();
+    pacer.WaitForNextFrame();
     std::this_thread::sleep_for(400ms); // twelve frames missed
     const auto late = std::chrono::steady_clock::now();
     pacer.WaitForNextFrame();
@@ -91,7 +90,7 @@ TEST(FramePacing, HoldsTheRateMakesUpAHiccupAndResynchronisesAfterAStall)
 
 // v4l2loopback 0.12.7 behind the system calls, logging them. faults: a call's errno, or a state (uvc, reader...).
 struct FakeDeviceTree {
-    FakeDeviceTree() { fs::create_directories(v4l()), fs::create_directories(dev()); }
+    FakeDeviceTree() { fs::create_directories(v4l), fs::create_directories(dev); }
     ~FakeDeviceTree() { fs::remove_all(root); }
 
     int call(const std::string &name)
@@ -132,60 +131,56 @@ struct FakeDeviceTree {
         }
     }
 
-    fs::path sysfs() const { return root / "sys"; }
-    fs::path dev() const { return root / "dev"; }
-    fs::path v4l() const { return sysfs() / "class" / "video4linux"; }
-
-    // Only v4l2loopback's entries have max_openers.
     fs::path AddDevice(int number, const std::string &label, bool loopback = true, const std::string &kind = "video")
     {
         const std::string node = kind + std::to_string(number);
-        fs::create_directories(v4l() / node);
-        std::ofstream(v4l() / node / "name") << label << "\n";
-        if (loopback)
-            std::ofstream(v4l() / node / "max_openers") << "10\n";
-        std::ofstream(dev() / node).flush();
-        return dev() / node;
+        fs::create_directories(v4l / node);
+        std::ofstream(v4l / node / "name") << label << "\n";
+        if (loopback) // only v4l2loopback's entries have max_openers
+            std::ofstream(v4l / node / "max_openers") << "10\n";
+        std::ofstream(dev / node).flush();
+        return dev / node;
     }
-    void RemoveDevice(int number) { fs::remove_all(v4l() / ("video" + std::to_string(number))); }
+    void RemoveDevice(int number) { fs::remove_all(v4l / ("video" + std::to_string(number))); }
     CameraEnvironment Environment()
     {
-        const DeviceIo io{
-            [this](const char *node, int) { return faults.count("open") ? call("open") : open(node, O_RDWR); },
-            [this](int, unsigned long request, void *arg) { return ioctl(request, arg); },
-            [this](int fd, const void *data, size_t size) { return call("write") ?: write(fd, data, size); },
-            [this](int fd) { return call("close"), close(fd); }};
-        return {sysfs(), dev(), io};
+        return {
+            sysfs, dev,
+            DeviceIo{[this](const char *node, int) { return faults.count("open") ? call("open") : open(node, O_RDWR); },
+                     [this](int, unsigned long request, void *arg) { return ioctl(request, arg); },
+                     [this](int fd, const void *data, size_t size) { return call("write") ?: write(fd, data, size); },
+                     [this](int fd) { return call("close"), close(fd); }}};
     }
 
     std::map<std::string, int> faults;
     std::string calls;
     const fs::path root = fs::temp_directory_path() / ("vidloomcam-test-" + std::to_string(getpid()));
+    const fs::path sysfs = root / "sys", dev = root / "dev", v4l = sysfs / "class" / "video4linux";
 };
 
 TEST(DeviceDiscovery, FindsTheLowestVidloomNodeOnly)
 {
     FakeDeviceTree tree;
-    EXPECT_EQ(vidloom_device::Find(tree.sysfs() / "missing", tree.dev()), fs::path());
+    EXPECT_EQ(vidloom_device::Find(tree.sysfs / "missing", tree.dev), fs::path());
     tree.AddDevice(0, "Integrated Camera");
     tree.AddDevice(3, "Vidloom Extra");
     tree.AddDevice(2, "Vidloom", false); // another driver's device
     tree.AddDevice(0, "Vidloom", true, "v4l-subdev");
-    fs::create_directories(tree.v4l() / "video1"); // no name at all
-    EXPECT_EQ(vidloom_device::Find(tree.sysfs(), tree.dev()), fs::path());
+    fs::create_directories(tree.v4l / "video1"); // no name at all
+    EXPECT_EQ(vidloom_device::Find(tree.sysfs, tree.dev), fs::path());
     // Labels go until the lowest Vidloom node is not listed last, where keeping the last match finds it.
     std::vector<int> listed;
     for (int n : {15, 12, 18, 11, 19, 13, 17, 14, 16})
         tree.AddDevice(n, "Vidloom");
-    for (const auto &entry : fs::directory_iterator(tree.v4l()))
+    for (const auto &entry : fs::directory_iterator(tree.v4l))
         if (const std::string name = entry.path().filename().string(); name.size() == 7 && name.rfind("video1", 0) == 0)
             listed.push_back(std::stoi(name.substr(5)));
     while (listed.size() > 1 && listed.back() == *std::min_element(listed.begin(), listed.end())) {
         tree.AddDevice(listed.back(), "Other");
         listed.pop_back();
     }
-    EXPECT_EQ(vidloom_device::Find(tree.sysfs(), tree.dev()),
-              tree.dev() / ("video" + std::to_string(*std::min_element(listed.begin(), listed.end()))));
+    EXPECT_EQ(vidloom_device::Find(tree.sysfs, tree.dev),
+              tree.dev / ("video" + std::to_string(*std::min_element(listed.begin(), listed.end()))));
 }
 
 constexpr int kW = 64, kH = 64;
@@ -200,17 +195,12 @@ std::vector<uint8_t> lastFrame(const fs::path &node)
     return {all.end() - std::min(all.size(), kYuyvBytes), all.end()};
 }
 
-// Runs step, or sleeps, until done() or about five seconds pass.
-bool eventually(const std::function<bool()> &done, const std::function<void()> &step = {})
+// Sends frames to camera if given, or sleeps, until done() or about five seconds pass.
+bool eventually(const std::function<bool()> &done, VirtualCamera *camera = nullptr)
 {
     for (int i = 0; i < 500 && !done(); ++i)
-        step ? step() : std::this_thread::sleep_for(10ms);
+        camera ? void(camera->SendFrame(kFrame.data())) : std::this_thread::sleep_for(10ms);
     return done();
-}
-
-bool sendUntil(VirtualCamera &camera, const std::function<bool()> &done)
-{
-    return eventually(done, [&] { camera.SendFrame(kFrame.data()); });
 }
 
 // The producer's V4L2 sequence and each refusal's status; a passing refusal clears at the next look.
@@ -255,7 +245,7 @@ TEST(CameraDevice, ProducerSequenceAndRefusals)
         if (!row.clears)
             continue;
         tree.faults.clear(), tree.calls.clear();
-        ASSERT_TRUE(sendUntil(camera, [&] { return camera.Attached(); }));
+        ASSERT_TRUE(eventually([&] { return camera.Attached(); }, &camera));
         EXPECT_TRUE(camera.SendFrame(kFrame.data()));
         EXPECT_EQ(camera.Status().code, SC_STATUS_SENDING);
         EXPECT_EQ(tree.calls, start + " write write");
@@ -325,7 +315,7 @@ TEST(CameraDevice, AttachesWritesCountsReadersAndFollowsTheDevice)
     const fs::path node = tree.AddDevice(0, "Vidloom");
     for (int i = 0; i < 20; ++i)
         EXPECT_FALSE(camera.SendFrame(kFrame.data())) << "looked again within the second";
-    ASSERT_TRUE(sendUntil(camera, [&] { return camera.Attached(); }));
+    ASSERT_TRUE(eventually([&] { return camera.Attached(); }, &camera));
     EXPECT_EQ(lastFrame(node), toYuyv(kFrame, kW, kH));
     EXPECT_FALSE(camera.WaitForConnection(0.5f)) << "the camera's own descriptor does not count";
     const pid_t reader = holdOpen(node);
@@ -343,12 +333,12 @@ TEST(CameraDevice, AttachesWritesCountsReadersAndFollowsTheDevice)
     const pid_t another = holdOpen(node);
     EXPECT_TRUE(camera.WaitForConnection(10.0f));
     tree.RemoveDevice(0);
-    EXPECT_TRUE(sendUntil(camera, [&] { return !camera.Attached(); }));
+    EXPECT_TRUE(eventually([&] { return !camera.Attached(); }, &camera));
     EXPECT_FALSE(camera.IsConnected());
     kill(another, SIGKILL);
     waitpid(another, nullptr, 0);
     const fs::path again = tree.AddDevice(5, "Vidloom");
-    ASSERT_TRUE(sendUntil(camera, [&] { return camera.Attached(); }));
+    ASSERT_TRUE(eventually([&] { return camera.Attached(); }, &camera));
     EXPECT_EQ(camera.Device(), again);
 }
 

@@ -1,5 +1,4 @@
-// The camera library's C API, recording into tcState() and pacing like a real camera unless told
-// not to. Built without scSendFrame (VIDLOOM_NO_SEND_FRAME), it is a library the app must refuse.
+// The camera library's C API recording into tcState(), paced unless told not to; without scSendFrame, one to refuse.
 #include "recording_camera_control.h"
 
 #include <algorithm>
@@ -61,12 +60,11 @@ EXPORT bool scSendFrame(void *camera, const void *bits)
         state.captured.push_back(state.lastFrame);
     ++state.framesSent;
     nextDue = std::max(nextDue + period, Clock::now());
-    const auto due = state.pacing ? nextDue : Clock::now();
-    const auto delay = std::chrono::milliseconds(state.sendDelayMs);
+    const auto held = Clock::now() + std::chrono::milliseconds(state.sendDelayMs);
+    const auto due = state.pacing ? std::max(nextDue, held) : held;
     const bool ok = state.status == 0;
     lock.unlock();
     state.frameArrived.notify_all();
-    std::this_thread::sleep_for(delay);
     std::this_thread::sleep_until(due);
     return ok;
 }

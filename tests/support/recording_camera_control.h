@@ -11,8 +11,7 @@
 struct RecordingCameraRecord {
     int createCalls = 0, deleteCalls = 0, sendDelayMs = 0, failCreates = 0; // failCreates: the next ones that fail
     bool pacing = true, connected = false;
-    int standby = 0; // width * 10000 + height while standing by
-    int status = 0;  // scGetStatus's code; sends fail while it is not 0
+    int standby = 0, status = 0; // width * 10000 + height while standing by; scGetStatus's code, sends fail unless 0
     int64_t framesSent = 0;
     std::vector<uint8_t> lastFrame;
     size_t captureLimit = 0; // the first frames sent, kept in captured
@@ -27,8 +26,7 @@ struct RecordingCameraState : RecordingCameraRecord {
 };
 
 // The recording camera beside the test programs: the very instance FrameSender loads.
-class RecordingCamera {
-public:
+struct RecordingCamera {
     RecordingCamera()
     {
         void *library = camera_library::Open(camera_library::ExecutableDir() / camera_library::FileName());
@@ -52,14 +50,12 @@ public:
     int64_t frameCount() const { return locked()->framesSent; }
     bool cameraLive() const { return locked()->liveCamera != nullptr; }
     // Waits until at least n frames were sent; false on time-out.
-    bool waitForFrames(int64_t n, int timeoutMs = 10000) const
+    bool waitForFrames(int64_t n) const
     {
         Locked s = locked();
-        return s->frameArrived.wait_for(s.lock, std::chrono::milliseconds(timeoutMs),
-                                        [&] { return s->framesSent >= n; });
+        return s->frameArrived.wait_for(s.lock, std::chrono::seconds(10), [&] { return s->framesSent >= n; });
     }
     std::vector<uint8_t> frame() const { return locked()->lastFrame; } // the last one sent
 
-private:
     RecordingCameraState *state = nullptr;
 };

@@ -1,8 +1,6 @@
-// Streams a video (or a still picture: left half red, right half blue) through FrameSender and libvidloomcam.so
-// as the app does, until SIGINT or SIGTERM. Prints the connection state and the reason frames fail as they change
-// and the rate every 5 s, stamped with the wall clock so the test can line them up with its readers.
-//   vidloom_vm_driver <video file>|--image <width> <height>
-//   vidloom_vm_driver --standby <width> <height>   (the placeholder, as the idle window)
+// Streams a video, a still picture (left half red, right half blue) or, with --standby, the idle window's placeholder
+// through FrameSender and libvidloomcam.so as the app does, until SIGINT or SIGTERM. Prints the connection state and
+// the reason frames fail as they change and the rate every 5 s, stamped with the wall clock to line up with readers.
 #include "frame_sender.h"
 #include "video_decoder.h"
 
@@ -50,8 +48,7 @@ int main(int argc, char **argv)
         return 1;
     }
     const char *doing = standby ? "standing by" : image ? "streaming image" : "streaming video";
-    std::printf("%.3f %s %dx%d\n", wallSeconds(), doing, width, height);
-    std::fflush(stdout);
+    std::printf("%.3f %s %dx%d\n", wallSeconds(), doing, width, height); // flushed in the loop
 
     bool connected = false;
     int problem = 0, heldWidth = 0, heldHeight = 0;
