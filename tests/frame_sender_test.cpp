@@ -209,12 +209,8 @@ TEST_P(StreamTest, EveryFrameInOrder)
     EXPECT_EQ(sender.duration.load(), decoder.duration);
     EXPECT_GT(sender.position.load(), s.loop ? 0.0 : 0.9);
 
-    // Stopped, a seek reaches the decoder at once; in image mode it is ignored.
     sender.SeekTo(0.5);
-    EXPECT_EQ(decoder.position, 0.5);
-    sender.StartImage(image.data(), 64, 48);
-    sender.SeekTo(0.1);
-    EXPECT_EQ(decoder.position, 0.5);
+    EXPECT_EQ(decoder.position, 0.5) << "stopped, a seek reaches the decoder at once";
 }
 
 const Stream kStreams[] = {
