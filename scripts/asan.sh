@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
 # Builds Vidloom with clang, AddressSanitizer and UndefinedBehaviorSanitizer
 # (plus the fuzzer's coverage, so scripts/fuzz.sh reuses this build) and runs
-# every test that needs no Qt GUI (label "engine"), the replay of the fuzz
-# corpus included. Any report fails the run.
+# every test that needs no Qt GUI (label "engine"). Any report fails the run.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${VIDLOOM_ASAN_BUILD_DIR:-$root/build-asan}

@@ -1,6 +1,5 @@
-// The root helper against a temporary root and a fake kernel: it takes one
-// fixed word, writes only its two files, never through a planted link, and
-// never unloads a module that serves another program.
+// The root helper against a temporary root and a fake kernel: one fixed word, only its two
+// files, never through a planted link, never unloading a module that serves another program.
 #include "camera_helper.h"
 #include "modprobe_system.h"
 #include "test_media.h"
@@ -86,12 +85,11 @@ protected:
     std::ostringstream err;
 };
 
-// What a row's root holds and how its fake kernel behaves. Planted: an old
-// file of ours with a second hard link, and a symlink in place of the other.
+// What a row's root holds beside a real camera no row may touch, and how its fake kernel
+// behaves. Planted: an old file of ours with a second hard link, a symlink in place of the other.
 constexpr int None = 0, Registered = 1, Loaded = 2, Other = 4, Ours = 8, NoLoad = 16, NoDevice = 32, NoUnload = 64,
               NoEtc = 128, Missing = 256, OtherOptions = 512, Planted = 1024;
 
-// Each row starts from a root holding only a real camera, which no row may touch.
 TEST_F(HelperTest, OutcomesAsData)
 {
     using namespace camera_helper;
@@ -167,7 +165,7 @@ TEST_F(HelperTest, OutcomesAsData)
         }
         if (row.files == kOurFiles) {
             for (const auto &[file, contents] : row.files)
-                EXPECT_EQ(fs::status(root / file).permissions(), fs::perms(0644));
+                EXPECT_EQ(fs::status(root / file).permissions(), fs::perms(0644)) << file;
         }
     }
     // Nothing of the caller's environment reaches modprobe.

@@ -7,15 +7,12 @@
 
 namespace fs = std::filesystem;
 
-// Below a folder of ours (mkdtemp's mode 0700), our files pass; anything
-// another user could replace, directly or through a folder or a link, is
-// refused. With or without an installed helper on this machine, nothing but
-// that helper ever runs through pkexec.
+// Below a folder of ours (mkdtemp's 0700), anything another user could replace, directly or
+// through a folder or a link, is refused. Nothing but the installed helper runs through pkexec.
 TEST(CameraRegistration, OnlyAHelperNobodyElseCanReplaceIsTrusted)
 {
     std::string pattern = (fs::temp_directory_path() / "vidloom-reg-XXXXXX").string();
     const fs::path dir = mkdtemp(pattern.data());
-    // A file of the given mode in a folder (with its parents up to dir) of the given mode.
     auto makeFile = [&](const std::string &relative, int folderMode, int fileMode) {
         const fs::path path = dir / relative;
         fs::create_directories(path.parent_path());
@@ -45,8 +42,7 @@ TEST(CameraRegistration, OnlyAHelperNobodyElseCanReplaceIsTrusted)
         EXPECT_NE(reason.find(row.reason), std::string::npos) << reason;
     }
     std::string reason;
-    EXPECT_FALSE(camera_registration::IsTrustedPath(good, getuid(), reason))
-        << "the temporary folder is writable by all";
+    EXPECT_FALSE(camera_registration::IsTrustedPath(good, getuid(), reason)) << "/tmp is writable by all";
     fs::remove_all(dir);
 
     camera_registration::ResetForTesting();

@@ -11,7 +11,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-// The process id the lock file names; 0 when there is none.
 static qint64 lockOwner()
 {
     QFile file(InstanceActivation::lockFilePath());
@@ -22,7 +21,6 @@ class SingleInstanceTest : public QObject {
     Q_OBJECT
 
 private slots:
-    // This test and the programs it starts use these folders only.
     void initTestCase()
     {
         QCoreApplication::setApplicationName("Vidloom");
@@ -35,8 +33,7 @@ private slots:
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
 
-    // This process is the running instance; the later start asks from a
-    // thread of its own, as it blocks on the answer. A request that comes
+    // The later start asks from a thread, as it blocks on the answer. A request
     // before the window waits for it; a headless stream turns it away.
     void activation_data()
     {
@@ -70,17 +67,15 @@ private slots:
         QVERIFY(!handled || opened[0] == QVariantList({QString("/some/file.mp4"), true}));
     }
 
-    // The real program: a second start hands over and leaves, help needs no
-    // display or lock, a headless stream gives way, SIGTERM quits like
-    // File > Quit, leaving no lock behind.
+    // The real program: a second start hands over and leaves, help needs no display or lock,
+    // a headless stream gives way, SIGTERM quits like File > Quit, leaving no lock behind.
     void onlyOneInstanceRuns()
     {
         QProcess first, second, help, headless;
         first.start(VIDLOOM_APP);
         QTRY_COMPARE_WITH_TIMEOUT(lockOwner(), first.processId(), 20000);
         second.start(VIDLOOM_APP, {"/some/file.mp4", "--play"});
-        QVERIFY(second.waitForFinished(20000) && second.exitStatus() == QProcess::NormalExit);
-        QCOMPARE(second.exitCode(), 0);
+        QVERIFY(second.waitForFinished(20000) && second.exitStatus() == QProcess::NormalExit && second.exitCode() == 0);
         QCOMPARE(first.state(), QProcess::Running);
         QCOMPARE(lockOwner(), first.processId());
         QProcessEnvironment bare = QProcessEnvironment::systemEnvironment();
@@ -91,11 +86,9 @@ private slots:
         QVERIFY(help.waitForFinished(20000) && help.readAllStandardOutput().startsWith("Usage: "));
         QCOMPARE(help.exitCode(), 0);
         headless.start(VIDLOOM_APP, {"--headless", "/some/file.mp4"});
-        QVERIFY(headless.waitForFinished(20000));
-        QCOMPARE(headless.exitCode(), int(kExitInstanceBusy));
+        QVERIFY(headless.waitForFinished(20000) && headless.exitCode() == kExitInstanceBusy);
         first.terminate();
-        QVERIFY(first.waitForFinished(20000) && first.exitStatus() == QProcess::NormalExit);
-        QCOMPARE(first.exitCode(), 0);
+        QVERIFY(first.waitForFinished(20000) && first.exitStatus() == QProcess::NormalExit && first.exitCode() == 0);
         QVERIFY(!QFile::exists(InstanceActivation::lockFilePath()));
     }
 
@@ -130,8 +123,7 @@ private slots:
         }
     }
 
-    // Without a private $XDG_RUNTIME_DIR the lock goes to a folder of our
-    // own under the temporary folder; one that is not private is refused.
+    // Without a private $XDG_RUNTIME_DIR the lock goes to our own folder in $TMPDIR; an open one is refused.
     void runtimeFolder_data()
     {
         QTest::addColumn<int>("xdgMode");    // of $XDG_RUNTIME_DIR; 0: unset
@@ -158,7 +150,6 @@ private slots:
             qunsetenv("XDG_RUNTIME_DIR");
         QCOMPARE(InstanceActivation::lockFilePath(),
                  lockIn.isEmpty() ? QString() : (lockIn == "xdg" ? xdg : fallback) + "/vidloom.lock");
-        // With no instance running, nobody answers.
         QVERIFY(lockIn != "xdg"
                 || InstanceActivation::activateRunningInstance() == InstanceActivation::Answer::NoAnswer);
     }

@@ -1,14 +1,8 @@
-// Stand-in for the camera library in tests: the C API the app binds,
-// recording what it is sent, pacing like a real camera (unless told not to)
-// and reporting a client connection when the test says so; the test reaches
-// the record through tcState under tcLock. Built without scSendFrame
-// (VIDLOOM_NO_SEND_FRAME), it is a library the app must refuse.
-#include "recording_camera_state.h"
+// The camera library's C API recording into tcState(), paced unless told not to; without scSendFrame, one to refuse.
+#include "recording_camera_control.h"
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
 #include <thread>
 
 #ifdef _WIN32
@@ -17,49 +11,21 @@
 #define EXPORT extern "C" __attribute__((visibility("default")))
 #endif
 
-namespace {
-
 using Clock = std::chrono::steady_clock;
 
-std::mutex mutex;
-std::condition_variable frameArrived;
-RecordingCameraState state; // liveCamera is &state while a camera lives
-Clock::duration period;
-Clock::time_point nextDue;
-
-} // namespace
+static RecordingCameraState state; // liveCamera is &state while a camera lives
+static size_t frameBytes;
+static Clock::duration period;
+static Clock::time_point nextDue;
 
 EXPORT RecordingCameraState *tcState()
 {
     return &state;
 }
 
-EXPORT void tcLock(bool on)
-{
-    if (on)
-        mutex.lock();
-    else
-        mutex.unlock();
-}
-
-// Waits until at least `count` frames were sent; false on time-out.
-EXPORT bool tcWaitForFrames(int64_t count, int timeoutMs)
-{
-    std::unique_lock lock(mutex);
-    return frameArrived.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return state.framesSent >= count; });
-}
-
-// The size of the camera created last.
-EXPORT void tcCameraSize(int *width, int *height)
-{
-    std::lock_guard lock(mutex);
-    *width = state.lastWidth;
-    *height = state.lastHeight;
-}
-
 EXPORT void *scCreateCamera(int width, int height, float framerate)
 {
-    std::lock_guard lock(mutex);
+    std::lock_guard lock(state.mutex);
     ++state.createCalls;
     if (state.failCreates > 0) {
         --state.failCreates;
@@ -68,8 +34,7 @@ EXPORT void *scCreateCamera(int width, int height, float framerate)
     if (state.liveCamera || width <= 0 || height <= 0 || framerate <= 0)
         return nullptr;
     state.standby = 0;
-    state.lastWidth = width;
-    state.lastHeight = height;
+    frameBytes = size_t(width) * height * 3;
     period = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / framerate));
     nextDue = Clock::now();
     return state.liveCamera = &state;
@@ -77,7 +42,7 @@ EXPORT void *scCreateCamera(int width, int height, float framerate)
 
 EXPORT void scDeleteCamera(void *camera)
 {
-    std::lock_guard lock(mutex);
+    std::lock_guard lock(state.mutex);
     ++state.deleteCalls;
     if (camera == state.liveCamera)
         state.liveCamera = nullptr;
@@ -86,21 +51,20 @@ EXPORT void scDeleteCamera(void *camera)
 #ifndef VIDLOOM_NO_SEND_FRAME
 EXPORT bool scSendFrame(void *camera, const void *bits)
 {
-    std::unique_lock lock(mutex);
+    std::unique_lock lock(state.mutex);
     if (!camera || camera != state.liveCamera || !bits)
         return false;
     const auto *p = static_cast<const uint8_t *>(bits);
-    state.lastFrame.assign(p, p + size_t(state.lastWidth) * state.lastHeight * 3);
+    state.lastFrame.assign(p, p + frameBytes);
     if (state.captured.size() < state.captureLimit)
         state.captured.push_back(state.lastFrame);
     ++state.framesSent;
     nextDue = std::max(nextDue + period, Clock::now());
-    const auto due = state.pacing ? nextDue : Clock::now();
-    const auto delay = std::chrono::milliseconds(state.sendDelayMs);
+    const auto held = Clock::now() + std::chrono::milliseconds(state.sendDelayMs);
+    const auto due = state.pacing ? std::max(nextDue, held) : held;
     const bool ok = state.status == 0;
     lock.unlock();
-    frameArrived.notify_all();
-    std::this_thread::sleep_for(delay);
+    state.frameArrived.notify_all();
     std::this_thread::sleep_until(due);
     return ok;
 }
@@ -108,19 +72,19 @@ EXPORT bool scSendFrame(void *camera, const void *bits)
 
 EXPORT int scGetStatus(void *, int *, int *)
 {
-    std::lock_guard lock(mutex);
+    std::lock_guard lock(state.mutex);
     return state.status;
 }
 
 EXPORT bool scIsConnected(void *camera)
 {
-    std::lock_guard lock(mutex);
+    std::lock_guard lock(state.mutex);
     return camera && camera == state.liveCamera && state.connected;
 }
 
 EXPORT bool scStartStandby(int width, int height, float)
 {
-    std::lock_guard lock(mutex);
+    std::lock_guard lock(state.mutex);
     state.standby = state.liveCamera ? 0 : width * 10000 + height;
     return !state.liveCamera;
 }

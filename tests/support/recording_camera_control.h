@@ -1,36 +1,47 @@
 #pragma once
 
 #include "camera_library.h"
-#include "recording_camera_state.h"
 
-// The recording camera library that sits beside the test programs. It is
-// the very one FrameSender loads (dlopen hands out the same instance), so
-// what the test sets is what the sender sees.
-class RecordingCamera {
-public:
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <vector>
+
+// What the recording camera library (tests/camera_stub) records and a test sets; reset() clears it.
+struct RecordingCameraRecord {
+    int createCalls = 0, deleteCalls = 0, sendDelayMs = 0, failCreates = 0; // failCreates: the next ones that fail
+    bool pacing = true, connected = false;
+    int standby = 0, status = 0; // width * 10000 + height while standing by; scGetStatus's code, sends fail unless 0
+    int64_t framesSent = 0;
+    std::vector<uint8_t> lastFrame;
+    size_t captureLimit = 0; // the first frames sent, kept in captured
+    std::vector<std::vector<uint8_t>> captured;
+};
+
+// The library's tcState(), touched only under its mutex.
+struct RecordingCameraState : RecordingCameraRecord {
+    std::mutex mutex;
+    std::condition_variable frameArrived;
+    void *liveCamera = nullptr;
+};
+
+// The recording camera beside the test programs: the very instance FrameSender loads.
+struct RecordingCamera {
     RecordingCamera()
     {
         void *library = camera_library::Open(camera_library::ExecutableDir() / camera_library::FileName());
-        auto symbol = [&](const char *name) { return library ? camera_library::Symbol(library, name) : nullptr; };
-        lock = reinterpret_cast<void (*)(bool)>(symbol("tcLock"));
-        waitFn = reinterpret_cast<bool (*)(int64_t, int)>(symbol("tcWaitForFrames"));
-        if (auto *stateFn = reinterpret_cast<RecordingCameraState *(*)()>(symbol("tcState")); stateFn && lock && waitFn)
-            state = stateFn();
+        if (void *stateFn = library ? camera_library::Symbol(library, "tcState") : nullptr)
+            state = reinterpret_cast<RecordingCameraState *(*)()>(stateFn)();
     }
     bool ok() const { return state != nullptr; }
 
     // The state, under the library's lock until the end of the statement.
     struct Locked {
+        std::unique_lock<std::mutex> lock;
         RecordingCameraState *state;
-        void (*lock)(bool);
-        ~Locked() { lock(false); }
         RecordingCameraState *operator->() const { return state; }
     };
-    Locked locked() const
-    {
-        lock(true);
-        return {state, lock};
-    }
+    Locked locked() const { return {std::unique_lock(state->mutex), state}; }
 
     void reset() { static_cast<RecordingCameraRecord &>(*locked().state) = {}; }
     void setPacing(bool on) { locked()->pacing = on; }
@@ -39,17 +50,12 @@ public:
     int64_t frameCount() const { return locked()->framesSent; }
     bool cameraLive() const { return locked()->liveCamera != nullptr; }
     // Waits until at least n frames were sent; false on time-out.
-    bool waitForFrames(int64_t n, int timeoutMs = 10000) const { return waitFn(n, timeoutMs); }
-    // index -1: the last frame sent.
-    std::vector<uint8_t> frame(int index = -1) const
+    bool waitForFrames(int64_t n) const
     {
-        const Locked s = locked();
-        const size_t i = size_t(index);
-        return index < 0 ? s->lastFrame : i < s->captured.size() ? s->captured[i] : std::vector<uint8_t>{};
+        Locked s = locked();
+        return s->frameArrived.wait_for(s.lock, std::chrono::seconds(10), [&] { return s->framesSent >= n; });
     }
+    std::vector<uint8_t> frame() const { return locked()->lastFrame; } // the last one sent
 
-private:
     RecordingCameraState *state = nullptr;
-    void (*lock)(bool) = nullptr;
-    bool (*waitFn)(int64_t, int) = nullptr;
 };

@@ -1,12 +1,6 @@
-// Streams a video (or, with --image, a still picture: left half red, right
-// half blue) through FrameSender and libvidloomcam.so exactly as the app
-// does, until SIGINT or SIGTERM. Prints the connection state and the reason
-// frames fail (the window's status) whenever they change, and the rate every
-// 5 s, stamped with the wall clock, so the test can line them up with its
-// readers.
-//
-//   vidloom_vm_driver <video file>|--image <width> <height>
-//   vidloom_vm_driver --standby <width> <height>   (the placeholder, as the idle window)
+// Streams a video, a still picture (left half red, right half blue) or, with --standby, the idle window's placeholder
+// through FrameSender and libvidloomcam.so as the app does, until SIGINT or SIGTERM. Prints the connection state and
+// the reason frames fail as they change and the rate every 5 s, stamped with the wall clock to line up with readers.
 #include "frame_sender.h"
 #include "video_decoder.h"
 
@@ -17,17 +11,11 @@
 #include <string>
 #include <vector>
 
-namespace {
-
-double wallSeconds()
-{
-    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
-}
-
-} // namespace
-
 int main(int argc, char **argv)
 {
+    auto wallSeconds = [] {
+        return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+    };
     if (argc != 4) {
         std::fprintf(stderr, "usage: %s <video>|--image|--standby <width> <height>\n", argv[0]);
         return 2;
@@ -38,10 +26,8 @@ int main(int argc, char **argv)
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-    const bool image = std::strcmp(argv[1], "--image") == 0;
-    const bool standby = std::strcmp(argv[1], "--standby") == 0;
-    const int width = std::stoi(argv[2]);
-    const int height = std::stoi(argv[3]);
+    const bool image = std::strcmp(argv[1], "--image") == 0, standby = std::strcmp(argv[1], "--standby") == 0;
+    const int width = std::stoi(argv[2]), height = std::stoi(argv[3]);
 
     FrameSender sender;
     if (standby ? !sender.LoadDll() || !sender.StartStandby(width, height, 30.0f)
@@ -62,8 +48,7 @@ int main(int argc, char **argv)
         return 1;
     }
     const char *doing = standby ? "standing by" : image ? "streaming image" : "streaming video";
-    std::printf("%.3f %s %dx%d\n", wallSeconds(), doing, width, height);
-    std::fflush(stdout);
+    std::printf("%.3f %s %dx%d\n", wallSeconds(), doing, width, height); // flushed in the loop
 
     bool connected = false;
     int problem = 0, heldWidth = 0, heldHeight = 0;
@@ -83,6 +68,5 @@ int main(int argc, char **argv)
     std::printf("%.3f stopping fps=%.2f\n", wallSeconds(), sender.currentFps.load());
     sender.ShutdownCamera();
     sender.StopStandby();
-    decoder.Close();
     return 0;
 }
