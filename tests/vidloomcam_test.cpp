@@ -361,7 +361,7 @@ TEST(CameraApi, OneUsableCameraThatPacesWithoutADevice)
     for (float rate : {0.0f, -30.0f, 1001.0f, NAN})
         EXPECT_EQ(scCreateCamera(640, 480, rate), nullptr) << rate;
 
-    for (int round = 0; round < 20; ++round) {
+    for (int round = 0; round < 200; ++round) {
         const int w = round % 2 ? 64 : 7680, h = round % 2 ? 7680 : 64; // the largest and smallest sides
         std::atomic<bool> go{false};
         auto other = std::async(std::launch::async, [&] {
