@@ -59,8 +59,7 @@ EXPORT bool scSendFrame(void *camera, const void *bits)
     if (state.captured.size() < state.captureLimit)
         state.captured.push_back(state.lastFrame);
     ++state.framesSent;
-    // Unpaced sends must not run the schedule ahead, or pacing resumes minutes late.
-    nextDue = state.pacing ? std::max(nextDue + period, Clock::now()) : Clock::now();
+    nextDue = state.pacing ? std::max(nextDue + period, Clock::now()) : Clock::now(); // unpaced: no backlog
     const auto held = Clock::now() + std::chrono::milliseconds(state.sendDelayMs);
     const auto due = state.pacing ? std::max(nextDue, held) : held;
     const bool ok = state.status == 0;
